@@ -1,0 +1,108 @@
+#include "FileList.h"
+
+#include "json_msg_param.h"
+
+#include <strings.h>
+
+namespace {
+int CompareIgnoringCase(const xwstring& left, const xwstring& right)
+{
+    const char* l = left;
+    const char* r = right;
+    return strcasecmp(l ? l : "", r ? r : "");
+}
+
+json_object* NewString(const xwstring& text)
+{
+    const char* narrow = text;
+    return json_object_new_string(narrow ? narrow : "");
+}
+
+// Sizes are written in the printf form "%lf" (1536.000000), whatever json-c's default is.
+json_object* NewSize(double size)
+{
+    json_object* value = json_object_new_double(size);
+    if (value)
+        json_object_set_serializer(value, json_object_double_to_json_string, const_cast<char*>("%lf"), nullptr);
+    return value;
+}
+}  // namespace
+
+bool xwstring_pair_less_than::operator()(const xwstring_pair& left, const xwstring_pair& right) const
+{
+    const int byPath = CompareIgnoringCase(left.first, right.first);
+    return byPath != 0 ? byPath < 0 : CompareIgnoringCase(left.second, right.second) < 0;
+}
+
+bool xwstring_less_than::operator()(const xwstring& left, const xwstring& right) const
+{
+    return CompareIgnoringCase(left, right) < 0;
+}
+
+bool CFileList::ToJSON(json_object*& out) const { return ToJSON(out, begin(), end()); }
+
+bool CFileList::ToJSON(json_object*& out, const_iterator first, const_iterator last)
+{
+    if (first == last)
+        return false;
+    out = json_object_new_array();
+    if (json_msg_is_absent(out))
+        return false;
+    for (; first != last; ++first) {
+        const auto& [key, size] = *first;
+        json_object* entry = json_object_new_object();
+        if (json_msg_is_absent(entry))
+            continue;
+        json_object_object_add(entry, "file_path", NewString(key.first));
+        json_object_object_add(entry, "relative_path", NewString(key.second));
+        json_object_object_add(entry, "size", NewSize(size));
+        json_object_array_add(out, entry);
+    }
+    return true;
+}
+
+bool CFileList::FromJSON(json_object* array)
+{
+    const json_msg_param_array elements(array);
+    const int count = elements.length();
+    if (count <= 0)
+        return false;
+    clear();
+    for (int i = 0; i < count; ++i) {
+        json_object* element = elements[i];
+        const json_msg_param<char*> filePath(element, "file_path");
+        const json_msg_param<char*> relativePath(element, "relative_path");
+        const json_msg_param<double> size(element, "size");
+        emplace(xwstring_pair(xwstring(static_cast<char*>(filePath)), xwstring(static_cast<char*>(relativePath))),
+                static_cast<double>(size));
+    }
+    return true;
+}
+
+bool json_xwstringset::ToJSON(json_object*& out) const
+{
+    if (empty())
+        return false;
+    out = json_object_new_array();
+    if (json_msg_is_absent(out))
+        return false;
+    for (const xwstring& path : *this)
+        json_object_array_add(out, NewString(path));
+    return true;
+}
+
+bool json_xwstringset::FromJSON(json_object* array)
+{
+    const json_msg_param_array elements(array);
+    const int count = elements.length();
+    if (count <= 0)
+        return false;
+    clear();
+    for (int i = 0; i < count; ++i) {
+        const json_msg_param<char*> path(elements[i]);
+        xwstring copy(static_cast<char*>(path));
+        if (static_cast<const char*>(copy))
+            insert(std::move(copy));
+    }
+    return true;
+}

@@ -1,0 +1,74 @@
+// The platform-neutral core of one plug-in instance: request dispatch, the instance registry,
+// error reports, the upload list, transfers and parameters.
+#pragma once
+
+#include "FileList.h"
+#include "Logger.h"
+#include "xwstring.h"
+
+#include <json-c/json.h>
+
+#include <cstdint>
+#include <map>
+
+enum tErrorStringID : int32_t {
+    kErrLaunchAssistant = 1,
+    kErrTooManyFiles = 2,
+    kErrFileNameTooLong = 3,
+    kErrOSError = 4,
+};
+
+class CQVWebClientBase {
+public:
+    CQVWebClientBase();
+    virtual ~CQVWebClientBase();
+
+    CQVWebClientBase(const CQVWebClientBase&) = delete;
+    CQVWebClientBase& operator=(const CQVWebClientBase&) = delete;
+
+    // Virtual operations in slot order.
+    virtual bool HandleNotification(const char* message);
+    virtual bool NotifyBrowser(const char* json) = 0;
+    virtual bool Initialize(xwstring& text);
+    virtual bool ExecuteRequest(wchar_t* request);
+    virtual void CreateLogger() = 0;
+    virtual bool ProxyExecuteRequest(wchar_t* request) = 0;
+    virtual bool AddFiles(json_xwstringset& paths) = 0;
+    virtual bool QueueFilesForUpload(json_object* request);
+    virtual bool CheckFilenameLength(const xwstring& path);
+    virtual bool AddFiles(CFileList& files);
+    virtual bool DeleteFiles(CFileList& files);
+    virtual bool SelectFilesToUpload();
+    virtual bool DeleteFilesFromUploadList(json_object* request);
+    virtual bool SelectDownloadLocation();
+    virtual bool VerifyFileSelection(json_xwstringset& paths);
+    virtual bool StartUpload(json_object* request);
+    virtual bool StartDownload(json_object* request);
+    virtual bool SetParameter(json_object* request);
+    virtual void ReportError(tErrorStringID id, ...);
+    virtual bool RetrieveErrorString(tErrorStringID id, xwstring& text) = 0;
+    virtual bool Reset();
+
+    static CQVWebClientBase* GetPluginInstanceFromRefCon(unsigned int refCon);
+    // Hands a notification text to the instance whose address is context.
+    static bool NotificationCallback(const char* message, long context);
+
+protected:
+    CLogger* mLogger;
+    CFileList mUploadList;
+    xwstring mDownloadLocation;
+    unsigned int mRefCon;
+    int32_t mFileTransferLimit;
+
+    // Live instances by refCon.
+    static std::map<unsigned int, CQVWebClientBase*> sPluginList;
+
+private:
+    void Register();
+    void Unregister();
+    // Adds the request's member (last, replacing one the page sent) and hands the request over.
+    bool ForwardRequestWithMember(json_object* request, const char* name, json_object* value);
+    // Sends one list notification; false when it could not be built or the page did not take it.
+    bool NotifyFileListChange(const char* code, CFileList::const_iterator first, CFileList::const_iterator last,
+                              bool& built);
+};

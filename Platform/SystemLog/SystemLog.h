@@ -1,0 +1,15 @@
+// The system log: one finished text per call, opened and closed around each line.
+// Observers see every line as written, so tests can read the log without a syslog daemon.
+#pragma once
+
+enum {
+    kSystemLogOptionPid = 0x01,    // LOG_PID
+    kSystemLogFacilityUser = 1 << 3,  // LOG_USER
+    kSystemLogPriorityDebug = 7,   // LOG_DEBUG
+};
+
+void SystemLogWrite(const char* identity, int options, int facility, int priority, const char* text);
+
+// Receives each line after it was handed to the system log; null removes the observer.
+typedef void (*SystemLogObserver)(const char* identity, int priority, const char* text, void* context);
+void SystemLogSetObserver(SystemLogObserver observer, void* context);

@@ -1,0 +1,112 @@
+#include "FileList.h"
+#include "json_msg_param.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+json_object* Parse(const char* text) { return json_tokener_parse(text); }
+
+std::string ToText(const CFileList& list)
+{
+    json_object* array = nullptr;
+    if (!list.ToJSON(array))
+        return "<none>";
+    std::string text = json_object_to_json_string_ext(array, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+    json_object_put(array);
+    return text;
+}
+}  // namespace
+
+TEST(JsonAccessors, AbsentMembersReadNeutral)
+{
+    json_object* request = Parse(R"({"code":"reset","nothing":null,"five":5,"fiveText":"5",)"
+                                 R"("fiveDouble":5.0,"size":1536,"sizeDouble":1.5e3,"flag":true})");
+    EXPECT_STREQ(static_cast<char*>(json_msg_param<char*>(request, "missing")), "");
+    EXPECT_STREQ(static_cast<char*>(json_msg_param<char*>(request, "nothing")), "");
+    EXPECT_EQ(static_cast<int>(json_msg_param<int>(request, "missing")), 0);
+    EXPECT_EQ(static_cast<double>(json_msg_param<double>(request, "missing")), 0.0);
+    EXPECT_FALSE(static_cast<bool>(json_msg_param<bool>(request, "missing")));
+    EXPECT_EQ(json_msg_param_array(request, "missing").length(), 0);
+
+    EXPECT_TRUE(json_msg_param<char*>(request, "code") == "Reset");
+    EXPECT_FALSE(json_msg_param<char*>(request, "code") == nullptr);
+    EXPECT_TRUE(json_msg_param<char*>(request, "missing") == nullptr);
+    EXPECT_FALSE(json_msg_param<char*>(request, "missing") == "");
+
+    // No conversion crosses JSON types.
+    EXPECT_EQ(static_cast<int>(json_msg_param<int>(request, "five")), 5);
+    EXPECT_EQ(static_cast<int>(json_msg_param<int>(request, "fiveText")), 0);
+    EXPECT_EQ(static_cast<int>(json_msg_param<int>(request, "fiveDouble")), 0);
+    EXPECT_EQ(static_cast<double>(json_msg_param<double>(request, "size")), 0.0);
+    EXPECT_EQ(static_cast<double>(json_msg_param<double>(request, "sizeDouble")), 1500.0);
+    EXPECT_FALSE(json_msg_param<int>(request, "fiveText") == 0);
+    EXPECT_TRUE(json_msg_param<bool>(request, "flag") == true);
+    EXPECT_FALSE(json_msg_param<bool>(request, "missing") == false);
+    json_object_put(request);
+
+    EXPECT_STREQ(static_cast<char*>(json_msg_param<char*>(nullptr, "code")), "");
+    json_object* notAnObject = Parse(R"(["code"])");
+    EXPECT_TRUE(json_msg_param<char*>(notAnObject, "code") == nullptr);
+    EXPECT_EQ(json_msg_param_array(notAnObject, "0").length(), 0);
+    EXPECT_EQ(json_msg_param_array(notAnObject).length(), 1);
+    EXPECT_EQ(json_msg_param_array(notAnObject)[5], nullptr);
+    json_object_put(notAnObject);
+}
+
+TEST(JsonAccessors, KeyedAccessorKeepsItsObjectAlive)
+{
+    json_object* request = Parse(R"({"name":"FileTransferLimit"})");
+    {
+        const json_msg_param<const char*> name(request, "name");
+        json_object_put(request);  // the caller lets go first
+        EXPECT_STREQ(static_cast<const char*>(name), "FileTransferLimit");
+    }
+    json_object* element = Parse(R"("text")");
+    {
+        const json_msg_param<char*> wrapped(element);
+        EXPECT_STREQ(static_cast<char*>(wrapped), "text");
+    }
+    EXPECT_EQ(json_object_put(element), 1);  // the wrapping accessor took no reference
+}
+
+TEST(FileList, JsonFormOrderAndCase)
+{
+    CFileList list;
+    EXPECT_EQ(ToText(list), "<none>");
+
+    json_object* input = Parse(R"([{"file_path":"/b/Two","relative_path":"","size":2.0},)"
+                               R"({"file_path":"/a/one","relative_path":"x/","size":1536.0},)"
+                               R"({"file_path":"/A/ONE","relative_path":"X/","size":9.0},)"
+                               R"({"file_path":"/a/one","relative_path":"y/"},)"
+                               R"({"file_path":"/c","size":12},"not an object"])");
+    ASSERT_TRUE(list.FromJSON(input));
+    json_object_put(input);
+    EXPECT_EQ(ToText(list),
+              R"([{"file_path":"","relative_path":"","size":0.000000},)"
+              R"({"file_path":"/a/one","relative_path":"x/","size":1536.000000},)"
+              R"({"file_path":"/a/one","relative_path":"y/","size":0.000000},)"
+              R"({"file_path":"/b/Two","relative_path":"","size":2.000000},)"
+              R"({"file_path":"/c","relative_path":"","size":0.000000}])");
+
+    // Refused inputs leave the list as it was.
+    for (const char* refused : {"[]", R"("text")", "null"}) {
+        json_object* value = Parse(refused);
+        EXPECT_FALSE(list.FromJSON(value)) << refused;
+        json_object_put(value);
+    }
+    EXPECT_EQ(list.size(), 5u);
+}
+
+TEST(FileList, PathSetIgnoresCase)
+{
+    json_xwstringset paths;
+    json_object* input = Parse(R"(["/Docs/b", "/docs/B", "/a", 42])");
+    ASSERT_TRUE(paths.FromJSON(input));
+    json_object_put(input);
+    json_object* out = nullptr;
+    ASSERT_TRUE(paths.ToJSON(out));
+    EXPECT_STREQ(json_object_to_json_string_ext(out, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE), R"(["","/a","/Docs/b"])");
+    json_object_put(out);
+}

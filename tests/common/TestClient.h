@@ -1,0 +1,122 @@
+// A concrete client for tests: records what the core sends to the page, the proxy and the logs.
+#pragma once
+
+#include "QVWebClientBase.h"
+
+#include "Platform/SystemLog/SystemLog.h"
+
+#include <json-c/json.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Collects system-log lines while it lives.
+class SystemLogCapture {
+public:
+    SystemLogCapture() { SystemLogSetObserver(&Record, this); }
+    ~SystemLogCapture() { SystemLogSetObserver(nullptr, nullptr); }
+    std::vector<std::string> lines;
+    std::vector<int> priorities;
+
+private:
+    static void Record(const char*, int priority, const char* text, void* context)
+    {
+        auto* self = static_cast<SystemLogCapture*>(context);
+        self->lines.emplace_back(text);
+        self->priorities.push_back(priority);
+    }
+};
+
+class TestClient : public CQVWebClientBase {
+public:
+    using CQVWebClientBase::AddFiles;
+
+    bool NotifyBrowser(const char* json) override
+    {
+        notifications.emplace_back(json);
+        return acceptNotification ? acceptNotification(notifications.size()) : true;
+    }
+    void CreateLogger() override
+    {
+        WC_DeleteIfObject(mLogger);
+        mLogger = CLoggerFactory::CreateLogger();
+        mLogger->SetOutputProc(&RecordLog, reinterpret_cast<long>(this));
+    }
+    bool ProxyExecuteRequest(wchar_t* request) override
+    {
+        proxied.emplace_back(xwstring(request));
+        return proxyResult;
+    }
+    bool AddFiles(json_xwstringset& paths) override
+    {
+        queued.push_back(paths.size());
+        CFileList files;
+        for (const xwstring& path : paths)
+            files.emplace(xwstring_pair(xwstring(path), xwstring("")), 1.0);
+        return AddFiles(files);
+    }
+    bool VerifyFileSelection(json_xwstringset&) override { return verifyResult; }
+    bool RetrieveErrorString(tErrorStringID id, xwstring& text) override
+    {
+        static const char* const texts[] = {
+            "Failed to launch Qiravel Assistant",
+            "Not allowed to queue more than %d files for sending",
+            "Could not add '%s' for upload - the file name exceeds the maximum length of %d characters",
+            "Could not add '%s' for upload - an operating system error has occurred (%d)",
+        };
+        if (id < kErrLaunchAssistant || id > kErrOSError)
+            return false;
+        text = texts[id - 1];
+        return true;
+    }
+
+    // Runs one request given as narrow JSON text.
+    bool Execute(const std::string& json)
+    {
+        xwstring text(json.c_str());
+        return ExecuteRequest(static_cast<wchar_t*>(text));
+    }
+
+    CFileList& UploadList() { return mUploadList; }
+    unsigned int RefCon() const { return mRefCon; }
+    int32_t Limit() const { return mFileTransferLimit; }
+    void SetDownloadFolder(const char* path) { mDownloadLocation = path; }
+    CLogger* Logger() { return mLogger; }
+
+    std::vector<std::string> notifications;
+    std::vector<std::string> logMessages;  // the JSON "Log" messages
+    std::vector<std::string> proxied;
+    std::vector<size_t> queued;
+    std::function<bool(size_t)> acceptNotification;  // given the 1-based count of notifications
+    bool proxyResult = true;
+    bool verifyResult = true;
+
+private:
+    static void RecordLog(long data, const char* message)
+    {
+        reinterpret_cast<TestClient*>(data)->logMessages.emplace_back(message);
+    }
+};
+
+// Reads one member of a JSON text; a null pointer stands for a missing one.
+inline std::string JsonMember(const std::string& json, const char* key)
+{
+    json_object* parsed = json_tokener_parse(json.c_str());
+    json_object* value = nullptr;
+    std::string text = "<missing>";
+    if (parsed && json_object_object_get_ex(parsed, key, &value))
+        text = json_object_get_type(value) == json_type_string ? json_object_get_string(value)
+                                                                : json_object_to_json_string(value);
+    json_object_put(parsed);
+    return text;
+}
+
+// The "text" members of the "Log" messages, in order.
+inline std::vector<std::string> LogTexts(const TestClient& client)
+{
+    std::vector<std::string> texts;
+    for (const auto& message : client.logMessages)
+        texts.push_back(JsonMember(message, "code") + " " + JsonMember(message, "text"));
+    return texts;
+}

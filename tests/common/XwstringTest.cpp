@@ -1,0 +1,84 @@
+#include "xwstring.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <cwchar>
+
+TEST(Xwstring, NoValueEmptyAndTextAreDistinct)
+{
+    xwstring none;
+    xwstring fromNull(static_cast<const char*>(nullptr));
+    EXPECT_EQ(static_cast<const char*>(none), nullptr);
+    EXPECT_EQ(static_cast<wchar_t*>(fromNull), nullptr);
+    EXPECT_EQ(none.length(), -1);
+    EXPECT_EQ(fromNull.length(), -1);
+
+    xwstring empty("");
+    ASSERT_NE(static_cast<const char*>(empty), nullptr);
+    ASSERT_NE(static_cast<wchar_t*>(empty), nullptr);
+    EXPECT_EQ(empty.length(), 0);
+
+    xwstring copyOfNone(none);
+    EXPECT_EQ(copyOfNone.length(), -1);
+
+    xwstring text("abc");
+    text = static_cast<const char*>(nullptr);
+    EXPECT_EQ(text.length(), -1);
+    EXPECT_EQ(static_cast<wchar_t*>(text), nullptr);
+}
+
+TEST(Xwstring, BothFormsHoldTheSameText)
+{
+    xwstring accented("\xC3\xA9");
+    EXPECT_EQ(accented.length(), 2);  // bytes of the narrow form
+    EXPECT_EQ(std::wcslen(accented), 1u);
+    EXPECT_EQ(static_cast<wchar_t*>(accented)[0], L'\u00E9');
+
+    const wchar_t grinning[] = {0x1F600, 0};
+    xwstring wide(grinning);
+    EXPECT_STREQ(static_cast<const char*>(wide), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(std::wcslen(wide), 1u);
+    EXPECT_EQ(wide.length(), 4);
+
+    // Limits count bytes for narrow text and characters for wide text.
+    xwstring narrowCut("abcdef", 3);
+    EXPECT_STREQ(static_cast<const char*>(narrowCut), "abc");
+    EXPECT_STREQ(static_cast<wchar_t*>(narrowCut), L"abc");
+    const wchar_t mixed[] = {L'a', 0x00E9, 0x1F600, L'z', 0};
+    xwstring wideCut(mixed, 3);
+    EXPECT_STREQ(static_cast<const char*>(wideCut), "a\xC3\xA9\xF0\x9F\x98\x80");
+    EXPECT_EQ(std::wcslen(wideCut), 3u);
+}
+
+TEST(Xwstring, CopiesOwnTheirBuffers)
+{
+    auto* source = new xwstring("/Users/\xC3\xA9t\xC3\xA9/file.txt");
+    xwstring copy(*source);
+    EXPECT_NE(static_cast<const char*>(copy), static_cast<const char*>(*source));
+    delete source;
+    EXPECT_STREQ(static_cast<const char*>(copy), "/Users/\xC3\xA9t\xC3\xA9/file.txt");
+    EXPECT_EQ(std::wcslen(copy), 19u);
+
+    xwstring limitedCopy(copy, 3);
+    EXPECT_STREQ(static_cast<const char*>(limitedCopy), "/Us");
+}
+
+TEST(Xwstring, MalformedTextNeverFails)
+{
+    // Ill-formed UTF-8 decodes to U+FFFD; the narrow form keeps the bytes as given.
+    xwstring stray("ab\x80z");
+    EXPECT_STREQ(static_cast<const char*>(stray), "ab\x80z");
+    EXPECT_STREQ(static_cast<wchar_t*>(stray), L"ab\uFFFDz");
+    xwstring cutInside("\xC3\xA9\xC3", -1);
+    EXPECT_EQ(static_cast<wchar_t*>(cutInside)[1], L'\uFFFD');
+
+    const wchar_t bad[] = {L'a', 0xD800, 0x110000, 0};
+    xwstring wide(bad);
+    EXPECT_STREQ(static_cast<const char*>(wide), "a\xEF\xBF\xBD\xEF\xBF\xBD");
+
+    EXPECT_EQ(xwstring::ConvertFromUnicode(L"\u00E9x", -1, nullptr, 0), 4);
+    wchar_t out[8] = {};
+    EXPECT_EQ(xwstring::ConvertToUnicode("\xC3\xA9xyz", -1, out, 2), 3);  // stops at the limit
+    EXPECT_STREQ(out, L"\u00E9x");
+}
