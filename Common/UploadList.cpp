@@ -40,7 +40,11 @@ bool CQVWebClientBase::CheckFilenameLength(const xwstring& path)
     const char* lastSlash = narrow ? strrchr(narrow, '/') : nullptr;
     if (!lastSlash)
         return true;
-    const size_t composedLength = ComposeUTF8(lastSlash).size();
+    // ASCII is its own composed form, so most names need no normalisation.
+    const char* end = lastSlash;
+    while (*end && static_cast<unsigned char>(*end) < 0x80)
+        ++end;
+    const size_t composedLength = *end ? ComposeUTF8(lastSlash).size() : static_cast<size_t>(end - lastSlash);
     return composedLength - 1 <= kMaxFileNameBytes;
 }
 
@@ -71,6 +75,9 @@ bool CQVWebClientBase::AddFiles(CFileList& files)
         mLogger->DebugMsg("AddFiles");
     bool limitReached = false;
     const xwstring_pair_less_than less;
+    // Both lists share one order, so each new key usually belongs right after the last one
+    // inserted: checking that first makes filling an empty list linear.
+    auto next = mUploadList.begin();
     for (auto entry = files.begin(); entry != files.end();) {
         bool added = false;
         if (!limitReached && static_cast<int32_t>(mUploadList.size()) >= mFileTransferLimit)
@@ -81,10 +88,10 @@ bool CQVWebClientBase::AddFiles(CFileList& files)
             ReportError(kErrFileNameTooLong, static_cast<const char*>(entry->first.first),
                         static_cast<int>(kMaxFileNameBytes));
         } else {
-            const auto position = mUploadList.lower_bound(entry->first);
+            const bool afterPrevious = next == mUploadList.end() || !less(next->first, entry->first);
+            const auto position = afterPrevious ? next : mUploadList.lower_bound(entry->first);
             added = position == mUploadList.end() || less(entry->first, position->first);
-            if (added)
-                mUploadList.emplace_hint(position, *entry);
+            next = added ? std::next(mUploadList.emplace_hint(position, *entry)) : position;
         }
         entry = added ? std::next(entry) : files.erase(entry);
     }

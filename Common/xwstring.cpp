@@ -34,9 +34,8 @@ xwstring::xwstring(const xwstring& other, int length) : mNarrow(nullptr), mWide(
     }
     const size_t narrowSize = std::strlen(other.mNarrow) + 1;
     const size_t wideSize = std::wcslen(other.mWide) + 1;
-    mNarrow = new char[narrowSize];
+    Allocate(narrowSize, wideSize);
     std::memcpy(mNarrow, other.mNarrow, narrowSize);
-    mWide = new wchar_t[wideSize];
     std::wmemcpy(mWide, other.mWide, wideSize);
 }
 
@@ -67,14 +66,9 @@ void xwstring::Copy(const char* text, int length)
         return;
     const size_t n = std::strlen(text);
     const size_t count = length < 0 ? n : std::min(n, static_cast<size_t>(length));
-    char* narrow = new char[count + 1];
-    ClearMemory(narrow, static_cast<long>(count + 1));
-    std::memcpy(narrow, text, count);
-    wchar_t* wide = new wchar_t[count + 1];
-    ClearMemory(wide, static_cast<long>((count + 1) * sizeof(wchar_t)));
-    ConvertToUnicode(narrow, static_cast<long>(count), wide, static_cast<long>(count + 1));
-    mNarrow = narrow;
-    mWide = wide;
+    Allocate(count + 1, count + 1);
+    std::memcpy(mNarrow, text, count);
+    ConvertToUnicode(mNarrow, static_cast<long>(count), mWide, static_cast<long>(count + 1));
 }
 
 void xwstring::Copy(const wchar_t* text, int length)
@@ -88,14 +82,9 @@ void xwstring::Copy(const wchar_t* text, int length)
     const size_t needed = static_cast<size_t>(ConvertFromUnicode(text, static_cast<long>(count), nullptr, 0));
     if (needed > size)
         size = needed;
-    char* narrow = new char[size];
-    ClearMemory(narrow, static_cast<long>(size));
-    ConvertFromUnicode(text, static_cast<long>(count), narrow, static_cast<long>(size));
-    wchar_t* wide = new wchar_t[size];
-    ClearMemory(wide, static_cast<long>(size * sizeof(wchar_t)));
-    std::wmemcpy(wide, text, count);
-    mNarrow = narrow;
-    mWide = wide;
+    Allocate(size, size);
+    ConvertFromUnicode(text, static_cast<long>(count), mNarrow, static_cast<long>(size));
+    std::wmemcpy(mWide, text, count);
 }
 
 int xwstring::length() const
@@ -107,9 +96,17 @@ int xwstring::length() const
     return -1;
 }
 
+// Both forms live in one zero-filled block, the wide form first for its alignment.
+void xwstring::Allocate(size_t narrowSize, size_t wideSize)
+{
+    const size_t narrowUnits = (narrowSize + sizeof(wchar_t) - 1) / sizeof(wchar_t);
+    mWide = new wchar_t[wideSize + narrowUnits];
+    ClearMemory(mWide, static_cast<long>((wideSize + narrowUnits) * sizeof(wchar_t)));
+    mNarrow = reinterpret_cast<char*>(mWide + wideSize);
+}
+
 void xwstring::Clear()
 {
-    delete[] mNarrow;
     delete[] mWide;
     mNarrow = nullptr;
     mWide = nullptr;

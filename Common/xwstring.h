@@ -2,6 +2,8 @@
 // or not at all. Both forms are rebuilt together on every change.
 #pragma once
 
+#include <cstddef>
+
 class xwstring {
 public:
     xwstring();
@@ -34,6 +36,8 @@ public:
     static int ConvertFromUnicode(const wchar_t* source, long sourceLength, char* output, long outputLimit);
 
 private:
+    void Allocate(size_t narrowSize, size_t wideSize);
+
     char* mNarrow;
     wchar_t* mWide;
 };
