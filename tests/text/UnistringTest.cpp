@@ -1,0 +1,61 @@
+#include "unistring.h"
+
+#include <gtest/gtest.h>
+
+TEST(Unistring, SupplementaryCharacterRoundTrip)
+{
+    unistring units;
+    units.AssignWCharPtr(L"a\U0001F600");
+    EXPECT_EQ(unistring({'a', 0xD83D, 0xDE00}), units);
+
+    std::wstring wide = L"stale text";
+    units.MakeWString(wide);
+    EXPECT_EQ(std::wstring(L"a\U0001F600"), wide);
+}
+
+TEST(Unistring, EmptyAndIllFormedText)
+{
+    unistring units({'x'});
+    std::wstring empty;
+    units.AssignWString(empty);
+    EXPECT_TRUE(units.empty());
+
+    CFStringRef string = nullptr;
+    units.MakeCFString(string);
+    ASSERT_NE(nullptr, string);
+    EXPECT_EQ(0, CFStringGetLength(string));
+    CFRelease(string);
+    std::wstring wide = L"x";
+    units.MakeWString(wide);
+    EXPECT_TRUE(wide.empty());
+
+    const wchar_t surrogate[] = {L'a', wchar_t(0xD800), 0};
+    units.AssignWCharPtr(surrogate);
+    EXPECT_TRUE(units.empty());
+    const wchar_t tooLarge[] = {L'a', wchar_t(0x110000), 0};
+    units.AssignWCharPtr(tooLarge);
+    EXPECT_TRUE(units.empty());
+
+    // A lone surrogate unit cannot become UTF-32: the wide text ends before it.
+    unistring lone({'o', 'k', 0xDC00, 'x'});
+    lone.MakeWString(wide);
+    EXPECT_EQ(std::wstring(L"ok"), wide);
+}
+
+TEST(Unistring, AssignCFStringBorrows)
+{
+    CFStringRef string = CFStringCreateWithCString(nullptr, "caf\xC3\xA9", kCFStringEncodingUTF8);
+    unistring units;
+    units.AssignCFString(string);
+    EXPECT_EQ(unistring({'c', 'a', 'f', 0xE9}), units);
+    EXPECT_EQ(4, CFStringGetLength(string));
+    CFRelease(string);
+}
+
+TEST(ScopedConverters, ComposeAndKeepDecodedPrefix)
+{
+    EXPECT_STREQ("\xC3\xA9", unicode_to_UTF8(L"e\u0301").get_string());
+    EXPECT_STREQ("", unicode_to_UTF8(nullptr).get_string());
+    EXPECT_STREQ(L"ab", UTF8_to_unicode("ab\xBF" "cd").get_string());
+    EXPECT_STREQ(L"", UTF8_to_unicode(nullptr).get_string());
+}
