@@ -136,7 +136,8 @@ void CFStringGetCharacters(CFStringRef string, CFRange range, UniChar* buffer)
     if (!string || !buffer)
         return;
     const CFRange clipped = ClipRange(string, range);
-    std::memcpy(buffer, string->units.data() + clipped.location, sizeof(UniChar) * clipped.length);
+    if (clipped.length > 0)
+        std::memcpy(buffer, string->units.data() + clipped.location, sizeof(UniChar) * clipped.length);
 }
 
 CFIndex CFStringGetBytes(CFStringRef string, CFRange range, CFStringEncoding encoding, uint8_t lossByte, bool,
