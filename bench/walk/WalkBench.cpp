@@ -1,0 +1,197 @@
+// EnumerateFiles over a generated tree, against `find DIR -type f -printf '%s %p\n'` on the same
+// warm tree in the same run. The walk runs twice: with a callback that only counts (the walk's
+// own cost) and with one that fills a CFileList as the plug-in does.
+//
+//   bench_walk [--files=N] [benchmark flags]   make a tree of N files (default 100000) under
+//                                              /tmp, run the benchmarks, report the ratios
+//   bench_walk --make-tree=DIR [--files=N]     only make the tree (for /usr/bin/time -v runs)
+//   bench_walk --walk=DIR                      one walk into a CFileList, then print its size
+#include "EnumerateFiles.h"
+#include "FileList.h"
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+
+extern char** environ;
+
+namespace {
+const int kFilesPerFolder = 100;
+const int kFoldersPerGroup = 100;
+
+std::string sTree;
+
+// tree/gNNN/fNNN/file_NNNNNNN.dat, 100 files per folder, sizes 0 to 4095 bytes (sparse).
+bool MakeTree(const std::string& tree, long files)
+{
+    char path[512];
+    for (long i = 0; i < files; ++i) {
+        const long folder = i / kFilesPerFolder;
+        if (i % kFilesPerFolder == 0) {
+            snprintf(path, sizeof path, "%s/g%03ld/f%03ld", tree.c_str(), folder / kFoldersPerGroup,
+                     folder % kFoldersPerGroup);
+            std::error_code error;
+            std::filesystem::create_directories(path, error);
+            if (error)
+                return false;
+        }
+        snprintf(path, sizeof path, "%s/g%03ld/f%03ld/file_%07ld.dat", tree.c_str(), folder / kFoldersPerGroup,
+                 folder % kFoldersPerGroup, i);
+        const int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (descriptor < 0)
+            return false;
+        const bool sized = ftruncate(descriptor, i % 4096) == 0;
+        close(descriptor);
+        if (!sized)
+            return false;
+    }
+    return true;
+}
+
+bool Count(const char*, const char*, FSCatalogInfo* info, void* context)
+{
+    *static_cast<uint64_t*>(context) += info->dataLogicalSize + 1;
+    return true;
+}
+
+bool AddToFileList(const char* path, const char* relativeBase, FSCatalogInfo* info, void* context)
+{
+    auto* files = static_cast<CFileList*>(context);
+    return files
+        ->emplace(xwstring_pair(xwstring(path), xwstring(relativeBase ? relativeBase : "")),
+                  static_cast<double>(info->dataLogicalSize + info->rsrcLogicalSize))
+        .second;
+}
+
+void BM_EnumerateFilesCount(benchmark::State& state)
+{
+    for (auto _ : state) {
+        uint64_t total = 0;
+        xwstring failedItem;
+        if (EnumerateFiles(sTree.c_str(), nullptr, Count, &total, &failedItem) != errFSNoMoreItems)
+            state.SkipWithError("walk failed");
+        benchmark::DoNotOptimize(total);
+    }
+}
+
+void BM_EnumerateFilesIntoFileList(benchmark::State& state)
+{
+    for (auto _ : state) {
+        CFileList files;
+        xwstring failedItem;
+        if (EnumerateFiles(sTree.c_str(), nullptr, AddToFileList, &files, &failedItem) != errFSNoMoreItems)
+            state.SkipWithError("walk failed");
+        benchmark::DoNotOptimize(files.size());
+        state.PauseTiming();
+        files.clear();
+        state.ResumeTiming();
+    }
+}
+
+void BM_FindPrintf(benchmark::State& state)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    char* arguments[] = {const_cast<char*>("find"), const_cast<char*>(sTree.c_str()), const_cast<char*>("-type"),
+                         const_cast<char*>("f"), const_cast<char*>("-printf"), const_cast<char*>("%s %p\n"), nullptr};
+    for (auto _ : state) {
+        pid_t child;
+        int status = 0;
+        if (posix_spawnp(&child, "find", &actions, nullptr, arguments, environ) != 0 ||
+            waitpid(child, &status, 0) != child || status != 0)
+            state.SkipWithError("find failed");
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+BENCHMARK(BM_FindPrintf)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EnumerateFilesCount)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EnumerateFilesIntoFileList)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Prints the usual table, then each walk's time as a ratio to find's.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                mTimes[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        const auto find = mTimes.find("BM_FindPrintf/real_time");
+        if (find == mTimes.end())
+            return;
+        for (const auto& [name, time] : mTimes)
+            if (name != find->first)
+                printf("%s / find: %.2f\n", name.c_str(), time / find->second);
+    }
+
+private:
+    std::map<std::string, double> mTimes;
+};
+
+// The value of the option --name=value, removed from argv; empty when absent.
+std::string TakeOption(int& argc, char** argv, const char* prefix)
+{
+    for (int i = 1; i < argc; ++i)
+        if (strncmp(argv[i], prefix, strlen(prefix)) == 0) {
+            std::string value = argv[i] + strlen(prefix);
+            for (int j = i; j < argc; ++j)
+                argv[j] = argv[j + 1];
+            --argc;
+            return value;
+        }
+    return "";
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string walkOnly = TakeOption(argc, argv, "--walk=");
+    const std::string makeOnly = TakeOption(argc, argv, "--make-tree=");
+    const std::string filesOption = TakeOption(argc, argv, "--files=");
+    const long files = filesOption.empty() ? 100000 : atol(filesOption.c_str());
+    if (!walkOnly.empty()) {
+        CFileList list;
+        xwstring failedItem;
+        const OSStatus status = EnumerateFiles(walkOnly.c_str(), nullptr, AddToFileList, &list, &failedItem);
+        printf("status %d, %zu files\n", status, list.size());
+        return status == errFSNoMoreItems ? 0 : 1;
+    }
+    if (!makeOnly.empty())
+        return MakeTree(makeOnly + "/Tree", files) ? 0 : 1;
+
+    char base[] = "/tmp/bench_walk.XXXXXX";
+    if (!mkdtemp(base)) {
+        perror("mkdtemp");
+        return 1;
+    }
+    sTree = std::string(base) + "/Tree";
+    int status = 1;
+    if (MakeTree(sTree, files)) {
+        printf("tree: %ld files under %s\n", files, sTree.c_str());
+        benchmark::Initialize(&argc, argv);
+        RatioReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        benchmark::Shutdown();
+        status = 0;
+    } else {
+        perror("making the tree");
+    }
+    std::error_code error;
+    std::filesystem::remove_all(base, error);
+    return status;
+}
