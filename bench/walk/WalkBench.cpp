@@ -6,6 +6,7 @@
 //                                              /tmp, run the benchmarks, report the ratios
 //   bench_walk --make-tree=DIR [--files=N]     only make the tree (for /usr/bin/time -v runs)
 //   bench_walk --walk=DIR                      one walk into a CFileList, then print its size
+//   bench_walk --count=DIR                     one walk that only counts
 #include "EnumerateFiles.h"
 #include "FileList.h"
 
@@ -121,6 +122,8 @@ BENCHMARK(BM_EnumerateFilesIntoFileList)->UseRealTime()->Unit(benchmark::kMillis
 // Prints the usual table, then each walk's time as a ratio to find's.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
@@ -161,6 +164,7 @@ std::string TakeOption(int& argc, char** argv, const char* prefix)
 int main(int argc, char** argv)
 {
     const std::string walkOnly = TakeOption(argc, argv, "--walk=");
+    const std::string countOnly = TakeOption(argc, argv, "--count=");
     const std::string makeOnly = TakeOption(argc, argv, "--make-tree=");
     const std::string filesOption = TakeOption(argc, argv, "--files=");
     const long files = filesOption.empty() ? 100000 : atol(filesOption.c_str());
@@ -169,6 +173,12 @@ int main(int argc, char** argv)
         xwstring failedItem;
         const OSStatus status = EnumerateFiles(walkOnly.c_str(), nullptr, AddToFileList, &list, &failedItem);
         printf("status %d, %zu files\n", status, list.size());
+        return status == errFSNoMoreItems ? 0 : 1;
+    }
+    if (!countOnly.empty()) {
+        uint64_t total = 0;
+        const OSStatus status = EnumerateFiles(countOnly.c_str(), nullptr, Count, &total, nullptr);
+        printf("status %d, %llu\n", status, static_cast<unsigned long long>(total));
         return status == errFSNoMoreItems ? 0 : 1;
     }
     if (!makeOnly.empty())
