@@ -119,7 +119,7 @@ BENCHMARK(BM_FindPrintf)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EnumerateFilesCount)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EnumerateFilesIntoFileList)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Prints the usual table, then each walk's time as a ratio to find's.
+// Prints the usual table, then each walk's real time as a ratio to find's.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
@@ -127,14 +127,16 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
+        // With repetitions the median comes after the single runs and replaces them.
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                mTimes[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (!run.error_occurred &&
+                (run.run_type == Run::RT_Iteration || run.aggregate_name == "median"))
+                mTimes[run.run_name.function_name] = run.GetAdjustedRealTime();
     }
     void Finalize() override
     {
         ConsoleReporter::Finalize();
-        const auto find = mTimes.find("BM_FindPrintf/real_time");
+        const auto find = mTimes.find("BM_FindPrintf");
         if (find == mTimes.end())
             return;
         for (const auto& [name, time] : mTimes)
