@@ -6,8 +6,8 @@
 
 typedef int32_t OSStatus;
 
-// Success is 0. The general codes noErr and paramErr belong to whichever header defines them
-// first; the File Manager's own name for -50 is kFSParamErr.
+// Success is 0 (noErr). -50 (paramErr) is named kFSParamErr here, so that this header can be
+// included beside others that define the general codes.
 constexpr OSStatus ioErr = -36;              // EIO
 constexpr OSStatus bdNamErr = -37;           // ENAMETOOLONG
 constexpr OSStatus fnfErr = -43;             // ENOENT, ENOTDIR
