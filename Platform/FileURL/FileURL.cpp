@@ -1,0 +1,15 @@
+#include "FileURL.h"
+
+#include <glib.h>
+
+bool FileURLToPath(const char* url, std::string& path)
+{
+    if (!url)
+        return false;
+    gchar* filename = g_filename_from_uri(url, nullptr, nullptr);
+    if (!filename)
+        return false;
+    path = filename;
+    g_free(filename);
+    return true;
+}

@@ -1,0 +1,7 @@
+// File URLs: the POSIX path a "file:" URL names.
+#pragma once
+
+#include <string>
+
+// The path of a file URL (percent escapes decoded); false for text that is no file URL.
+bool FileURLToPath(const char* url, std::string& path);

@@ -1,0 +1,153 @@
+// A scripted stand-in for the Assistant, for end-to-end tests and the demo: it checks in under the
+// Assistant's bundle identifier, accepts "Laso"/"ADMN" requests and answers each with status
+// events: a "FileSent" per uploaded entry and then one closing notification.
+//
+// usage: test_assistant [--record FILE] [--idle-seconds N]
+//   --record FILE     append one line per request: the refCon sent in "navG" and the JSON text
+//   --idle-seconds N  exit after N seconds without a request (default 30)
+#include "Platform/AppleEvents/AppleEvents.h"
+#include "Platform/EventDelivery/EventDelivery.h"
+#include "Platform/Workspace/Workspace.h"
+
+#include <glib.h>
+#include <json-c/json.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+const char kBundleIdentifier[] = "com.qiravel.Assistant";
+const long kStatusTimeoutTicks = 600;
+
+struct Options {
+    const char* recordPath = nullptr;
+    unsigned int idleSeconds = 30;
+};
+Options sOptions;
+GMainLoop* sLoop = nullptr;
+guint sIdleTimer = 0;
+
+gboolean QuitWhenIdle(gpointer)
+{
+    g_main_loop_quit(sLoop);
+    return G_SOURCE_REMOVE;
+}
+
+void RestartIdleTimer()
+{
+    if (sIdleTimer)
+        g_source_remove(sIdleTimer);
+    sIdleTimer = g_timeout_add_seconds(sOptions.idleSeconds, &QuitWhenIdle, nullptr);
+}
+
+std::vector<uint8_t> ParamBytes(const AppleEvent* event, AEKeyword key, DescType type)
+{
+    DescType actual = typeNull;
+    Size size = 0;
+    if (AEGetParamPtr(event, key, type, &actual, nullptr, 0, &size) != noErr || size < 0)
+        return {};
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (size > 0 && AEGetParamPtr(event, key, type, &actual, bytes.data(), size, &size) != noErr)
+        return {};
+    return bytes;
+}
+
+void SendStatus(const AEDesc& host, const std::vector<uint8_t>& refCon, const std::string& notification)
+{
+    AppleEvent event;
+    AEInitializeDesc(&event);
+    if (AECreateAppleEvent('Laso', 'assS', &host, kAutoGenerateReturnID, kAnyTransactionID, &event) != noErr)
+        return;
+    AEPutParamPtr(&event, 'STr1', typeUInt32, refCon.data(), static_cast<Size>(refCon.size()));
+    AEPutParamPtr(&event, 'NMsg', typeChar, notification.data(), static_cast<Size>(notification.size()));
+    AppleEvent reply;
+    AEInitializeDesc(&reply);
+    const OSErr error = AESendMessage(&event, &reply, kAENoReply | kAENeverInteract, kStatusTimeoutTicks);
+    if (error != noErr)
+        fprintf(stderr, "test_assistant: status event not delivered (%d)\n", error);
+    AEDisposeDesc(&event);
+}
+
+std::string Notification(const char* code, json_object* files)
+{
+    json_object* message = json_object_new_object();
+    json_object_object_add(message, "type", json_object_new_string("Notification"));
+    json_object_object_add(message, "code", json_object_new_string(code));
+    if (files)
+        json_object_object_add(message, "files_ul", files);
+    std::string text = json_object_to_json_string(message);
+    json_object_put(message);
+    return text;
+}
+
+void Record(const std::vector<uint8_t>& refCon, const std::string& request)
+{
+    if (!sOptions.recordPath)
+        return;
+    FILE* file = fopen(sOptions.recordPath, "a");
+    if (!file)
+        return;
+    uint32_t firstFour = 0;
+    memcpy(&firstFour, refCon.data(), std::min<size_t>(refCon.size(), 4));
+    fprintf(file, "navG=%zu:%u %s\n", refCon.size(), firstFour, request.c_str());
+    fclose(file);
+}
+
+OSErr HandleRequest(const AppleEvent* event, AppleEvent*, SRefCon)
+{
+    RestartIdleTimer();
+    const std::vector<uint8_t> text = ParamBytes(event, keyDirectObject, typeChar);
+    const std::vector<uint8_t> refCon = ParamBytes(event, 'navG', typeWildCard);
+    const std::string request(text.begin(), text.end());
+    Record(refCon, request);
+
+    AEDesc host;
+    AEInitializeDesc(&host);
+    if (AEGetParamDesc(event, 'bPSN', typeProcessSerialNumber, &host) != noErr)
+        return errAEDescNotFound;
+    json_object* parsed = json_tokener_parse(request.c_str());
+    json_object* code = nullptr;
+    json_object* files = nullptr;
+    const bool isUpload = parsed && json_object_object_get_ex(parsed, "code", &code) &&
+                          strcasecmp(json_object_get_string(code), "StartUpload") == 0;
+    if (isUpload && json_object_object_get_ex(parsed, "files_ul", &files)) {
+        for (size_t i = 0; i < json_object_array_length(files); ++i) {
+            json_object* sent = json_object_new_array();
+            json_object_array_add(sent, json_object_get(json_object_array_get_idx(files, i)));
+            SendStatus(host, refCon, Notification("FileSent", sent));
+        }
+    }
+    SendStatus(host, refCon, Notification(isUpload ? "UploadComplete" : "DownloadComplete", nullptr));
+    json_object_put(parsed);
+    AEDisposeDesc(&host);
+    return noErr;
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--record") && i + 1 < argc) {
+            sOptions.recordPath = argv[++i];
+        } else if (!strcmp(argv[i], "--idle-seconds") && i + 1 < argc) {
+            sOptions.idleSeconds = static_cast<unsigned int>(strtoul(argv[++i], nullptr, 10));
+        } else {
+            fprintf(stderr, "usage: test_assistant [--record FILE] [--idle-seconds N]\n");
+            return 2;
+        }
+    }
+    sLoop = g_main_loop_new(nullptr, false);
+    if (AEInstallEventHandler('Laso', 'ADMN', NewAEEventHandlerUPP(&HandleRequest), 0, false) != noErr ||
+        WorkspaceCheckIn(kBundleIdentifier) != noErr) {
+        fprintf(stderr, "test_assistant: cannot open its event port\n");
+        return 1;
+    }
+    RestartIdleTimer();
+    g_main_loop_run(sLoop);
+    g_main_loop_unref(sLoop);
+    return 0;
+}

@@ -1,0 +1,109 @@
+#include "MacTestSupport.h"
+
+#include "Platform/Dialogs/Dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+ScriptedDialogToolkit& InstallScripted()
+{
+    auto toolkit = std::make_unique<ScriptedDialogToolkit>();
+    ScriptedDialogToolkit& scripted = *toolkit;
+    SetDialogToolkit(std::move(toolkit));
+    return scripted;
+}
+
+ScriptedAnswer Choose(std::vector<std::string> paths)
+{
+    ScriptedAnswer answer;
+    answer.kind = ScriptedAnswer::kChoose;
+    answer.paths = std::move(paths);
+    return answer;
+}
+
+ScriptedAnswer Press(int button)
+{
+    ScriptedAnswer answer;
+    answer.kind = ScriptedAnswer::kPressButton;
+    answer.button = button;
+    return answer;
+}
+}  // namespace
+
+TEST(Dialogs, UploadPanelAddsWhatWasPicked)
+{
+    char pattern[] = "/tmp/qv-dialog-XXXXXX";
+    const std::string root = mkdtemp(pattern);
+    std::ofstream(root + "/one.txt") << "1";
+    ScriptedDialogToolkit& toolkit = InstallScripted();
+    toolkit.Enqueue(Choose({root + "/one.txt"}));
+    toolkit.Enqueue(ScriptedAnswer());  // cancel
+    MacTestClient client;
+    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"SelectFilesToUpload"})"));
+    EXPECT_EQ(client.UploadList().size(), 1u);
+    EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"SelectFilesToUpload"})"));
+    EXPECT_EQ(client.notifications.size(), 1u);
+
+    ASSERT_EQ(toolkit.shownPanels.size(), 2u);
+    const OpenPanelRequest& panel = toolkit.shownPanels[0];
+    EXPECT_EQ(panel.title, "Choose files and folders\u2026");
+    EXPECT_EQ(panel.message, "Choose files and/or folders you wish to send");
+    EXPECT_EQ(panel.prompt, "Choose");
+    EXPECT_TRUE(panel.canChooseFiles && panel.canChooseDirectories && panel.allowsMultipleSelection);
+    EXPECT_TRUE(panel.shieldingLevel);  // no main window
+    EXPECT_EQ(panel.parent, nullptr);
+    SetDialogToolkit(nullptr);
+    std::remove((root + "/one.txt").c_str());
+    rmdir(root.c_str());
+}
+
+TEST(Dialogs, DownloadPanelKeepsTheLastChoice)
+{
+    ScriptedDialogToolkit& toolkit = InstallScripted();
+    toolkit.Enqueue(Choose({"/srv/first"}));
+    toolkit.Enqueue(ScriptedAnswer());
+    toolkit.Enqueue(Choose({"/srv/second"}));
+    MacTestClient client;
+    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"SelectDownloadLocation"})"));
+    EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"SelectDownloadLocation"})"));
+    EXPECT_STREQ(static_cast<const char*>(client.DownloadLocation()), "/srv/first");
+    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"SelectDownloadLocation"})"));
+    EXPECT_STREQ(static_cast<const char*>(client.DownloadLocation()), "/srv/second");
+    EXPECT_TRUE(client.notifications.empty());
+
+    const OpenPanelRequest& panel = toolkit.shownPanels[0];
+    EXPECT_EQ(panel.title, "Choose a folder");
+    EXPECT_EQ(panel.message, "");
+    EXPECT_EQ(panel.prompt, "Choose");
+    EXPECT_TRUE(panel.canChooseDirectories && panel.canCreateDirectories);
+    EXPECT_FALSE(panel.canChooseFiles || panel.allowsMultipleSelection);
+    SetDialogToolkit(nullptr);
+}
+
+TEST(Dialogs, QueuedFilesNeedConsent)
+{
+    ScriptedDialogToolkit& toolkit = InstallScripted();
+    toolkit.Enqueue(Press(1));  // Cancel
+    toolkit.Enqueue(Press(0));  // Add Files
+    MacTestClient client;
+    const char* request = R"({"type":"Request","code":"QueueFilesForUpload","files_ul":[)"
+                          R"({"file_path":"/nowhere/a"},{"file_path":"/nowhere/A"},{"file_path":"/nowhere/b"},{"file_path":"/nowhere/c"}]})";
+    EXPECT_TRUE(client.Execute(request));
+    EXPECT_TRUE(client.notifications.empty());
+    EXPECT_TRUE(client.Execute(request));  // consent given: the missing files are reported
+    EXPECT_EQ(client.notifications.size(), 3u);
+
+    ASSERT_EQ(toolkit.shownAlerts.size(), 2u);
+    EXPECT_EQ(toolkit.shownAlerts[0].messageText, "Add 3 item(s) for sending?\n");
+    EXPECT_EQ(toolkit.shownAlerts[0].informativeText, "");
+    EXPECT_EQ(toolkit.shownAlerts[0].style, kWarningAlertStyle);
+    EXPECT_EQ(toolkit.shownAlerts[0].buttons, (std::vector<std::string>{"Add Files", "Cancel"}));
+
+    // Without an application object no dialog is shown and every answer is false.
+    SetDialogToolkit(nullptr);
+    EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"SelectFilesToUpload"})"));
+    EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"SelectDownloadLocation"})"));
+    EXPECT_FALSE(client.VerifyFileSelection(*std::make_unique<json_xwstringset>()));
+}

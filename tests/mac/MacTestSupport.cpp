@@ -1,0 +1,57 @@
+#include "MacTestSupport.h"
+
+#include <glib/gstdio.h>
+
+#include <cstdlib>
+#include <fstream>
+
+TestSandbox::TestSandbox()
+{
+    char* path = g_dir_make_tmp("qv-mac-test-XXXXXX", nullptr);
+    mPath = path;
+    g_free(path);
+    g_mkdir_with_parents((mPath + "/runtime").c_str(), 0700);
+    g_mkdir_with_parents((mPath + "/data/applications").c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", (mPath + "/runtime").c_str(), 1);
+    setenv("XDG_DATA_HOME", (mPath + "/data").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (mPath + "/data").c_str(), 1);
+}
+
+TestSandbox::~TestSandbox()
+{
+    const std::string command = "rm -rf '" + mPath + "'";
+    if (system(command.c_str()) != 0)
+        g_warning("could not remove %s", mPath.c_str());
+}
+
+void TestSandbox::InstallAssistantEntry(const std::string& exec) const
+{
+    std::ofstream entry(mPath + "/data/applications/" + kAssistantBundleIdentifier + ".desktop");
+    entry << "[Desktop Entry]\nType=Application\nName=Test Assistant\nExec=" << exec << "\n";
+}
+
+bool RunLoopUntil(const std::function<bool()>& done, unsigned int timeoutMilliseconds)
+{
+    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(timeoutMilliseconds) * 1000;
+    while (!done()) {
+        if (g_get_monotonic_time() > deadline)
+            return false;
+        g_main_context_iteration(nullptr, false);
+        g_usleep(1000);
+    }
+    return true;
+}
+
+std::string JsonMember(const std::string& json, const char* key)
+{
+    json_object* parsed = json_tokener_parse(json.c_str());
+    json_object* value = nullptr;
+    std::string text = "<missing>";
+    if (parsed && json_object_object_get_ex(parsed, key, &value))
+        text = json_object_get_type(value) == json_type_string ? json_object_get_string(value)
+                                                                : json_object_to_json_string(value);
+    json_object_put(parsed);
+    return text;
+}
+
+std::string TestAssistantPath() { return TEST_ASSISTANT_PATH; }

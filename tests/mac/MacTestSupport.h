@@ -1,0 +1,74 @@
+// Support for tests of the platform half: a recording binding, a private runtime and data folder
+// per test process, and a bounded run of the main loop.
+#pragma once
+
+#include "Mac/QVWebClientBaseMac.h"
+
+#include "Platform/SystemLog/SystemLog.h"
+
+#include <glib.h>
+#include <json-c/json.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class MacTestClient : public CQVWebClientBaseMac {
+public:
+    MacTestClient() { InstallAEHandlers(); }
+    ~MacTestClient() override { RemoveAEHandlers(); }
+
+    bool NotifyBrowser(const char* json) override
+    {
+        notifications.emplace_back(json);
+        return true;
+    }
+    void Log(const char* text) override { logs.emplace_back(text); }
+    void SetDragDrop(bool on) { mSupportDragDrop = on ? 1 : 0; }
+    unsigned int RefCon() const { return mRefCon; }
+    CFileList& UploadList() { return mUploadList; }
+    const xwstring& DownloadLocation() const { return mDownloadLocation; }
+    bool Execute(const std::string& json)
+    {
+        xwstring text(json.c_str());
+        return ExecuteRequest(static_cast<wchar_t*>(text));
+    }
+
+    std::vector<std::string> notifications;
+    std::vector<std::string> logs;
+};
+
+class SystemLogLines {
+public:
+    SystemLogLines() { SystemLogSetObserver(&Record, this); }
+    ~SystemLogLines() { SystemLogSetObserver(nullptr, nullptr); }
+    std::vector<std::string> lines;
+
+private:
+    static void Record(const char*, int, const char* text, void* context)
+    {
+        static_cast<SystemLogLines*>(context)->lines.emplace_back(text);
+    }
+};
+
+// A temporary home for the runtime folder and desktop entries, set before any platform call.
+class TestSandbox {
+public:
+    TestSandbox();
+    ~TestSandbox();
+    // Writes the Assistant's desktop entry with the given command line.
+    void InstallAssistantEntry(const std::string& exec) const;
+    const std::string& Path() const { return mPath; }
+
+private:
+    std::string mPath;
+};
+
+// Runs the default main loop until done() or the time-out; true when done() became true.
+bool RunLoopUntil(const std::function<bool()>& done, unsigned int timeoutMilliseconds = 5000);
+
+// A member of a JSON text, as text; "<missing>" when absent.
+std::string JsonMember(const std::string& json, const char* key);
+
+// The test Assistant program built next to the tests.
+std::string TestAssistantPath();

@@ -1,0 +1,95 @@
+// qvshell: drives one plug-in instance from the command line. Requests come from --request
+// arguments, then from standard input, one JSON text per line; status events from the Assistant
+// are served by the GLib main loop meanwhile. At the end of input the shell waits a settle time
+// for late status events, then exits.
+#include "ShellClient.h"
+
+#include <glib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+struct Shell {
+    CShellClient* client;
+    GMainLoop* loop;
+    unsigned int settleMilliseconds;
+};
+
+void Execute(CShellClient& client, const char* request)
+{
+    xwstring text(request);
+    const bool result = client.ExecuteRequest(static_cast<wchar_t*>(text));
+    printf("result: %d\n", result ? 1 : 0);
+    fflush(stdout);
+}
+
+gboolean QuitLoop(gpointer data)
+{
+    g_main_loop_quit(static_cast<GMainLoop*>(data));
+    return G_SOURCE_REMOVE;
+}
+
+gboolean ReadRequestLine(GIOChannel* channel, GIOCondition, gpointer data)
+{
+    auto* shell = static_cast<Shell*>(data);
+    gchar* line = nullptr;
+    gsize terminator = 0;
+    const GIOStatus status = g_io_channel_read_line(channel, &line, nullptr, &terminator, nullptr);
+    if (status == G_IO_STATUS_NORMAL && line) {
+        line[terminator] = 0;
+        if (*line)
+            Execute(*shell->client, line);
+        g_free(line);
+        return G_SOURCE_CONTINUE;
+    }
+    g_free(line);
+    if (status == G_IO_STATUS_AGAIN)
+        return G_SOURCE_CONTINUE;
+    g_timeout_add(shell->settleMilliseconds, &QuitLoop, shell->loop);
+    return G_SOURCE_REMOVE;
+}
+
+int Usage()
+{
+    fprintf(stderr,
+            "usage: qvshell [--request JSON]... [--settle MILLISECONDS]\n"
+            "Runs each --request, then each line of standard input, as a page request; prints the\n"
+            "result (1 or 0), the notifications (notify:) and the log messages (log:).\n");
+    return 2;
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<const char*> requests;
+    unsigned int settleMilliseconds = 500;
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--request") && i + 1 < argc)
+            requests.push_back(argv[++i]);
+        else if (!strcmp(argv[i], "--settle") && i + 1 < argc)
+            settleMilliseconds = static_cast<unsigned int>(strtoul(argv[++i], nullptr, 10));
+        else
+            return Usage();
+    }
+
+    GMainLoop* loop = g_main_loop_new(nullptr, false);
+    {
+        CShellClient client(stdout);
+        xwstring response;
+        client.Initialize(response, false);
+        printf("response: %s\n", static_cast<const char*>(response));
+        for (const char* request : requests)
+            Execute(client, request);
+
+        Shell shell = {&client, loop, settleMilliseconds};
+        GIOChannel* input = g_io_channel_unix_new(0);
+        g_io_add_watch(input, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), &ReadRequestLine, &shell);
+        g_main_loop_run(loop);
+        g_io_channel_unref(input);
+    }
+    g_main_loop_unref(loop);
+    return 0;
+}
