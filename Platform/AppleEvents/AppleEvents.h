@@ -43,71 +43,61 @@ struct ProcessSerialNumber {
     UInt32 lowLongOfPSN;
 };
 
-enum : DescType {
-    typeNull = 'null',
-    typeWildCard = '****',
-    typeAppleEvent = 'aevt',
-    typeAERecord = 'reco',
-    typeAEList = 'list',
-    typeBoolean = 'bool',
-    typeSInt16 = 'shor',
-    typeSInt32 = 'long',
-    typeUInt32 = 'magn',
-    typeSInt64 = 'comp',
-    typeType = 'type',
-    typeChar = 'TEXT',
-    typeEnumerated = 'enum',
-    typeProcessSerialNumber = 'psn ',
-    typeObjectSpecifier = 'obj ',
-    typeRangeDescriptor = 'rang',
-    typeCurrentContainer = 'ccnt',
-    typeInsertionLoc = 'insl',
-};
+constexpr DescType typeNull = 'null';
+constexpr DescType typeWildCard = '****';
+constexpr DescType typeAppleEvent = 'aevt';
+constexpr DescType typeAERecord = 'reco';
+constexpr DescType typeAEList = 'list';
+constexpr DescType typeBoolean = 'bool';
+constexpr DescType typeSInt16 = 'shor';
+constexpr DescType typeSInt32 = 'long';
+constexpr DescType typeUInt32 = 'magn';
+constexpr DescType typeSInt64 = 'comp';
+constexpr DescType typeType = 'type';
+constexpr DescType typeChar = 'TEXT';
+constexpr DescType typeEnumerated = 'enum';
+constexpr DescType typeProcessSerialNumber = 'psn ';
+constexpr DescType typeObjectSpecifier = 'obj ';
+constexpr DescType typeRangeDescriptor = 'rang';
+constexpr DescType typeCurrentContainer = 'ccnt';
+constexpr DescType typeInsertionLoc = 'insl';
 
-enum : DescType {
-    formAbsolutePosition = 'indx',
-    formRange = 'rang',
-};
+constexpr DescType formAbsolutePosition = 'indx';
+constexpr DescType formRange = 'rang';
 
-enum : AEKeyword {
-    keyAEObject = 'kobj',
-    keyAEPosition = 'kpos',
-    keyAEDesiredClass = 'want',
-    keyAEKeyForm = 'form',
-    keyAEKeyData = 'seld',
-    keyAEContainer = 'from',
-    keyAERangeStart = 'star',
-    keyAERangeStop = 'stop',
-    keyDirectObject = '----',
-    keyAddressAttr = 'addr',
-    keyEventClassAttr = 'evcl',
-    keyEventIDAttr = 'evid',
-    keyReturnIDAttr = 'rtid',
-    keyTransactionIDAttr = 'tran',
-};
+constexpr AEKeyword keyAEObject = 'kobj';
+constexpr AEKeyword keyAEPosition = 'kpos';
+constexpr AEKeyword keyAEDesiredClass = 'want';
+constexpr AEKeyword keyAEKeyForm = 'form';
+constexpr AEKeyword keyAEKeyData = 'seld';
+constexpr AEKeyword keyAEContainer = 'from';
+constexpr AEKeyword keyAERangeStart = 'star';
+constexpr AEKeyword keyAERangeStop = 'stop';
+constexpr AEKeyword keyDirectObject = '----';
+constexpr AEKeyword keyAddressAttr = 'addr';
+constexpr AEKeyword keyEventClassAttr = 'evcl';
+constexpr AEKeyword keyEventIDAttr = 'evid';
+constexpr AEKeyword keyReturnIDAttr = 'rtid';
+constexpr AEKeyword keyTransactionIDAttr = 'tran';
 
-enum : SInt16 { kAutoGenerateReturnID = -1 };
-enum : SInt32 { kAnyTransactionID = 0 };
-enum : AESendMode {
-    kAENoReply = 0x1,
-    kAENeverInteract = 0x10,
-};
+constexpr SInt16 kAutoGenerateReturnID = -1;
+constexpr SInt32 kAnyTransactionID = 0;
+constexpr AESendMode kAENoReply = 0x1;
+constexpr AESendMode kAENeverInteract = 0x10;
 
-enum : OSErr {
-    noErr = 0,
-    paramErr = -50,
-    memFullErr = -108,
-    procNotFound = -600,
-    errAECoercionFail = -1700,
-    errAEDescNotFound = -1701,
-    errAECorruptData = -1702,
-    errAEWrongDataType = -1703,
-    errAENotAEDesc = -1704,
-    errAEBadListItem = -1705,
-    errAEEventNotHandled = -1708,
-    errAETimeout = -1712,
-    errAEIllegalIndex = -1719,
-};
+constexpr OSErr noErr = 0;
+constexpr OSErr paramErr = -50;
+constexpr OSErr memFullErr = -108;
+constexpr OSErr procNotFound = -600;
+constexpr OSErr errAECoercionFail = -1700;
+constexpr OSErr errAEDescNotFound = -1701;
+constexpr OSErr errAECorruptData = -1702;
+constexpr OSErr errAEWrongDataType = -1703;
+constexpr OSErr errAENotAEDesc = -1704;
+constexpr OSErr errAEBadListItem = -1705;
+constexpr OSErr errAEEventNotHandled = -1708;
+constexpr OSErr errAETimeout = -1712;
+constexpr OSErr errAEIllegalIndex = -1719;
 
 // Descriptors. AEInitializeDesc and AEDisposeDesc leave a null descriptor; AEDisposeDesc accepts
 // null descriptors and null pointers. Lists, records and events have no plain data:
@@ -167,15 +157,15 @@ OSErr CreateRangeDescriptor(AEDesc* start, AEDesc* stop, Boolean disposeInputs, 
 //                 3 record:           u32 count, count times (u32 key, descriptor)
 //                 4 event:            as a record of attributes, then as a record of parameters
 //
-// All integers are little-endian. Nesting is limited to kAEMaxFlattenedDepth and the whole form
-// to kAEMaxFlattenedSize bytes. Unflattening checks every length against the bytes left, the form
-// against the type ('null' empty, 'list' list, 'aevt' event), keys for duplicates, and that the
+// All integers are little-endian. Nesting is limited to kAEMaxFlattenedDepth, the number of
+// descriptors to kAEMaxFlattenedCount and the whole form to kAEMaxFlattenedSize bytes.
+// Unflattening checks every length against the bytes left, the form against the type ('null'
+// empty, 'list' list, 'reco' record, 'aevt' event), record keys for duplicates, and that the
 // buffer holds exactly one descriptor; anything else is refused.
-enum : long {
-    kAEMaxFlattenedDepth = 64,
-    kAEMaxFlattenedSize = 64L * 1024 * 1024,
-};
-// The flattened size, or 0 when the descriptor cannot be flattened (too deep or too large).
+constexpr long kAEMaxFlattenedDepth = 64;
+constexpr long kAEMaxFlattenedCount = 65536;
+constexpr long kAEMaxFlattenedSize = 64L * 1024 * 1024;
+// The flattened size, or 0 when the descriptor cannot be flattened (beyond the limits).
 Size AESizeOfFlattenedDesc(const AEDesc* desc);
 // paramErr when the buffer is too small or the descriptor cannot be flattened.
 OSStatus AEFlattenDesc(const AEDesc* desc, Ptr buffer, Size bufferSize, Size* actualSize);
