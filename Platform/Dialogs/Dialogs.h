@@ -1,87 +1,120 @@
-// Modal dialogs (open panel, alert) behind a toolkit chosen at run time:
-// GTK 3, scripted answers (tests, command-line hosts), or none (no display).
-#ifndef QV_PLATFORM_DIALOGS_DIALOGS_H
-#define QV_PLATFORM_DIALOGS_DIALOGS_H
+// Modal dialogs: an open panel (files and/or folders) and an alert with a row of buttons, run
+// over an interchangeable toolkit chosen at run time. The process has one current toolkit:
+// the browser host installs the GTK one, tests and command-line hosts the scripted one, and
+// without either the "none" toolkit answers that there is no application object.
+// All calls belong on the main thread. Texts and paths are UTF-8.
+#pragma once
 
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
-// An opaque parent window, null for none.
-typedef void* DialogWindow;
+// A toolkit window, opaque to callers; null stands for "no window".
+struct DialogWindowHandle;
+typedef DialogWindowHandle* DialogWindow;
 
 struct OpenPanelRequest {
-    std::string title, message, prompt;   // prompt: the confirming button's text
-    bool canChooseFiles = true, canChooseDirectories = false, allowsMultipleSelection = false,
-         canCreateDirectories = false;
-    bool shieldingLevel = false;          // keep above every other window (used when there is no parent)
-    DialogWindow parent = nullptr;        // attach to this window (modal for it) when set
+    std::string title;
+    std::string message;  // Shown above the file list; empty for none.
+    std::string prompt;   // Text of the confirming button.
+    bool canChooseFiles = true;
+    bool canChooseDirectories = false;
+    bool allowsMultipleSelection = false;
+    bool canCreateDirectories = false;
+    bool shieldingLevel = false;     // Keep the panel above every other window.
+    DialogWindow parent = nullptr;   // The panel is attached to this window and modal for it.
 };
 
 struct OpenPanelResult {
-    bool hitOK = false, hitCancel = false;
-    std::vector<std::string> filenames;   // chosen items, UTF-8 POSIX paths, files and folders
-    std::string directory;                // the panel's current folder (for a folder chooser: the chosen folder)
+    bool hitOK = false;                  // The confirming button was pressed.
+    bool hitCancel = false;              // Cancel was pressed (closing the window is neither).
+    std::vector<std::string> filenames;  // The chosen items as absolute POSIX paths.
+    std::string directory;               // The folder the panel settled on: the chosen one on
+                                         // a folders-only panel, else the one being shown.
 };
 
+// Values as on the original platform, so that stored styles keep their meaning.
 enum AlertStyle { kWarningAlertStyle = 0, kInformationalAlertStyle = 1, kCriticalAlertStyle = 2 };
 
 struct AlertRequest {
-    std::string messageText, informativeText;
+    std::string messageText;
+    std::string informativeText;  // Empty for none.
     AlertStyle style = kWarningAlertStyle;
-    std::vector<std::string> buttons;     // in order; the first is the default
+    std::vector<std::string> buttons;  // In the order given; the first is the default.
 };
 
-struct AlertResult { int pressedButton = -1; };  // index into buttons, -1 when dismissed otherwise
+// The alert was closed without pressing any of its buttons.
+constexpr int kNoAlertButton = -1;
+
+struct AlertResult {
+    int pressedButton = kNoAlertButton;  // Index into AlertRequest::buttons.
+};
 
 class DialogToolkit {
 public:
     virtual ~DialogToolkit() = default;
-    virtual bool HasApplication() const = 0;   // false: no display/toolkit; callers answer false at once
+    // False when there is no display to show dialogs on; callers then answer false at once.
+    virtual bool HasApplication() const = 0;
+    // The application's main window, or null when it has none.
     virtual DialogWindow MainWindow() const = 0;
-    virtual OpenPanelResult RunOpenPanel(const OpenPanelRequest& request) = 0;  // modal; returns when answered
-    virtual AlertResult RunAlert(const AlertRequest& request) = 0;              // modal
+    // Each runs modally and returns only once the user has answered.
+    virtual OpenPanelResult RunOpenPanel(const OpenPanelRequest& request) = 0;
+    virtual AlertResult RunAlert(const AlertRequest& request) = 0;
 };
 
-DialogToolkit& CurrentDialogToolkit();                           // the "none" toolkit until one is set
-void SetDialogToolkit(std::unique_ptr<DialogToolkit> toolkit);   // null restores "none"
-std::unique_ptr<DialogToolkit> MakeGtkDialogToolkit();           // null when GTK cannot open a display
+// The current toolkit; the "none" toolkit until another is installed.
+DialogToolkit& CurrentDialogToolkit();
+// Installs a toolkit as the current one; null restores the "none" toolkit.
+void SetDialogToolkit(std::unique_ptr<DialogToolkit> toolkit);
+
+// No application object: shows nothing, every panel is cancelled, no alert button pressed.
 std::unique_ptr<DialogToolkit> MakeNoDialogToolkit();
+// Real modal GTK 3 dialogs; HasApplication() is false when GTK finds no display.
+std::unique_ptr<DialogToolkit> MakeGtkDialogToolkit();
 
-// Scripted answers, for tests and command-line hosts. An empty queue answers Cancel.
+// One answer for the scripted toolkit.
 struct ScriptedAnswer {
-    enum Kind { kChoose, kCancel, kPressButton } kind = kCancel;
-    std::vector<std::string> paths;   // kChoose: filenames (and directory = paths[0] for a folder chooser)
-    int button = 0;                   // kPressButton
+    enum Kind { kCancel, kChoose, kPressButton };
+    Kind kind = kCancel;
+    std::vector<std::string> paths;  // kChoose: the chosen items, the first also for folder panels.
+    int button = 0;                  // kPressButton: index of the button to press.
+
+    static ScriptedAnswer Cancel() { return ScriptedAnswer(); }
+    static ScriptedAnswer Choose(std::vector<std::string> paths);
+    static ScriptedAnswer Press(int button);
 };
 
-// Each Run call takes the next queued answer. An answer of the wrong kind for the
-// dialog shown (a button for a panel, a choice for an alert) is taken and answers
-// Cancel (panel) or -1 (alert), so a script out of step shows up as a refusal.
+// Answers each dialog with the next queued answer, Cancel once the queue is empty, and records
+// every request as shown. An answer that does not fit its dialog (a choice for an alert, a
+// button for a panel, a button the alert lacks) is logged and taken as Cancel. Cancel on an
+// alert presses its "Cancel" button, or none when it has no such button.
 class ScriptedDialogToolkit : public DialogToolkit {
 public:
-    void Enqueue(const ScriptedAnswer& answer);
-    size_t PendingAnswers() const { return answers_.size(); }
-
-    // What was shown, in order, for tests to inspect.
-    std::vector<OpenPanelRequest> shownPanels;
-    std::vector<AlertRequest> shownAlerts;
+    void Enqueue(ScriptedAnswer answer) { mAnswers.push_back(std::move(answer)); }
+    size_t PendingAnswers() const { return mAnswers.size(); }
+    void SetMainWindow(DialogWindow window) { mMainWindow = window; }
 
     bool HasApplication() const override { return true; }
-    DialogWindow MainWindow() const override { return nullptr; }
+    DialogWindow MainWindow() const override { return mMainWindow; }
     OpenPanelResult RunOpenPanel(const OpenPanelRequest& request) override;
     AlertResult RunAlert(const AlertRequest& request) override;
 
+    std::vector<OpenPanelRequest> shownPanels;
+    std::vector<AlertRequest> shownAlerts;
+
 private:
-    ScriptedAnswer Next();
-    std::deque<ScriptedAnswer> answers_;
+    ScriptedAnswer NextAnswer();
+
+    std::deque<ScriptedAnswer> mAnswers;
+    DialogWindow mMainWindow = nullptr;
 };
 
-// Builds a scripted toolkit from command-line options: "--pick PATH..." (one kChoose with all the
-// paths up to the next option), "--download-folder DIR" (kChoose with one path), "--confirm yes|no"
-// (kPressButton 0 or 1). Answers are queued in the order given. Returns false with a message in
-// error for an unknown option or a missing value; consumed options are removed from args.
-bool ParseScriptedDialogOptions(std::vector<std::string>& args, ScriptedDialogToolkit& toolkit, std::string& error);
-
-#endif
+// Takes the dialog options out of a command line, queueing one answer per option in order:
+//   --pick PATH...          choose these items (the paths up to the next option)
+//   --download-folder DIR   choose this folder
+//   --confirm yes|no        press the alert's first button, or Cancel
+// Other arguments stay in args. On a malformed option returns false and says why in error.
+bool ParseScriptedDialogOptions(std::vector<std::string>& args, ScriptedDialogToolkit& toolkit,
+                                std::string& error);
