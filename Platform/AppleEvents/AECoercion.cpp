@@ -118,11 +118,14 @@ OSErr AECoerceDesc(const AEDesc* desc, DescType toType, AEDesc* result)
         return paramErr;
     const AEDesc source = *desc;
     AEInitializeDesc(result);
-    if (toType == typeWildCard || toType == source.descriptorType)
+    const bool integers = IsInteger(source.descriptorType) && IsInteger(toType);
+    // An 8-byte "magn" asked for as "magn" still narrows to its first four bytes.
+    const bool narrowing = toType == typeUInt32 && AEGetDescDataSize(&source) == 8;
+    if (toType == typeWildCard || (toType == source.descriptorType && !(integers && narrowing)))
         return AEDuplicateDesc(&source, result);
     switch (FormOf(source.dataHandle)) {
     case AEForm::Data:
-        if (IsInteger(source.descriptorType) && IsInteger(toType))
+        if (integers)
             return CoerceInteger(source.descriptorType, source.dataHandle->bytes, toType, result);
         return errAECoercionFail;
     case AEForm::Event:

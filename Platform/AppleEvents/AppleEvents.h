@@ -111,8 +111,9 @@ OSErr AEGetDescData(const AEDesc* desc, void* dataPtr, Size maximumSize);
 
 // Coercion into a new descriptor: identity and typeWildCard copy; the integer types 'shor',
 // 'long', 'magn' and 'comp' convert when the value fits, except that 'magn' from an 8-byte value
-// takes its first four bytes; an event becomes a record of its parameters; a record takes any
-// other record-like type ('insl', 'obj ', ...). Anything else fails with errAECoercionFail.
+// (even of type 'magn') takes its first four bytes; an event becomes a record of its parameters;
+// a record takes any other record-like type ('insl', 'obj ', ...). Anything else fails with
+// errAECoercionFail.
 OSErr AECoerceDesc(const AEDesc* desc, DescType toType, AEDesc* result);
 
 // Lists and records. Indexes are 1-based; AEPutDesc appends at index 0 or count + 1.

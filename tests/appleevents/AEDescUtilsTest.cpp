@@ -1,0 +1,172 @@
+#include "Mac/AEDescUtils.h"
+#include "DescTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+DescType TypeOf(const AEDesc* desc)
+{
+    return desc->descriptorType;
+}
+
+long CountOf(const AEDesc* list)
+{
+    long count = -1;
+    AECountItems(list, &count);
+    return count;
+}
+
+std::string NthData(const AEDesc* list, long index)
+{
+    StAEDescriptor item;
+    AEGetNthDesc(list, index, typeWildCard, nullptr, item);
+    return DataOf(item);
+}
+
+template <typename Operation>
+short ThrownBy(Operation operation)
+{
+    try {
+        operation();
+    } catch (short error) {
+        return error;
+    }
+    return noErr;
+}
+}  // namespace
+
+TEST(StAEDescriptor, NullCopiesAndSelfAssignment)
+{
+    StAEDescriptor empty;
+    EXPECT_EQ(TypeOf(empty), typeNull);
+    empty.Dispose();
+    EXPECT_EQ(static_cast<const AEDesc*>(empty)->dataHandle, nullptr);
+
+    StAEDescriptor number(SInt32(7));
+    const AEDataStorage before = static_cast<AEDesc*>(number)->dataHandle;
+    number.Assign(number);
+    number = number;
+    EXPECT_EQ(static_cast<AEDesc*>(number)->dataHandle, before);
+    EXPECT_EQ(DataOf(number), BytesOf<int32_t>(7));
+
+    StAEDescriptor copy(number);
+    number.Assign(SInt16(3));
+    EXPECT_EQ(TypeOf(copy), typeSInt32);
+    EXPECT_EQ(DataOf(copy), BytesOf<int32_t>(7));
+    copy = number;
+    EXPECT_EQ(DataOf(copy), BytesOf<int16_t>(3));
+}
+
+TEST(StAEDescriptor, ScalarsAndPascalStrings)
+{
+    StAEDescriptor code(UInt32('Laso'));
+    EXPECT_EQ(TypeOf(code), typeType);
+    EXPECT_EQ(DataOf(code), BytesOf<uint32_t>('Laso'));
+    StAEDescriptor flag(true);
+    EXPECT_EQ(TypeOf(flag), typeBoolean);
+    EXPECT_EQ(DataOf(flag), std::string(1, '\1'));
+
+    const unsigned char none[] = {0};
+    StAEDescriptor empty(none);
+    EXPECT_EQ(TypeOf(empty), typeChar);
+    EXPECT_EQ(DataOf(empty), "");
+    const unsigned char abc[] = {3, 'a', 'b', 'c', 'd'};
+    empty.Assign(abc);
+    EXPECT_EQ(DataOf(empty), "abc");
+    EXPECT_EQ(ThrownBy([&] { empty.Assign(ConstStringPtr(nullptr)); }), paramErr);
+    EXPECT_EQ(ThrownBy([] { StAEDescriptor list(typeAEList, nullptr, 0); }), errAEWrongDataType);
+}
+
+TEST(UAEDesc, AddDescGrowsASingleItemIntoAList)
+{
+    StAEDescriptor list;
+    UAEDesc::AddDesc(list, 0, StAEDescriptor(SInt32(1)));
+    EXPECT_EQ(TypeOf(list), typeSInt32);
+    UAEDesc::AddPtr(list, 0, typeChar, "two", 3);
+    ASSERT_EQ(TypeOf(list), typeAEList);
+    EXPECT_EQ(CountOf(list), 2);
+    EXPECT_EQ(NthData(list, 1), BytesOf<int32_t>(1));
+    EXPECT_EQ(NthData(list, 2), "two");
+
+    UAEDesc::AddPtr(list, 1, typeChar, "one", 3);  // replaces
+    EXPECT_EQ(NthData(list, 1), "one");
+    EXPECT_EQ(ThrownBy([&] { UAEDesc::AddPtr(list, 5, typeChar, "x", 1); }), errAEIllegalIndex);
+    EXPECT_EQ(CountOf(list), 2);
+}
+
+TEST(UAEDesc, AddKeyDescOnNullRecordAndOnEvent)
+{
+    StAEDescriptor record;
+    UAEDesc::AddKeyDesc(record, 'key1', StAEDescriptor(SInt16(5)));
+    EXPECT_EQ(TypeOf(record), typeAERecord);
+    EXPECT_EQ(ParamData(record, 'key1', typeSInt32), BytesOf<int32_t>(5));
+
+    // Built as the request proxy builds its event.
+    const ProcessSerialNumber psn = {0, 9};
+    StAEDescriptor target(typeProcessSerialNumber, &psn, sizeof psn);
+    StAEDescriptor event;
+    ASSERT_EQ(AECreateAppleEvent('Laso', 'ADMN', target, kAutoGenerateReturnID, kAnyTransactionID, event), noErr);
+    UAEDesc::AddKeyDesc(event, keyDirectObject, StAEDescriptor(typeChar, "{}", 2));
+    EXPECT_EQ(TypeOf(event), typeAppleEvent);
+    EXPECT_EQ(CountOf(event), 1);
+    EXPECT_EQ(ParamData(event, keyDirectObject, typeChar), "{}");
+
+    StAEDescriptor text(typeChar, "x", 1);
+    EXPECT_EQ(ThrownBy([&] { UAEDesc::AddKeyDesc(text, 'key1', record); }), errAEWrongDataType);
+}
+
+TEST(StAEDescriptor, OptionalAndRequiredParameters)
+{
+    StAEDescriptor event;
+    AECreateAppleEvent('Laso', 'assS', nullptr, 1, 0, event);
+    const uint64_t refCon = 0x12345678;
+    AEPutParamPtr(event, 'STr1', typeUInt32, &refCon, sizeof refCon);
+
+    StAEDescriptor value(typeChar, "stale", 5);
+    value.GetOptionalParamDesc(event, 'NMsg', typeChar);
+    EXPECT_EQ(TypeOf(value), typeNull);
+    EXPECT_EQ(ThrownBy([&] { value.GetParamDesc(event, 'NMsg', typeChar); }), errAEDescNotFound);
+    EXPECT_EQ(ThrownBy([&] { value.GetOptionalParamDesc(event, 'STr1', typeChar); }), errAECoercionFail);
+
+    unsigned int read = 0;
+    value.GetParamDesc(event, 'STr1', typeUInt32);
+    AEGetDescData(value, &read, sizeof read);
+    EXPECT_EQ(read, 0x12345678u);
+
+    // The container constructor: events directly, record-like types through "reco".
+    EXPECT_EQ(DataOf(StAEDescriptor(event, 'STr1', typeUInt32)), BytesOf<uint32_t>(0x12345678));
+    EXPECT_EQ(TypeOf(StAEDescriptor(event, 'none', typeUInt32)), typeNull);
+    StAEDescriptor location;
+    UAEDesc::MakeInsertionLoc(StAEDescriptor(SInt32(4)), 'end ', location);
+    EXPECT_EQ(TypeOf(location), typeInsertionLoc);
+    EXPECT_EQ(DataOf(StAEDescriptor(location, keyAEObject, typeSInt32)), BytesOf<int32_t>(4));
+    EXPECT_EQ(DataOf(StAEDescriptor(location, keyAEPosition, typeEnumerated)), BytesOf<uint32_t>('end '));
+    EXPECT_EQ(TypeOf(StAEDescriptor(location, 'none', typeWildCard)), typeNull);
+    EXPECT_EQ(TypeOf(StAEDescriptor(StAEDescriptor(), keyAEObject, typeWildCard)), typeNull);
+    EXPECT_EQ(ThrownBy([&] { StAEDescriptor(StAEDescriptor(true), keyAEObject, typeWildCard); }), errAECoercionFail);
+}
+
+TEST(UAEDesc, MakeRangeBuildsIndexOrRangeSpecifiers)
+{
+    StAEDescriptor single;
+    UAEDesc::MakeRange(StAEDescriptor(), 'file', 3, 3, single);
+    EXPECT_EQ(TypeOf(single), typeObjectSpecifier);
+    EXPECT_EQ(ParamData(single, keyAEKeyForm, typeEnumerated), BytesOf<uint32_t>(formAbsolutePosition));
+    EXPECT_EQ(ParamData(single, keyAEKeyData, typeSInt32), BytesOf<int32_t>(3));
+
+    StAEDescriptor range;
+    UAEDesc::MakeRange(StAEDescriptor(), 'file', 2, 5, range);
+    EXPECT_EQ(ParamData(range, keyAEKeyForm, typeEnumerated), BytesOf<uint32_t>(formRange));
+    StAEDescriptor ends(range, keyAEKeyData, typeWildCard);
+    ASSERT_EQ(TypeOf(ends), typeRangeDescriptor);
+    StAEDescriptor stop(ends, keyAERangeStop, typeWildCard);
+    EXPECT_EQ(ParamData(stop, keyAEKeyData, typeSInt32), BytesOf<int32_t>(5));
+    StAEDescriptor container(stop, keyAEContainer, typeWildCard);
+    EXPECT_EQ(TypeOf(container), typeCurrentContainer);
+}
+
+TEST(WC_CFReleaseIfNotNULL, ReleasesOnlyRealObjects)
+{
+    WC_CFReleaseIfNotNULL(nullptr);
+    WC_CFReleaseIfNotNULL(CFStringCreateWithCString(nullptr, "x", kCFStringEncodingUTF8));
+}

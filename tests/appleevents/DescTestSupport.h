@@ -1,0 +1,33 @@
+// Small readers for descriptor contents in tests.
+#pragma once
+
+#include "Platform/AppleEvents/AppleEvents.h"
+
+#include <string>
+
+inline std::string DataOf(const AEDesc* desc)
+{
+    std::string bytes(static_cast<size_t>(AEGetDescDataSize(desc)), '\0');
+    AEGetDescData(desc, bytes.data(), static_cast<Size>(bytes.size()));
+    return bytes;
+}
+
+// The data of a parameter fetched as type, or "" when it cannot be read.
+inline std::string ParamData(const AEDesc* container, AEKeyword key, DescType type, DescType* actual = nullptr)
+{
+    AEDesc value;
+    std::string bytes;
+    if (AEGetParamDesc(container, key, type, &value) == noErr) {
+        bytes = DataOf(&value);
+        if (actual)
+            *actual = value.descriptorType;
+    }
+    AEDisposeDesc(&value);
+    return bytes;
+}
+
+template <typename T>
+std::string BytesOf(T value)
+{
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
