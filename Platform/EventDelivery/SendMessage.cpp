@@ -1,0 +1,49 @@
+// AESendMessage: events to another process go out as frames on its port; events to this process
+// go straight into its own port's inbox.
+#include "EventDelivery.h"
+
+#include "EventPort.h"
+#include "EventSender.h"
+#include "Frames.h"
+#include "Platform/Processes/Processes.h"
+
+#include <algorithm>
+
+namespace {
+const long kDefaultTimeoutTicks = 3600;
+// Longer time-outs are cut to a day, which keeps the deadline arithmetic in range.
+const long kLongestTimeoutTicks = 60L * 60 * 60 * 24;
+
+std::chrono::steady_clock::time_point DeadlineAfter(long ticks)
+{
+    const long bounded = ticks < 0 ? kDefaultTimeoutTicks : std::min(ticks, kLongestTimeoutTicks);
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(bounded * 1000 / 60);
+}
+}  // namespace
+
+OSErr AESendMessage(const AppleEvent* event, AppleEvent*, AESendMode sendMode, long timeOutInTicks)
+{
+    if (!event || event->descriptorType != typeAppleEvent || !(sendMode & kAENoReply))
+        return paramErr;
+    const auto deadline = DeadlineAfter(timeOutInTicks);
+    ProcessSerialNumber target;
+    DescType actualType = typeNull;
+    Size size = 0;
+    OSErr error = AEGetAttributePtr(event, keyAddressAttr, typeProcessSerialNumber, &actualType, &target,
+                                    sizeof target, &size);
+    if (error != noErr)
+        return error;
+    if (size != sizeof target)
+        return errAEWrongDataType;
+
+    ProcessSerialNumber self;
+    if (GetCurrentProcess(&self) == noErr && self.highLongOfPSN == target.highLongOfPSN &&
+        self.lowLongOfPSN == target.lowLongOfPSN) {
+        EventPort* port = EventPort::Current();
+        return port ? port->PostToSelf(event, deadline) : procNotFound;
+    }
+    thread_local std::vector<char> frame;
+    if (!BuildEventFrame(event, &frame))
+        return paramErr;
+    return EventSender::Shared().Send(target, frame, deadline);
+}

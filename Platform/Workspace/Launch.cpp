@@ -1,0 +1,32 @@
+// Launching through desktop entries with GIO.
+#include "Workspace.h"
+
+#include "Platform/SystemLog/SystemLog.h"
+
+#include <gio/gdesktopappinfo.h>
+
+#include <string>
+#include <syslog.h>
+
+bool WorkspaceLaunchAppWithBundleIdentifier(const char* bundleIdentifier, UInt32)
+{
+    if (!bundleIdentifier || !*bundleIdentifier)
+        return false;
+    const std::string desktopId = std::string(bundleIdentifier) + ".desktop";
+    GDesktopAppInfo* info = g_desktop_app_info_new(desktopId.c_str());
+    if (!info)
+        return false;
+    // No launch context: no startup notification, so the new program does not take the focus.
+    // Without G_SPAWN_DO_NOT_REAP_CHILD GLib starts it through an intermediate child that it reaps
+    // itself, so the program is never our child.
+    GError* error = nullptr;
+    const gboolean launched = g_desktop_app_info_launch_uris_as_manager(
+        info, nullptr, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr, &error);
+    if (!launched) {
+        const std::string line = "Launch of " + desktopId + " failed: " + (error ? error->message : "unknown error");
+        SystemLogWrite("Qiravel Workspace", kSystemLogOptionPid, kSystemLogFacilityUser, LOG_WARNING, line.c_str());
+        g_clear_error(&error);
+    }
+    g_object_unref(info);
+    return launched;
+}
