@@ -51,7 +51,9 @@ OSErr WorkspaceCheckIn(const char* bundleIdentifier)
     if (!GetProcessRuntimeFolder(&folder))
         return kEventPortUnavailableErr;
     const std::string path = folder + "/" + ProcessSerialNumberName(self) + kCheckInSuffix;
-    return g_file_set_contents(path.c_str(), bundleIdentifier, -1, nullptr) ? noErr : kEventPortUnavailableErr;
+    if (!g_file_set_contents(path.c_str(), bundleIdentifier, -1, nullptr))
+        return kEventPortUnavailableErr;
+    return noErr;
 }
 
 std::vector<RunningApplication> WorkspaceLaunchedApplications()
