@@ -10,6 +10,12 @@ struct Desc {
     Desc() { AEInitializeDesc(&d); }
     ~Desc() { AEDisposeDesc(&d); }
     AEDesc* operator&() { return &d; }
+    // For an output: releases what an earlier call put here.
+    AEDesc* Out()
+    {
+        AEDisposeDesc(&d);
+        return &d;
+    }
 };
 
 template <typename T>
@@ -17,7 +23,7 @@ OSErr Coerce(DescType from, T value, DescType to, Desc& result)
 {
     Desc source;
     AECreateDesc(from, &value, sizeof value, &source);
-    return AECoerceDesc(&source, to, &result);
+    return AECoerceDesc(&source, to, result.Out());
 }
 }  // namespace
 
@@ -65,14 +71,14 @@ TEST(DescriptorModel, ContainersCoerceOnlyToRecordLikeTypes)
     AECountItems(&record, &count);
     EXPECT_EQ(count, 1);  // attributes are not parameters
 
-    ASSERT_EQ(AECoerceDesc(&record, typeInsertionLoc, &r), noErr);
+    ASSERT_EQ(AECoerceDesc(&record, typeInsertionLoc, r.Out()), noErr);
     EXPECT_EQ(r.d.descriptorType, typeInsertionLoc);
     EXPECT_EQ(ParamData(&r, 'NMsg', typeChar), "hi");
-    EXPECT_EQ(AECoerceDesc(&record, typeChar, &r), errAECoercionFail);
-    EXPECT_EQ(AECoerceDesc(&event, typeInsertionLoc, &r), errAECoercionFail);
+    EXPECT_EQ(AECoerceDesc(&record, typeChar, r.Out()), errAECoercionFail);
+    EXPECT_EQ(AECoerceDesc(&event, typeInsertionLoc, r.Out()), errAECoercionFail);
     AECreateList(nullptr, 0, false, &list);
-    EXPECT_EQ(AECoerceDesc(&list, typeAERecord, &r), errAECoercionFail);
-    EXPECT_EQ(AECoerceDesc(&r, typeSInt32, &r), errAECoercionFail);  // null to anything
+    EXPECT_EQ(AECoerceDesc(&list, typeAERecord, r.Out()), errAECoercionFail);
+    EXPECT_EQ(AECoerceDesc(r.Out(), typeSInt32, &r), errAECoercionFail);  // null to anything
 }
 
 TEST(DescriptorModel, ParametersKeepOrderAndAnswerSizeQueries)
@@ -87,10 +93,10 @@ TEST(DescriptorModel, ParametersKeepOrderAndAnswerSizeQueries)
     AEKeyword keys[2] = {};
     Desc item;
     for (long i = 1; i <= 2; ++i)
-        ASSERT_EQ(AEGetNthDesc(&event, i, typeWildCard, &keys[i - 1], &item), noErr);
+        ASSERT_EQ(AEGetNthDesc(&event, i, typeWildCard, &keys[i - 1], item.Out()), noErr);
     EXPECT_EQ(keys[0], keyDirectObject);
     EXPECT_EQ(keys[1], AEKeyword('navG'));
-    EXPECT_EQ(AEGetNthDesc(&event, 3, typeWildCard, nullptr, &item), errAEIllegalIndex);
+    EXPECT_EQ(AEGetNthDesc(&event, 3, typeWildCard, nullptr, item.Out()), errAEIllegalIndex);
 
     DescType type = typeNull;
     Size size = -1;
@@ -146,6 +152,6 @@ TEST(DescriptorModel, EventsCarryTheirAttributes)
 
     Desc record;
     AECreateList(nullptr, 0, true, &record);
-    EXPECT_EQ(AEGetAttributeDesc(&record, keyEventClassAttr, typeType, &transaction), errAEWrongDataType);
-    EXPECT_EQ(AEGetAttributeDesc(&first, 'none', typeType, &transaction), errAEDescNotFound);
+    EXPECT_EQ(AEGetAttributeDesc(&record, keyEventClassAttr, typeType, transaction.Out()), errAEWrongDataType);
+    EXPECT_EQ(AEGetAttributeDesc(&first, 'none', typeType, transaction.Out()), errAEDescNotFound);
 }
