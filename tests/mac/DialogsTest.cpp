@@ -15,21 +15,6 @@ ScriptedDialogToolkit& InstallScripted()
     return scripted;
 }
 
-ScriptedAnswer Choose(std::vector<std::string> paths)
-{
-    ScriptedAnswer answer;
-    answer.kind = ScriptedAnswer::kChoose;
-    answer.paths = std::move(paths);
-    return answer;
-}
-
-ScriptedAnswer Press(int button)
-{
-    ScriptedAnswer answer;
-    answer.kind = ScriptedAnswer::kPressButton;
-    answer.button = button;
-    return answer;
-}
 }  // namespace
 
 TEST(Dialogs, UploadPanelAddsWhatWasPicked)
@@ -38,7 +23,7 @@ TEST(Dialogs, UploadPanelAddsWhatWasPicked)
     const std::string root = mkdtemp(pattern);
     std::ofstream(root + "/one.txt") << "1";
     ScriptedDialogToolkit& toolkit = InstallScripted();
-    toolkit.Enqueue(Choose({root + "/one.txt"}));
+    toolkit.Enqueue(ScriptedAnswer::Choose({root + "/one.txt"}));
     toolkit.Enqueue(ScriptedAnswer());  // cancel
     MacTestClient client;
     EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"SelectFilesToUpload"})"));
@@ -62,9 +47,9 @@ TEST(Dialogs, UploadPanelAddsWhatWasPicked)
 TEST(Dialogs, DownloadPanelKeepsTheLastChoice)
 {
     ScriptedDialogToolkit& toolkit = InstallScripted();
-    toolkit.Enqueue(Choose({"/srv/first"}));
+    toolkit.Enqueue(ScriptedAnswer::Choose({"/srv/first"}));
     toolkit.Enqueue(ScriptedAnswer());
-    toolkit.Enqueue(Choose({"/srv/second"}));
+    toolkit.Enqueue(ScriptedAnswer::Choose({"/srv/second"}));
     MacTestClient client;
     EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"SelectDownloadLocation"})"));
     EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"SelectDownloadLocation"})"));
@@ -85,8 +70,8 @@ TEST(Dialogs, DownloadPanelKeepsTheLastChoice)
 TEST(Dialogs, QueuedFilesNeedConsent)
 {
     ScriptedDialogToolkit& toolkit = InstallScripted();
-    toolkit.Enqueue(Press(1));  // Cancel
-    toolkit.Enqueue(Press(0));  // Add Files
+    toolkit.Enqueue(ScriptedAnswer::Press(1));  // Cancel
+    toolkit.Enqueue(ScriptedAnswer::Press(0));  // Add Files
     MacTestClient client;
     const char* request = R"({"type":"Request","code":"QueueFilesForUpload","files_ul":[)"
                           R"({"file_path":"/nowhere/a"},{"file_path":"/nowhere/A"},{"file_path":"/nowhere/b"},{"file_path":"/nowhere/c"}]})";

@@ -17,9 +17,10 @@ TestSandbox::TestSandbox()
     setenv("XDG_DATA_DIRS", (mPath + "/data").c_str(), 1);
 }
 
+// Programs launched from the sandbox's desktop entries name it on their command line.
 TestSandbox::~TestSandbox()
 {
-    const std::string command = "rm -rf '" + mPath + "'";
+    const std::string command = "pkill -f '" + mPath + "'; rm -rf '" + mPath + "'";
     if (system(command.c_str()) != 0)
         g_warning("could not remove %s", mPath.c_str());
 }

@@ -54,7 +54,7 @@ TEST_F(PickedTree, FoldersBecomeEntriesWithRelativePaths)
 
     MacTestClient client;
     client.CreateLogger();
-    EXPECT_TRUE(client.AddArrayOfFiles({root + "/Docs", root + "/Docs/a.txt", root + "/Empty", root + "/.dot"}));
+    EXPECT_TRUE(client.AddArrayOfFiles({root + "/Docs", root + "/Docs/a.txt", root + "/Empty", root + "/Docs/.dot"}));
     EXPECT_EQ(Entries(client), (std::vector<std::string>{"Docs/a.txt||10", "Docs/a.txt|Docs/|10", "Docs/Sub/b.txt|Docs/Sub/|15"}));
     ASSERT_EQ(client.notifications.size(), 1u);
     EXPECT_EQ(JsonMember(client.notifications[0], "code"), "FilesAddedToUploadList");

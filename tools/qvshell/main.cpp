@@ -4,10 +4,13 @@
 // for late status events, then exits.
 #include "ShellClient.h"
 
+#include "Platform/Dialogs/Dialogs.h"
+
 #include <glib.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,25 +58,39 @@ gboolean ReadRequestLine(GIOChannel* channel, GIOCondition, gpointer data)
 int Usage()
 {
     fprintf(stderr,
-            "usage: qvshell [--request JSON]... [--settle MILLISECONDS]\n"
+            "usage: qvshell [--request JSON]... [--settle MILLISECONDS] [--gtk]\n"
+            "               [--pick PATH...] [--download-folder DIR] [--confirm yes|no]\n"
             "Runs each --request, then each line of standard input, as a page request; prints the\n"
-            "result (1 or 0), the notifications (notify:) and the log messages (log:).\n");
+            "result (1 or 0), the notifications (notify:) and the log messages (log:).\n"
+            "Dialogs are answered in turn by --pick, --download-folder and --confirm (then Cancel),\n"
+            "or shown for real with --gtk.\n");
     return 2;
 }
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<const char*> requests;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    auto scripted = std::make_unique<ScriptedDialogToolkit>();
+    std::string error;
+    if (!ParseScriptedDialogOptions(args, *scripted, error)) {
+        fprintf(stderr, "qvshell: %s\n", error.c_str());
+        return Usage();
+    }
+    std::vector<std::string> requests;
     unsigned int settleMilliseconds = 500;
-    for (int i = 1; i < argc; ++i) {
-        if (!strcmp(argv[i], "--request") && i + 1 < argc)
-            requests.push_back(argv[++i]);
-        else if (!strcmp(argv[i], "--settle") && i + 1 < argc)
-            settleMilliseconds = static_cast<unsigned int>(strtoul(argv[++i], nullptr, 10));
+    bool realDialogs = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--request" && i + 1 < args.size())
+            requests.push_back(args[++i]);
+        else if (args[i] == "--settle" && i + 1 < args.size())
+            settleMilliseconds = static_cast<unsigned int>(strtoul(args[++i].c_str(), nullptr, 10));
+        else if (args[i] == "--gtk")
+            realDialogs = true;
         else
             return Usage();
     }
+    SetDialogToolkit(realDialogs ? MakeGtkDialogToolkit() : std::move(scripted));
 
     GMainLoop* loop = g_main_loop_new(nullptr, false);
     {
@@ -81,8 +98,8 @@ int main(int argc, char** argv)
         xwstring response;
         client.Initialize(response, false);
         printf("response: %s\n", static_cast<const char*>(response));
-        for (const char* request : requests)
-            Execute(client, request);
+        for (const std::string& request : requests)
+            Execute(client, request.c_str());
 
         Shell shell = {&client, loop, settleMilliseconds};
         GIOChannel* input = g_io_channel_unix_new(0);
@@ -91,5 +108,6 @@ int main(int argc, char** argv)
         g_io_channel_unref(input);
     }
     g_main_loop_unref(loop);
+    SetDialogToolkit(nullptr);
     return 0;
 }
