@@ -83,13 +83,14 @@ OpenPanelResult PanelAnswer(GtkFileChooser* chooser, int response, bool foldersO
     result.hitCancel = response == GTK_RESPONSE_CANCEL;
     if (response != kChooseSelection && response != GTK_RESPONSE_ACCEPT)
         return result;
-    result.hitOK = true;
     result.filenames = ChosenPaths(chooser);
     const std::string shown = TakeString(gtk_file_chooser_get_current_folder(chooser));
-    // Choosing with nothing selected chooses the folder being shown.
+    // Choosing with nothing selected chooses the folder being shown; in the views that show
+    // no folder (recent files, search) that leaves nothing chosen, which is no choice.
     if (result.filenames.empty() && !shown.empty())
         result.filenames.push_back(shown);
-    result.directory = foldersOnly && !result.filenames.empty() ? result.filenames.front() : shown;
+    result.hitOK = !result.filenames.empty();
+    result.directory = foldersOnly && result.hitOK ? result.filenames.front() : shown;
     return result;
 }
 
