@@ -7,6 +7,7 @@
 #include <csignal>
 #include <functional>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,7 +98,9 @@ class GtkDialogs : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        sHome = g_dir_make_tmp("qv-gtk-XXXXXX", nullptr);
+        gchar* home = g_dir_make_tmp("qv-gtk-XXXXXX", nullptr);
+        sHome = home ? home : "/tmp";
+        g_free(home);
         for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
             setenv(name, sHome.c_str(), 1);
         setenv("NO_AT_BRIDGE", "1", 1);
@@ -108,6 +111,7 @@ protected:
         gchar* xvfb = g_find_program_in_path("Xvfb");
         if (xvfb && pipe(pipeFds) == 0 && (sXvfb = fork()) == 0) {
             close(pipeFds[0]);
+            prctl(PR_SET_PDEATHSIG, SIGTERM);  // no stray display when the test is killed
             const std::string fd = std::to_string(pipeFds[1]);
             execl(xvfb, "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "1024x768x24",
                   static_cast<char*>(nullptr));
