@@ -9,6 +9,7 @@
 //   bench_walk --count=DIR                     one walk that only counts
 #include "EnumerateFiles.h"
 #include "FileList.h"
+#include "QVWebClientBaseMac.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -98,6 +99,34 @@ void BM_EnumerateFilesIntoFileList(benchmark::State& state)
     }
 }
 
+// A plug-in instance whose page takes every notification text.
+class PickingClient : public CQVWebClientBaseMac {
+public:
+    bool NotifyBrowser(const char* json) override
+    {
+        received += strlen(json);
+        return true;
+    }
+    void Log(const char*) override {}
+    size_t received = 0;
+};
+
+// The whole road of a picked folder: walk, upload list, "FilesAddedToUploadList" notifications.
+void BM_PickToNotifications(benchmark::State& state)
+{
+    for (auto _ : state) {
+        auto* client = new PickingClient;
+        json_xwstringset picked;
+        picked.insert(xwstring(sTree.c_str()));
+        if (!client->AddFiles(picked))
+            state.SkipWithError("pick failed");
+        benchmark::DoNotOptimize(client->received);
+        state.PauseTiming();
+        delete client;
+        state.ResumeTiming();
+    }
+}
+
 void BM_FindPrintf(benchmark::State& state)
 {
     posix_spawn_file_actions_t actions;
@@ -118,6 +147,7 @@ void BM_FindPrintf(benchmark::State& state)
 BENCHMARK(BM_FindPrintf)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EnumerateFilesCount)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EnumerateFilesIntoFileList)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PickToNotifications)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Prints the usual table, then each walk's real time as a ratio to find's.
 class RatioReporter : public benchmark::ConsoleReporter {
