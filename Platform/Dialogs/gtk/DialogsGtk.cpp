@@ -47,7 +47,7 @@ GtkWidget* AddButton(GtkDialog* dialog, const std::string& label, int response)
     return button;
 }
 
-// Keeps a dialog alive while it runs and is read, even if its parent destroys it meanwhile;
+// Keeps a dialog alive while it runs and is read, even if something destroys it meanwhile;
 // on leaving scope it is destroyed and taken off the screen at once.
 class HeldDialog {
 public:
