@@ -244,6 +244,9 @@ void EventPort::ReadConnection(Connection* connection)
             CloseConnection(connection);
             return;
         }
+        // A short read drained the socket; the loop wakes this source again when more arrives.
+        if (static_cast<size_t>(count) < kReadChunk)
+            return;
     }
 }
 

@@ -25,13 +25,6 @@ int MillisecondsLeft(Clock::time_point deadline)
     return left <= 0 ? 0 : left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
 }
 
-// The port never writes back, so a readable or hung-up connection has been closed by its peer.
-bool PeerHasClosed(int fd)
-{
-    pollfd entry = {fd, POLLIN, 0};
-    return poll(&entry, 1, 0) > 0;
-}
-
 void CloseFd(int* fd)
 {
     close(*fd);
@@ -107,14 +100,17 @@ EventSender& EventSender::Shared()
 
 std::shared_ptr<EventSender::Link> EventSender::LinkFor(uint64_t key)
 {
+    ProcessSerialNumber self;
+    GetCurrentProcess(&self);
+    const pid_t pid = static_cast<pid_t>(self.lowLongOfPSN);
     std::lock_guard<std::mutex> lock(mMutex);
-    if (mOwner != getpid()) {
+    if (mOwner != pid) {
         for (auto& entry : mLinks) {
             if (entry.second->fd >= 0)
                 close(entry.second->fd);
         }
         mLinks.clear();
-        mOwner = getpid();
+        mOwner = pid;
     }
     std::shared_ptr<Link>& link = mLinks[key];
     if (!link)
@@ -136,8 +132,6 @@ OSErr EventSender::Send(const ProcessSerialNumber& target, const std::vector<cha
     std::lock_guard<std::mutex> lock(link->mutex);
     for (;;) {
         bool fresh = false;
-        if (link->fd >= 0 && PeerHasClosed(link->fd))
-            CloseFd(&link->fd);
         if (link->fd < 0) {
             const OSErr error = Connect(target, deadline, &link->fd);
             if (error != noErr) {
@@ -161,7 +155,7 @@ OSErr EventSender::Send(const ProcessSerialNumber& target, const std::vector<cha
                 Forget(key);
                 return procNotFound;
             }
-            break;  // the cached connection died unseen: one more try on a new one
+            break;  // the cached connection was closed by the peer: one more try on a new one
         }
     }
 }

@@ -1,5 +1,6 @@
 // The sending end of event delivery: one cached connection per target process, so a stream of
-// events costs one write each. A cached connection whose target went away is replaced before use.
+// events costs one write each. A cached connection that its target closed is replaced, and the event
+// sent again on a new one.
 #pragma once
 
 #include "Platform/AppleEvents/AppleEvents.h"

@@ -1,12 +1,14 @@
 // Serial numbers from /proc/<pid>/stat: the pid and the start time (field 22).
 #include "Processes.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {
@@ -71,24 +73,27 @@ bool SerialNumberOf(int pid, ProcessSerialNumber* psn)
     psn->lowLongOfPSN = static_cast<UInt32>(pid);
     return true;
 }
+
+// This process's number, read once; a forked child forgets it and reads its own.
+std::mutex sCurrentMutex;
+std::atomic<bool> sCurrentKnown{false};
+ProcessSerialNumber sCurrent;
+
+void ForgetCurrentProcess() { sCurrentKnown.store(false); }
 }  // namespace
 
 OSErr GetCurrentProcess(ProcessSerialNumber* psn)
 {
     if (!psn)
         return paramErr;
-    // Cached per pid, so that a forked child computes its own number.
-    static std::mutex mutex;
-    static int cachedPid = 0;
-    static ProcessSerialNumber cached;
-    std::lock_guard<std::mutex> lock(mutex);
-    const int pid = getpid();
-    if (pid != cachedPid) {
-        if (!SerialNumberOf(pid, &cached))
+    if (!sCurrentKnown.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> lock(sCurrentMutex);
+        static const bool forgottenOnFork = pthread_atfork(nullptr, nullptr, &ForgetCurrentProcess) == 0;
+        if (!forgottenOnFork || !SerialNumberOf(getpid(), &sCurrent))
             return procNotFound;
-        cachedPid = pid;
+        sCurrentKnown.store(true, std::memory_order_release);
     }
-    *psn = cached;
+    *psn = sCurrent;
     return noErr;
 }
 
