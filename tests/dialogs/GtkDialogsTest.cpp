@@ -60,7 +60,8 @@ bool ChooseIn(GtkDialog* dialog, int tick, const std::string& folder, const std:
 }
 
 // Hands the dialog on screen and the tick number to answer every 50 ms until answer reports it answered; a dialog
-// still open 5 s after it appeared fails the test and is closed.
+// still open 30 s after it appeared fails the test and is closed (a loaded machine under the
+// sanitizers may take several seconds to fill a file chooser).
 struct Answerer {
     explicit Answerer(std::function<bool(GtkDialog*, int)> answer) : answer(std::move(answer))
     {
@@ -79,7 +80,7 @@ struct Answerer {
         g_list_free(windows);
         if (dialog && !self.answered)
             self.answered = self.answer(dialog, self.ticks);
-        if (dialog && ++self.ticks > 100) {
+        if (dialog && ++self.ticks > 600) {
             ADD_FAILURE() << "the dialog stayed open";
             gtk_dialog_response(dialog, GTK_RESPONSE_DELETE_EVENT);
         }
