@@ -4,6 +4,7 @@
 #include "QVWebClientBase.h"
 
 #include "Platform/SystemLog/SystemLog.h"
+#include "tests/support/JsonMember.h"
 
 #include <json-c/json.h>
 
@@ -98,19 +99,6 @@ private:
         reinterpret_cast<TestClient*>(data)->logMessages.emplace_back(message);
     }
 };
-
-// Reads one member of a JSON text; a null pointer stands for a missing one.
-inline std::string JsonMember(const std::string& json, const char* key)
-{
-    json_object* parsed = json_tokener_parse(json.c_str());
-    json_object* value = nullptr;
-    std::string text = "<missing>";
-    if (parsed && json_object_object_get_ex(parsed, key, &value))
-        text = json_object_get_type(value) == json_type_string ? json_object_get_string(value)
-                                                                : json_object_to_json_string(value);
-    json_object_put(parsed);
-    return text;
-}
 
 // The "text" members of the "Log" messages, in order.
 inline std::vector<std::string> LogTexts(const TestClient& client)

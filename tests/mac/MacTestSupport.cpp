@@ -43,16 +43,4 @@ bool RunLoopUntil(const std::function<bool()>& done, unsigned int timeoutMillise
     return true;
 }
 
-std::string JsonMember(const std::string& json, const char* key)
-{
-    json_object* parsed = json_tokener_parse(json.c_str());
-    json_object* value = nullptr;
-    std::string text = "<missing>";
-    if (parsed && json_object_object_get_ex(parsed, key, &value))
-        text = json_object_get_type(value) == json_type_string ? json_object_get_string(value)
-                                                                : json_object_to_json_string(value);
-    json_object_put(parsed);
-    return text;
-}
-
 std::string TestAssistantPath() { return TEST_ASSISTANT_PATH; }

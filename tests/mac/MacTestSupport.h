@@ -5,6 +5,7 @@
 #include "Mac/QVWebClientBaseMac.h"
 
 #include "Platform/SystemLog/SystemLog.h"
+#include "tests/support/JsonMember.h"
 
 #include <glib.h>
 #include <json-c/json.h>
@@ -66,9 +67,6 @@ private:
 
 // Runs the default main loop until done() or the time-out; true when done() became true.
 bool RunLoopUntil(const std::function<bool()>& done, unsigned int timeoutMilliseconds = 5000);
-
-// A member of a JSON text, as text; "<missing>" when absent.
-std::string JsonMember(const std::string& json, const char* key);
 
 // The test Assistant program built next to the tests.
 std::string TestAssistantPath();
