@@ -1,6 +1,6 @@
 // A second process for the delivery tests.
 //
-//   ipc_peer send HIGH LOW       sends one 'QVts'/'thre' event with a TEXT, a "psn " and a "magn"
+//   ipc_peer send HIGH-LOW       sends one 'QVts'/'thre' event with a TEXT, a "psn " and a "magn"
 //                                parameter to that process; exits with 0 when it was delivered
 //   ipc_peer serve BUNDLE [stall] checks in under BUNDLE and serves its port until a 'QVts'/'quit'
 //                                event or 20 s; with stall it never runs its loop after checking in
@@ -13,7 +13,6 @@
 #include <glib.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -32,11 +31,12 @@ gboolean QuitLoop(gpointer)
     return G_SOURCE_REMOVE;
 }
 
-int Send(const char* high, const char* low)
+int Send(const char* name)
 {
-    const ProcessSerialNumber target = {static_cast<UInt32>(strtoul(high, nullptr, 10)),
-                                        static_cast<UInt32>(strtoul(low, nullptr, 10))};
-    AppleEvent event = MakeThreeParameterEvent(target);
+    ProcessSerialNumber target;
+    if (!ParseProcessSerialNumberName(name, &target))
+        return 2;
+    AppleEvent event = MakeEvent(target, kThreeParameterEventID);
     AppleEvent reply;
     AEInitializeDesc(&reply);
     const OSErr error = AESendMessage(&event, &reply, kAENoReply, 600);
@@ -65,10 +65,10 @@ int Serve(const char* bundleIdentifier, bool stall)
 
 int main(int argc, char** argv)
 {
-    if (argc == 4 && !strcmp(argv[1], "send"))
-        return Send(argv[2], argv[3]);
+    if (argc == 3 && !strcmp(argv[1], "send"))
+        return Send(argv[2]);
     if ((argc == 3 || (argc == 4 && !strcmp(argv[3], "stall"))) && !strcmp(argv[1], "serve"))
         return Serve(argv[2], argc == 4);
-    fprintf(stderr, "usage: ipc_peer send HIGH LOW | ipc_peer serve BUNDLE [stall]\n");
+    fprintf(stderr, "usage: ipc_peer send HIGH-LOW | ipc_peer serve BUNDLE [stall]\n");
     return 2;
 }

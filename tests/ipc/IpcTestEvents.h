@@ -33,8 +33,3 @@ inline AppleEvent MakeEvent(const ProcessSerialNumber& target, AEEventID eventID
     AEPutParamPtr(&event, kRefConKeyword, typeUInt32, &kTestRefCon, sizeof kTestRefCon);
     return event;
 }
-
-inline AppleEvent MakeThreeParameterEvent(const ProcessSerialNumber& target)
-{
-    return MakeEvent(target, kThreeParameterEventID);
-}
