@@ -52,10 +52,15 @@ bool CQVWebClientBaseMac::EnumerationCallback(const char* path, const char* rela
     return files->emplace(xwstring_pair(xwstring(path), xwstring(relativeBase ? relativeBase : "")), size).second;
 }
 
+// A URL that names no existing item yields an empty path; text that is no URL yields none.
 void CQVWebClientBaseMac::GetFSItemFullPosixPathFromURLString(const char* urlString, CFStringRef* outPath)
 {
     *outPath = nullptr;
+    if (!IsURL(urlString))
+        return;
     std::string path;
-    if (FileURLToPath(urlString, path))
-        *outPath = CFStringCreateWithCString(nullptr, path.c_str(), kCFStringEncodingUTF8);
+    FSCatalogInfo info;
+    if (!FileURLToPath(urlString, path) || FSPathGetCatalogInfo(path.c_str(), &info) != 0)
+        path.clear();
+    *outPath = CFStringCreateWithCString(nullptr, path.c_str(), kCFStringEncodingUTF8);
 }

@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+bool IsURL(const char* text) { return text && g_uri_is_valid(text, G_URI_FLAGS_NONE, nullptr); }
+
 bool FileURLToPath(const char* url, std::string& path)
 {
     if (!url)

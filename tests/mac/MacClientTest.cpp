@@ -71,3 +71,23 @@ TEST(AssistantLaunch, RefusedLaunchFailsAtOnce)
     ASSERT_EQ(client.notifications.size(), 1u);
     EXPECT_EQ(JsonMember(client.notifications[0], "text"), "Failed to launch Qiravel Assistant");
 }
+
+TEST(MacClient, FileURLsBecomePaths)
+{
+    MacTestClient client;
+    const auto pathOf = [&](const char* url) {
+        CFStringRef path = nullptr;
+        client.GetFSItemFullPosixPathFromURLString(url, &path);
+        if (!path)
+            return std::string("<none>");
+        char text[1024] = {};
+        CFStringGetCString(path, text, sizeof text, kCFStringEncodingUTF8);
+        WC_CFReleaseIfNotNULL(path);
+        return std::string(text);
+    };
+    EXPECT_EQ(pathOf("file:///tmp"), "/tmp");
+    EXPECT_EQ(pathOf("file:///no%20such/place"), "");
+    EXPECT_EQ(pathOf("https://example.org/a"), "");
+    EXPECT_EQ(pathOf("not a url"), "<none>");
+    EXPECT_EQ(pathOf(nullptr), "<none>");
+}
