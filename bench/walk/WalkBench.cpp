@@ -7,6 +7,7 @@
 //   bench_walk --make-tree=DIR [--files=N]     only make the tree (for /usr/bin/time -v runs)
 //   bench_walk --walk=DIR                      one walk into a CFileList, then print its size
 //   bench_walk --count=DIR                     one walk that only counts
+//   bench_walk --pick=DIR                      one whole pick of DIR by a plug-in instance
 #include "EnumerateFiles.h"
 #include "FileList.h"
 #include "QVWebClientBaseMac.h"
@@ -197,6 +198,7 @@ int main(int argc, char** argv)
 {
     const std::string walkOnly = TakeOption(argc, argv, "--walk=");
     const std::string countOnly = TakeOption(argc, argv, "--count=");
+    const std::string pickOnly = TakeOption(argc, argv, "--pick=");
     const std::string makeOnly = TakeOption(argc, argv, "--make-tree=");
     const std::string filesOption = TakeOption(argc, argv, "--files=");
     const long files = filesOption.empty() ? 100000 : atol(filesOption.c_str());
@@ -212,6 +214,14 @@ int main(int argc, char** argv)
         const OSStatus status = EnumerateFiles(countOnly.c_str(), nullptr, Count, &total, nullptr);
         printf("status %d, %llu\n", status, static_cast<unsigned long long>(total));
         return status == errFSNoMoreItems ? 0 : 1;
+    }
+    if (!pickOnly.empty()) {
+        PickingClient client;
+        json_xwstringset picked;
+        picked.insert(xwstring(pickOnly.c_str()));
+        const bool added = client.AddFiles(picked);
+        printf("added %d, %zu bytes of notifications\n", added, client.received);
+        return added ? 0 : 1;
     }
     if (!makeOnly.empty())
         return MakeTree(makeOnly + "/Tree", files) ? 0 : 1;
