@@ -3,7 +3,7 @@
 
 #include "QVWebClientBase.h"
 
-#include "Platform/SystemLog/SystemLog.h"
+#include "tests/support/SystemLogCapture.h"
 #include "tests/support/JsonMember.h"
 
 #include <json-c/json.h>
@@ -11,23 +11,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-// Collects system-log lines while it lives.
-class SystemLogCapture {
-public:
-    SystemLogCapture() { SystemLogSetObserver(&Record, this); }
-    ~SystemLogCapture() { SystemLogSetObserver(nullptr, nullptr); }
-    std::vector<std::string> lines;
-    std::vector<int> priorities;
-
-private:
-    static void Record(const char*, int priority, const char* text, void* context)
-    {
-        auto* self = static_cast<SystemLogCapture*>(context);
-        self->lines.emplace_back(text);
-        self->priorities.push_back(priority);
-    }
-};
 
 class TestClient : public CQVWebClientBase {
 public:

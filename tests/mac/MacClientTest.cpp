@@ -11,7 +11,7 @@ TEST(MacClient, InitializeAnswersAndWiresTheLogger)
                  R"({ "version": "8.0.1x189", "type": "Response", "code": "Initialize", "support_dragdrop": false })");
     client.SetDragDrop(true);
 
-    SystemLogLines syslog;
+    SystemLogCapture syslog;
     client.CreateLogger();
     ASSERT_TRUE(client.Initialize(response));
     EXPECT_EQ(JsonMember(static_cast<const char*>(response), "support_dragdrop"), "true");
@@ -47,7 +47,7 @@ TEST(AssistantLaunch, GivesUpAfterMoreThan120Seconds)
     TestSandbox sandbox;
     sandbox.InstallAssistantEntry("/bin/true");  // launches, but never checks in
     CQVWebClientBaseMac::SetWaitClock({&FakeNow, &FakeSleep});
-    SystemLogLines syslog;
+    SystemLogCapture syslog;
     MacTestClient client;
     ProcessSerialNumber psn = {1, 1};
     EXPECT_FALSE(client.FindAssistantApplication(psn));

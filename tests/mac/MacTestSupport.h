@@ -4,7 +4,7 @@
 
 #include "Mac/QVWebClientBaseMac.h"
 
-#include "Platform/SystemLog/SystemLog.h"
+#include "tests/support/SystemLogCapture.h"
 #include "tests/support/JsonMember.h"
 
 #include <glib.h>
@@ -37,19 +37,6 @@ public:
 
     std::vector<std::string> notifications;
     std::vector<std::string> logs;
-};
-
-class SystemLogLines {
-public:
-    SystemLogLines() { SystemLogSetObserver(&Record, this); }
-    ~SystemLogLines() { SystemLogSetObserver(nullptr, nullptr); }
-    std::vector<std::string> lines;
-
-private:
-    static void Record(const char*, int, const char* text, void* context)
-    {
-        static_cast<SystemLogLines*>(context)->lines.emplace_back(text);
-    }
 };
 
 // A temporary home for the runtime folder and desktop entries, set before any platform call.
