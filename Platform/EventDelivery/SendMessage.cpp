@@ -13,6 +13,7 @@ namespace {
 const long kDefaultTimeoutTicks = 3600;
 // Longer time-outs are cut to a day, which keeps the deadline arithmetic in range.
 const long kLongestTimeoutTicks = 60L * 60 * 60 * 24;
+const size_t kKeptFrameCapacity = 1 << 20;
 
 std::chrono::steady_clock::time_point DeadlineAfter(long ticks)
 {
@@ -42,8 +43,12 @@ OSErr AESendMessage(const AppleEvent* event, AppleEvent*, AESendMode sendMode, l
         EventPort* port = EventPort::Current();
         return port ? port->PostToSelf(event, deadline) : procNotFound;
     }
+    // One frame buffer per thread, given back after an unusually large event.
     thread_local std::vector<char> frame;
     if (!BuildEventFrame(event, &frame))
         return paramErr;
-    return EventSender::Shared().Send(target, frame, deadline);
+    error = EventSender::Shared().Send(target, frame, deadline);
+    if (frame.capacity() > kKeptFrameCapacity)
+        std::vector<char>().swap(frame);
+    return error;
 }
