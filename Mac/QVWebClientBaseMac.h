@@ -15,6 +15,8 @@
 
 // The Assistant's bundle identifier.
 extern const char kAssistantBundleIdentifier[];
+// The event class of the requests to the Assistant and of its status events.
+constexpr AEEventClass kAssistantEventClass = 'Laso';
 
 // One look-up of the Assistant among the running applications; psn is zero when it is absent.
 bool FindAProcess(ProcessSerialNumber& psn);

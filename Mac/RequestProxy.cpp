@@ -4,7 +4,6 @@
 #include "Platform/Processes/Processes.h"
 
 namespace {
-const AEEventClass kAssistantEventClass = 'Laso';
 const AEEventID kAssistantRequestID = 'ADMN';
 const AEKeyword kHostProcessKeyword = 'bPSN';
 const AEKeyword kRefConKeyword = 'navG';

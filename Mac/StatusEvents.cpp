@@ -4,7 +4,6 @@
 #include <vector>
 
 namespace {
-const AEEventClass kAssistantEventClass = 'Laso';
 const AEEventID kStatusEventID = 'assS';
 const AEKeyword kStatusRefConKeyword = 'STr1';
 const AEKeyword kNotificationKeyword = 'NMsg';
