@@ -49,29 +49,29 @@ bool ChooseIn(GtkDialog* dialog, int tick, const std::string& folder, const std:
     else
         gtk_file_chooser_select_filename(chooser, expected.front().c_str());
     std::vector<std::string> selected;
-    GSList* filenames = gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(dialog));
+    GSList* filenames = gtk_file_chooser_get_filenames(chooser);
     for (GSList* item = filenames; item; item = item->next)
         selected.push_back(static_cast<const char*>(item->data));
     g_slist_free_full(filenames, g_free);
-    const bool ready = selected == expected;
-    if (ready)
+    if (selected == expected)
         Click(dialog, "Choose");
-    return ready;
+    return selected == expected;
 }
 
-// Hands the dialog on screen and the tick number to answer every 50 ms until answer reports it answered; a dialog
-// still open 30 s after it appeared fails the test and is closed (a loaded machine under the
-// sanitizers may take several seconds to fill a file chooser).
-struct Answerer {
-    explicit Answerer(std::function<bool(GtkDialog*, int)> answer) : answer(std::move(answer))
-    {
-        source = g_timeout_add(50, Tick, this);
-    }
-    ~Answerer() { g_source_remove(source); }
-
-    static gboolean Tick(gpointer data)
-    {
-        Answerer& self = *static_cast<Answerer*>(data);
+// Returns what show returns, handing the dialog it puts on screen and the tick number to answer
+// every 50 ms until answer reports it answered; a dialog still open 30 s after it appeared fails
+// the test and is closed (a loaded machine under the sanitizers may take several seconds to fill
+// a file chooser).
+template <typename Show>
+auto Answering(const std::function<bool(GtkDialog*, int)>& answer, Show show)
+{
+    struct State {
+        const std::function<bool(GtkDialog*, int)>& answer;
+        int ticks;
+        bool answered;
+    } state{answer, 0, false};
+    const guint source = g_timeout_add(50, [](gpointer data) -> gboolean {
+        State& self = *static_cast<State*>(data);
         GtkDialog* dialog = nullptr;
         GList* windows = gtk_window_list_toplevels();
         for (GList* item = windows; item; item = item->next)
@@ -85,25 +85,23 @@ struct Answerer {
             gtk_dialog_response(dialog, GTK_RESPONSE_DELETE_EVENT);
         }
         return G_SOURCE_CONTINUE;
-    }
-
-    std::function<bool(GtkDialog*, int)> answer;
-    guint source;
-    int ticks = 0;
-    bool answered = false;
-};
+    }, &state);
+    const auto result = show();
+    g_source_remove(source);
+    return result;
+}
 
 class GtkDialogs : public testing::Test {
 protected:
     // Starts Xvfb on a free display (it writes the number, then a line feed, once ready).
-    // GTK runs without accessibility bus, settings daemon or virtual file system.
+    // GTK runs without accessibility bus, settings daemon or virtual file system; recent files
+    // and caches go to a private home in the build tree.
     static void SetUpTestSuite()
     {
         setenv("NO_AT_BRIDGE", "1", 1);
         setenv("GSETTINGS_BACKEND", "memory", 1);
         setenv("GIO_USE_VFS", "local", 1);
         unsetenv("WAYLAND_DISPLAY");
-        // Recent files and caches go to a private home in the build tree.
         for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
             setenv(name, GTK_TEST_HOME, 1);
         int fds[2];
@@ -128,10 +126,8 @@ protected:
     static void TearDownTestSuite()
     {
         delete sToolkit;
-        if (sXvfb > 0) {
-            kill(sXvfb, SIGTERM);
+        if (sXvfb > 0 && kill(sXvfb, SIGTERM) == 0)
             waitpid(sXvfb, nullptr, 0);
-        }
     }
     void SetUp() override
     {
@@ -141,7 +137,6 @@ protected:
 
     static inline pid_t sXvfb = 0;
     static inline DialogToolkit* sToolkit = nullptr;
-    const std::string mRoot = GTK_TEST_HOME "/picks";
 };
 }  // namespace
 
@@ -160,22 +155,22 @@ TEST(GtkDialogsHeadless, NoDisplayMeansNoApplication)
 
 TEST_F(GtkDialogs, PanelsChooseFilesAndFoldersOrOneFolder)
 {
-    g_mkdir_with_parents((mRoot + "/Docs/In").c_str(), 0700);
-    g_file_set_contents((mRoot + "/a.txt").c_str(), "a", 1, nullptr);
+    const std::string root = GTK_TEST_HOME "/picks";
+    g_mkdir_with_parents((root + "/Docs/In").c_str(), 0700);
+    g_file_set_contents((root + "/a.txt").c_str(), "a", 1, nullptr);
     OpenPanelRequest upload;
     upload.title = "Choose files and folders\u2026";
     upload.message = "Choose files and/or folders you wish to send";
     upload.prompt = "Choose";
     upload.canChooseDirectories = upload.allowsMultipleSelection = upload.shieldingLevel = true;
-    Answerer picker([&](GtkDialog* dialog, int tick) {
-        if (!gtk_window_get_modal(GTK_WINDOW(dialog)))
-            ADD_FAILURE() << "the panel is not modal";
-        return ChooseIn(dialog, tick, mRoot, {mRoot + "/Docs", mRoot + "/a.txt"});
-    });
-    OpenPanelResult result = sToolkit->RunOpenPanel(upload);
+    OpenPanelResult result = Answering([&](GtkDialog* dialog, int tick) {
+        EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
+        EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(dialog)), "Choose files and folders\u2026");
+        return ChooseIn(dialog, tick, root, {root + "/Docs", root + "/a.txt"});
+    }, [&] { return sToolkit->RunOpenPanel(upload); });
     EXPECT_TRUE(result.hitOK);
-    EXPECT_EQ(result.filenames, (std::vector<std::string>{mRoot + "/Docs", mRoot + "/a.txt"}));
-    EXPECT_EQ(result.directory, mRoot);
+    EXPECT_EQ(result.filenames, (std::vector<std::string>{root + "/Docs", root + "/a.txt"}));
+    EXPECT_EQ(result.directory, root);
 
     // The folder panel, attached to the one window on screen.
     GtkWidget* mainWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -186,20 +181,22 @@ TEST_F(GtkDialogs, PanelsChooseFilesAndFoldersOrOneFolder)
     download.canChooseDirectories = download.canCreateDirectories = true;
     download.parent = sToolkit->MainWindow();
     EXPECT_EQ(download.parent, reinterpret_cast<DialogWindow>(mainWindow));
-    Answerer folderPicker([&](GtkDialog* dialog, int tick) {
+    result = Answering([&](GtkDialog* dialog, int tick) {
         EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), GTK_WINDOW(mainWindow));
         EXPECT_TRUE(gtk_file_chooser_get_create_folders(GTK_FILE_CHOOSER(dialog)));
-        return ChooseIn(dialog, tick, mRoot + "/Docs", {mRoot + "/Docs/In"});
-    });
-    result = sToolkit->RunOpenPanel(download);
+        return ChooseIn(dialog, tick, root + "/Docs", {root + "/Docs/In"});
+    }, [&] { return sToolkit->RunOpenPanel(download); });
     gtk_widget_destroy(mainWindow);
     EXPECT_TRUE(result.hitOK);
-    EXPECT_EQ(result.directory, mRoot + "/Docs/In");
+    EXPECT_EQ(result.directory, root + "/Docs/In");
 }
 
 TEST_F(GtkDialogs, AlertReportsTheButtonPressed)
 {
-    Answerer presser([](GtkDialog* dialog, int) {
+    AlertRequest request;
+    request.messageText = "Add 3 item(s) for sending?\n";
+    request.buttons = {"Add Files", "Cancel"};
+    EXPECT_EQ(Answering([](GtkDialog* dialog, int) {
         GtkMessageType type = GTK_MESSAGE_OTHER;
         gchar* text = nullptr;
         g_object_get(dialog, "message-type", &type, "text", &text, nullptr);
@@ -209,9 +206,5 @@ TEST_F(GtkDialogs, AlertReportsTheButtonPressed)
         EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, 1))), "Cancel");
         Click(dialog, "Add Files");
         return true;
-    });
-    AlertRequest request;
-    request.messageText = "Add 3 item(s) for sending?\n";
-    request.buttons = {"Add Files", "Cancel"};
-    EXPECT_EQ(sToolkit->RunAlert(request).pressedButton, 0);
+    }, [&] { return sToolkit->RunAlert(request); }).pressedButton, 0);
 }
