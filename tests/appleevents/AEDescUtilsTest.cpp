@@ -35,46 +35,37 @@ short ThrownBy(Operation operation)
 }
 }  // namespace
 
-TEST(StAEDescriptor, NullCopiesAndSelfAssignment)
+TEST(StAEDescriptor, CopiesSelfAssignmentScalarsAndPascalStrings)
 {
-    StAEDescriptor empty;
-    EXPECT_EQ(TypeOf(empty), typeNull);
-    empty.Dispose();
-    EXPECT_EQ(static_cast<const AEDesc*>(empty)->dataHandle, nullptr);
-
     StAEDescriptor number(SInt32(7));
     const AEDataStorage before = static_cast<AEDesc*>(number)->dataHandle;
     number.Assign(number);
     number = number;
     EXPECT_EQ(static_cast<AEDesc*>(number)->dataHandle, before);
     EXPECT_EQ(DataOf(number), BytesOf<int32_t>(7));
-
     StAEDescriptor copy(number);
     number.Assign(SInt16(3));
-    EXPECT_EQ(TypeOf(copy), typeSInt32);
     EXPECT_EQ(DataOf(copy), BytesOf<int32_t>(7));
     copy = number;
     EXPECT_EQ(DataOf(copy), BytesOf<int16_t>(3));
-}
 
-TEST(StAEDescriptor, ScalarsAndPascalStrings)
-{
-    StAEDescriptor code(UInt32('Laso'));
+    StAEDescriptor code(UInt32('Laso')), flag(true);
     EXPECT_EQ(TypeOf(code), typeType);
     EXPECT_EQ(DataOf(code), BytesOf<uint32_t>('Laso'));
-    StAEDescriptor flag(true);
     EXPECT_EQ(TypeOf(flag), typeBoolean);
     EXPECT_EQ(DataOf(flag), std::string(1, '\1'));
 
-    const unsigned char none[] = {0};
+    const unsigned char none[] = {0}, abc[] = {3, 'a', 'b', 'c', 'd'};
     StAEDescriptor empty(none);
     EXPECT_EQ(TypeOf(empty), typeChar);
     EXPECT_EQ(DataOf(empty), "");
-    const unsigned char abc[] = {3, 'a', 'b', 'c', 'd'};
     empty.Assign(abc);
     EXPECT_EQ(DataOf(empty), "abc");
     EXPECT_EQ(ThrownBy([&] { empty.Assign(ConstStringPtr(nullptr)); }), paramErr);
     EXPECT_EQ(ThrownBy([] { StAEDescriptor list(typeAEList, nullptr, 0); }), errAEWrongDataType);
+
+    WC_CFReleaseIfNotNULL(nullptr);
+    WC_CFReleaseIfNotNULL(CFStringCreateWithCString(nullptr, "x", kCFStringEncodingUTF8));  // no leak
 }
 
 TEST(UAEDesc, AddDescGrowsASingleItemIntoAList)
@@ -128,10 +119,8 @@ TEST(StAEDescriptor, OptionalAndRequiredParameters)
     EXPECT_EQ(ThrownBy([&] { value.GetParamDesc(event, 'NMsg', typeChar); }), errAEDescNotFound);
     EXPECT_EQ(ThrownBy([&] { value.GetOptionalParamDesc(event, 'STr1', typeChar); }), errAECoercionFail);
 
-    unsigned int read = 0;
-    value.GetParamDesc(event, 'STr1', typeUInt32);
-    AEGetDescData(value, &read, sizeof read);
-    EXPECT_EQ(read, 0x12345678u);
+    value.GetParamDesc(event, 'STr1', typeUInt32);  // four of the eight bytes
+    EXPECT_EQ(DataOf(value), BytesOf<uint32_t>(0x12345678));
 
     // The container constructor: events directly, record-like types through "reco".
     EXPECT_EQ(DataOf(StAEDescriptor(event, 'STr1', typeUInt32)), BytesOf<uint32_t>(0x12345678));
@@ -163,10 +152,4 @@ TEST(UAEDesc, MakeRangeBuildsIndexOrRangeSpecifiers)
     EXPECT_EQ(ParamData(stop, keyAEKeyData, typeSInt32), BytesOf<int32_t>(5));
     StAEDescriptor container(stop, keyAEContainer, typeWildCard);
     EXPECT_EQ(TypeOf(container), typeCurrentContainer);
-}
-
-TEST(WC_CFReleaseIfNotNULL, ReleasesOnlyRealObjects)
-{
-    WC_CFReleaseIfNotNULL(nullptr);
-    WC_CFReleaseIfNotNULL(CFStringCreateWithCString(nullptr, "x", kCFStringEncodingUTF8));
 }
