@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Platform/AppleEvents/AppleEvents.h"
+#include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
 
 #include <cstdint>
@@ -9,7 +10,7 @@
 
 const AEEventClass kTestEventClass = 'QVts';
 const AEEventID kThreeParameterEventID = 'thre';
-const AEEventID kQuitEventID = 'quit';
+const AEEventID kStallEventID = 'stal';
 const AEKeyword kHostKeyword = 'bPSN';
 const AEKeyword kRefConKeyword = 'navG';
 const uint64_t kTestRefCon = 0x00000000CAFEF00Dull;
@@ -32,4 +33,16 @@ inline AppleEvent MakeEvent(const ProcessSerialNumber& target, AEEventID eventID
     AEPutParamPtr(&event, kHostKeyword, typeProcessSerialNumber, &self, sizeof self);
     AEPutParamPtr(&event, kRefConKeyword, typeUInt32, &kTestRefCon, sizeof kTestRefCon);
     return event;
+}
+
+// Sends such an event without asking for a reply.
+inline OSErr SendEvent(const ProcessSerialNumber& target, AEEventID eventID = kThreeParameterEventID, long ticks = 600,
+                       size_t extraText = 0)
+{
+    AppleEvent event = MakeEvent(target, eventID, extraText);
+    AppleEvent reply;
+    AEInitializeDesc(&reply);
+    const OSErr error = AESendMessage(&event, &reply, kAENoReply, ticks);
+    AEDisposeDesc(&event);
+    return error;
 }
