@@ -16,25 +16,17 @@ CFileList MakeFiles(int count, const char* folder = "/data")
     return files;
 }
 
-size_t EntryCount(const std::string& notification)
+// The "file_path" of each entry of a notification's "files_ul", in order.
+std::vector<std::string> Paths(const std::string& notification)
 {
-    json_object* parsed = json_tokener_parse(notification.c_str());
-    json_object* files = nullptr;
-    const size_t count = json_object_object_get_ex(parsed, "files_ul", &files) ? json_object_array_length(files) : 0;
-    json_object_put(parsed);
-    return count;
-}
-
-std::string FirstPath(const std::string& notification)
-{
+    std::vector<std::string> paths;
     json_object* parsed = json_tokener_parse(notification.c_str());
     json_object* files = nullptr;
     json_object_object_get_ex(parsed, "files_ul", &files);
-    json_object* path = nullptr;
-    json_object_object_get_ex(json_object_array_get_idx(files, 0), "file_path", &path);
-    std::string text = json_object_get_string(path);
+    for (size_t i = 0; i < json_object_array_length(files); ++i)
+        paths.push_back(JsonMember(json_object_to_json_string(json_object_array_get_idx(files, i)), "file_path"));
     json_object_put(parsed);
-    return text;
+    return paths;
 }
 }  // namespace
 
@@ -44,10 +36,11 @@ TEST(UploadList, AddsInBatchesAndUndoesARefusedBatch)
     CFileList files = MakeFiles(2500);
     EXPECT_TRUE(client.AddFiles(files));
     ASSERT_EQ(client.notifications.size(), 3u);
-    EXPECT_EQ(EntryCount(client.notifications[0]), 1000u);
-    EXPECT_EQ(EntryCount(client.notifications[1]), 1000u);
-    EXPECT_EQ(EntryCount(client.notifications[2]), 500u);
-    EXPECT_EQ(FirstPath(client.notifications[1]), "/data/file01000");
+    EXPECT_EQ(Paths(client.notifications[0]).size(), 1000u);
+    const std::vector<std::string> second = Paths(client.notifications[1]);
+    ASSERT_EQ(second.size(), 1000u);
+    EXPECT_EQ(second[0], "/data/file01000");
+    EXPECT_EQ(Paths(client.notifications[2]).size(), 500u);
     EXPECT_EQ(JsonMember(client.notifications[0], "code"), "FilesAddedToUploadList");
 
     TestClient refusing;
@@ -82,8 +75,7 @@ TEST(UploadList, LimitsAndDuplicates)
     EXPECT_EQ(JsonMember(client.notifications[0], "code"), "Error");
     EXPECT_EQ(JsonMember(client.notifications[0], "text"),
               "Could not add '/data/" + name255 + "x' for upload - the file name exceeds the maximum length of 255 characters");
-    EXPECT_EQ(EntryCount(client.notifications[1]), 1u);
-    EXPECT_EQ(FirstPath(client.notifications[1]), "/more/file00000");
+    EXPECT_EQ(Paths(client.notifications[1]), std::vector<std::string>{"/more/file00000"});
     EXPECT_EQ(JsonMember(client.notifications[2], "text"), "Not allowed to queue more than 2 files for sending");
     EXPECT_EQ(files.size(), 1u);  // holds exactly what was added
 
