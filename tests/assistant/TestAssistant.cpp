@@ -3,7 +3,8 @@
 // events: a "FileSent" per uploaded entry and then one closing notification.
 //
 // usage: test_assistant [--record FILE] [--idle-seconds N]
-//   --record FILE     append one line per request: the refCon sent in "navG" and the JSON text
+//   --record FILE     append one line per request: its parameters ("key:type", in order), the
+//                     refCon sent in "navG" and the JSON text
 //   --idle-seconds N  exit after N seconds without a request (default 30)
 #include "Platform/AppleEvents/AppleEvents.h"
 #include "Platform/EventDelivery/EventDelivery.h"
@@ -84,7 +85,30 @@ std::string Notification(const char* code, json_object* files)
     return text;
 }
 
-void Record(const std::vector<uint8_t>& refCon, const std::string& request)
+// The event's parameters as "key:type" in their order.
+std::string ParameterList(const AppleEvent* event)
+{
+    std::string list;
+    long count = 0;
+    AECountItems(event, &count);
+    for (long i = 1; i <= count; ++i) {
+        AEKeyword key = 0;
+        AEDesc item;
+        AEInitializeDesc(&item);
+        if (AEGetNthDesc(event, i, typeWildCard, &key, &item) != noErr)
+            continue;
+        const uint32_t codes[2] = {key, item.descriptorType};
+        for (const uint32_t code : codes) {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                list += static_cast<char>((code >> shift) & 0xFF);
+            list += code == key ? ":" : " ";
+        }
+        AEDisposeDesc(&item);
+    }
+    return list;
+}
+
+void Record(const std::string& parameters, const std::vector<uint8_t>& refCon, const std::string& request)
 {
     if (!sOptions.recordPath)
         return;
@@ -93,7 +117,7 @@ void Record(const std::vector<uint8_t>& refCon, const std::string& request)
         return;
     uint32_t firstFour = 0;
     memcpy(&firstFour, refCon.data(), std::min<size_t>(refCon.size(), 4));
-    fprintf(file, "navG=%zu:%u %s\n", refCon.size(), firstFour, request.c_str());
+    fprintf(file, "%snavG=%zu:%u %s\n", parameters.c_str(), refCon.size(), firstFour, request.c_str());
     fclose(file);
 }
 
@@ -103,7 +127,7 @@ OSErr HandleRequest(const AppleEvent* event, AppleEvent*, SRefCon)
     const std::vector<uint8_t> text = ParamBytes(event, keyDirectObject, typeChar);
     const std::vector<uint8_t> refCon = ParamBytes(event, 'navG', typeWildCard);
     const std::string request(text.begin(), text.end());
-    Record(refCon, request);
+    Record(ParameterList(event), refCon, request);
 
     AEDesc host;
     AEInitializeDesc(&host);

@@ -108,7 +108,7 @@ TEST(AssistantLink, LaunchesTheAssistantAndRelaysItsStatus)
     std::string download;
     std::getline(lines, upload);
     std::getline(lines, download);
-    const std::string prefix = "navG=8:" + std::to_string(client.RefCon()) + " ";
+    const std::string prefix = "----:TEXT bPSN:psn  navG:magn navG=8:" + std::to_string(client.RefCon()) + " ";
     EXPECT_EQ(upload.substr(0, prefix.size()), prefix);
     EXPECT_NE(upload.find("\"job\": 1, \"files_ul\": [ { \"file_path\": \"\\/up\\/b.txt\""), std::string::npos) << upload;
     EXPECT_NE(upload.find("\xC3\xA9t\xC3\xA9"), std::string::npos);
