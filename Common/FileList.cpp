@@ -12,6 +12,21 @@ int CompareIgnoringCase(const xwstring& left, const xwstring& right)
     return strcasecmp(l ? l : "", r ? r : "");
 }
 
+// Replaces container's contents with one element per member of a non-empty array, read by add;
+// false, with the contents unchanged, for anything else.
+template <typename Container, typename Add>
+bool ReplaceFromArray(Container& container, json_object* array, Add add)
+{
+    const json_msg_param_array elements(array);
+    const int count = elements.length();
+    if (count <= 0)
+        return false;
+    container.clear();
+    for (int i = 0; i < count; ++i)
+        add(elements[i]);
+    return true;
+}
+
 json_object* NewString(const xwstring& text)
 {
     const char* narrow = text;
@@ -63,20 +78,13 @@ bool CFileList::ToJSON(json_object*& out, const_iterator first, const_iterator l
 
 bool CFileList::FromJSON(json_object* array)
 {
-    const json_msg_param_array elements(array);
-    const int count = elements.length();
-    if (count <= 0)
-        return false;
-    clear();
-    for (int i = 0; i < count; ++i) {
-        json_object* element = elements[i];
+    return ReplaceFromArray(*this, array, [this](json_object* element) {
         const json_msg_param<char*> filePath(element, "file_path");
         const json_msg_param<char*> relativePath(element, "relative_path");
         const json_msg_param<double> size(element, "size");
         emplace(xwstring_pair(xwstring(static_cast<char*>(filePath)), xwstring(static_cast<char*>(relativePath))),
                 static_cast<double>(size));
-    }
-    return true;
+    });
 }
 
 bool json_xwstringset::ToJSON(json_object*& out) const
@@ -93,16 +101,10 @@ bool json_xwstringset::ToJSON(json_object*& out) const
 
 bool json_xwstringset::FromJSON(json_object* array)
 {
-    const json_msg_param_array elements(array);
-    const int count = elements.length();
-    if (count <= 0)
-        return false;
-    clear();
-    for (int i = 0; i < count; ++i) {
-        const json_msg_param<char*> path(elements[i]);
+    return ReplaceFromArray(*this, array, [this](json_object* element) {
+        const json_msg_param<char*> path(element);
         xwstring copy(static_cast<char*>(path));
         if (static_cast<const char*>(copy))
             insert(std::move(copy));
-    }
-    return true;
+    });
 }

@@ -5,6 +5,8 @@
 #include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
 
+#include "tests/support/MainLoop.h"
+
 #include <gtest/gtest.h>
 
 #include <glib.h>
@@ -44,18 +46,6 @@ const struct Sandbox {
     }
     ~Sandbox() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
 } kSandbox;
-
-bool RunLoopUntil(const std::function<bool()>& done)
-{
-    const gint64 deadline = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
-    while (!done()) {
-        if (g_get_monotonic_time() > deadline)
-            return false;
-        g_main_context_iteration(nullptr, false);
-        g_usleep(1000);
-    }
-    return true;
-}
 
 template <typename T>
 std::string Bytes(const T& value)

@@ -31,16 +31,4 @@ void TestSandbox::InstallAssistantEntry(const std::string& exec) const
     entry << "[Desktop Entry]\nType=Application\nName=Test Assistant\nExec=" << exec << "\n";
 }
 
-bool RunLoopUntil(const std::function<bool()>& done, unsigned int timeoutMilliseconds)
-{
-    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(timeoutMilliseconds) * 1000;
-    while (!done()) {
-        if (g_get_monotonic_time() > deadline)
-            return false;
-        g_main_context_iteration(nullptr, false);
-        g_usleep(1000);
-    }
-    return true;
-}
-
 std::string TestAssistantPath() { return TEST_ASSISTANT_PATH; }

@@ -6,6 +6,7 @@
 
 #include "tests/support/SystemLogCapture.h"
 #include "tests/support/JsonMember.h"
+#include "tests/support/MainLoop.h"
 
 #include <glib.h>
 #include <json-c/json.h>
@@ -51,9 +52,6 @@ public:
 private:
     std::string mPath;
 };
-
-// Runs the default main loop until done() or the time-out; true when done() became true.
-bool RunLoopUntil(const std::function<bool()>& done, unsigned int timeoutMilliseconds = 5000);
 
 // The test Assistant program built next to the tests.
 std::string TestAssistantPath();
