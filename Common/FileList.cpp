@@ -2,6 +2,9 @@
 
 #include "json_msg_param.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstring>
 #include <strings.h>
 
 namespace {
@@ -33,13 +36,34 @@ json_object* NewString(const xwstring& text)
     return json_object_new_string(narrow ? narrow : "");
 }
 
-// Sizes are written in the printf form "%lf" (1536.000000), whatever json-c's default is.
+// Writes a size as json-c's double serializer does with the format "%lf" (1536.000000). File
+// sizes are whole numbers, and printing those needs no printf; anything else goes to json-c.
+int SerializeSize(json_object* value, printbuf* out, int level, int flags)
+{
+    const double size = json_object_get_double(value);
+    const double kFirstInexactWhole = 9007199254740992.0;  // 2^53
+    if (std::signbit(size) || !(size < kFirstInexactWhole) || size != std::floor(size) ||
+        (flags & JSON_C_TO_STRING_NOZERO))
+        return json_object_double_to_json_string(value, out, level, flags);
+    char text[32];
+    char* end = std::to_chars(text, text + sizeof text, static_cast<unsigned long long>(size)).ptr;
+    std::memcpy(end, ".000000", 7);
+    return printbuf_memappend(out, text, static_cast<int>(end + 7 - text));
+}
+
 json_object* NewSize(double size)
 {
     json_object* value = json_object_new_double(size);
     if (value)
-        json_object_set_serializer(value, json_object_double_to_json_string, const_cast<char*>("%lf"), nullptr);
+        json_object_set_serializer(value, SerializeSize, const_cast<char*>("%lf"), nullptr);
     return value;
+}
+
+// An entry's members are added once each under literal names: json-c need neither copy a name
+// nor look for an earlier member of the same name.
+void AddNewMember(json_object* entry, const char* name, json_object* value)
+{
+    json_object_object_add_ex(entry, name, value, JSON_C_OBJECT_ADD_KEY_IS_NEW | JSON_C_OBJECT_ADD_CONSTANT_KEY);
 }
 }  // namespace
 
@@ -68,9 +92,9 @@ bool CFileList::ToJSON(json_object*& out, const_iterator first, const_iterator l
         json_object* entry = json_object_new_object();
         if (json_msg_is_absent(entry))
             continue;
-        json_object_object_add(entry, "file_path", NewString(key.first));
-        json_object_object_add(entry, "relative_path", NewString(key.second));
-        json_object_object_add(entry, "size", NewSize(size));
+        AddNewMember(entry, "file_path", NewString(key.first));
+        AddNewMember(entry, "relative_path", NewString(key.second));
+        AddNewMember(entry, "size", NewSize(size));
         json_object_array_add(out, entry);
     }
     return true;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 
 namespace {
@@ -97,6 +99,28 @@ TEST(FileList, JsonFormOrderAndCase)
         json_object_put(value);
     }
     EXPECT_EQ(list.size(), 5u);
+}
+
+// Sizes must read exactly as json-c's own "%lf" serializer writes them, whatever the value.
+TEST(FileList, SizesMatchJsonCFormat)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const double size : {0.0, -0.0, 1.0, 1536.0, 4294967296.0, 9007199254740991.0, 9007199254740992.0,
+                              1e300, 0.5, 2.0000001, -1.0, inf, -inf, std::nan("")}) {
+        json_object* expected = json_object_new_double(size);
+        json_object_set_serializer(expected, json_object_double_to_json_string, const_cast<char*>("%lf"), nullptr);
+        CFileList list;
+        list.emplace(xwstring_pair(xwstring("/f"), xwstring("")), size);
+        json_object* array = nullptr;
+        ASSERT_TRUE(list.ToJSON(array));
+        json_object* written = json_object_object_get(json_object_array_get_idx(array, 0), "size");
+        for (const int flags : {JSON_C_TO_STRING_SPACED, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOZERO})
+            EXPECT_STREQ(json_object_to_json_string_ext(written, flags),
+                         json_object_to_json_string_ext(expected, flags))
+                << size;
+        json_object_put(array);
+        json_object_put(expected);
+    }
 }
 
 TEST(FileList, PathSetIgnoresCase)
