@@ -167,12 +167,16 @@ void BM_UploadListBytesPerEntry(benchmark::State& state)
         state.counters["bytes_per_entry"] = static_cast<double>(after - before) / static_cast<double>(entries.size());
     }
 }
+
+void Sizes(benchmark::internal::Benchmark* bench)
+{
+    bench->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+}
 }  // namespace
 
-#define SIZES Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)
-BENCHMARK(BM_RawJsonC)->SIZES;
-BENCHMARK(BM_AddFilesCold)->SIZES;
-BENCHMARK(BM_AddFilesWarm)->SIZES;
-BENCHMARK(BM_TouchFreshPages)->SIZES;
+BENCHMARK(BM_RawJsonC)->Apply(Sizes);
+BENCHMARK(BM_AddFilesCold)->Apply(Sizes);
+BENCHMARK(BM_AddFilesWarm)->Apply(Sizes);
+BENCHMARK(BM_TouchFreshPages)->Apply(Sizes);
 BENCHMARK(BM_UploadListBytesPerEntry)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
