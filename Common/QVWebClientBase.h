@@ -11,7 +11,10 @@
 #include <cstdint>
 #include <map>
 
-enum tErrorStringID : int32_t {
+// A plain 32-bit integer rather than an enumeration: ReportError's variable arguments start after
+// it, and va_start needs a parameter that default argument promotion leaves unchanged.
+typedef int32_t tErrorStringID;
+enum : tErrorStringID {
     kErrLaunchAssistant = 1,
     kErrTooManyFiles = 2,
     kErrFileNameTooLong = 3,

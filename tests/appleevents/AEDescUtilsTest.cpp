@@ -40,7 +40,8 @@ TEST(StAEDescriptor, CopiesSelfAssignmentScalarsAndPascalStrings)
     StAEDescriptor number(SInt32(7));
     const AEDataStorage before = static_cast<AEDesc*>(number)->dataHandle;
     number.Assign(number);
-    number = number;
+    const StAEDescriptor& same = number;
+    number = same;
     EXPECT_EQ(static_cast<AEDesc*>(number)->dataHandle, before);
     EXPECT_EQ(DataOf(number), BytesOf<int32_t>(7));
     StAEDescriptor copy(number);

@@ -8,6 +8,8 @@
 
 class CShellClient : public CQVWebClientBaseMac {
 public:
+    using CQVWebClientBaseMac::Initialize;
+
     explicit CShellClient(FILE* output) : mOutput(output) { InstallAEHandlers(); }
     ~CShellClient() override { RemoveAEHandlers(); }
 
