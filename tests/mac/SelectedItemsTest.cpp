@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <set>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -237,5 +238,57 @@ TEST_F(PickedTree, WalkStopsOnceTheLimitIsExceeded)
         if (c.limit < 10) {
             EXPECT_LT(client.checks, 20u);
         }
+    }
+}
+
+// The page hears of the first picked item's failure before the next item is walked, and may call
+// back into the instance from there: the rest of the pick must use what the page left.
+TEST_F(PickedTree, PageMayCallBackBetweenPickedItems)
+{
+    Folder("B");
+    for (const char* name : {"1", "2", "3"})
+        File(std::string("B/") + name, 1);
+    Link(root + "/B", "B/again");
+    const std::string limitOf1 = R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":1})";
+    const struct {
+        const char* name;
+        std::function<void(MacTestClient*&)> page;
+        size_t preloaded;  // entries on the list, at the limit, before the pick
+        size_t listed;     // entries on the list after the pick
+        std::vector<std::string> laterErrors;
+    } cases[] = {
+        {"initializes again", [](MacTestClient*& client) { client->CreateLogger(); }, 0, 3, {}},
+        {"lowers the limit", [&](MacTestClient*& client) { client->Execute(limitOf1); }, 0, 1,
+         {"Not allowed to queue more than 1 files for sending"}},
+        {"resets a full list", [](MacTestClient*& client) { client->Execute(R"({"type":"Request","code":"Reset"})"); },
+         2, 3, {}},
+        {"destroys the instance", [](MacTestClient*& client) { delete client, client = nullptr; }, 0, 0, {}},
+    };
+    for (const auto& c : cases) {
+        auto* client = new MacTestClient;
+        client->CreateLogger();
+        if (c.preloaded) {
+            client->Execute(R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":2})");
+            for (size_t i = 0; i < c.preloaded; ++i)
+                client->UploadList().emplace(xwstring_pair(xwstring(("/other/" + std::to_string(i)).c_str()), xwstring("")), 1.0);
+        }
+        bool called = false;
+        client->onNotification = [&](const std::string&) {
+            if (!called)
+                c.page(client);
+            called = true;
+        };
+        const bool added = client->AddArrayOfFiles({root + "/A-missing", root + "/B"});
+        ASSERT_TRUE(called) << c.name;
+        if (!client) {
+            EXPECT_FALSE(added);
+            continue;
+        }
+        std::vector<std::string> errors = {OSError("A-missing", -43)};
+        errors.insert(errors.end(), c.laterErrors.begin(), c.laterErrors.end());
+        EXPECT_EQ(client->Errors(), errors) << c.name;
+        EXPECT_EQ(client->UploadList().size(), c.listed) << c.name;
+        EXPECT_EQ(WarningsAbout(*client, "already walked: " + root + "/B/again"), 1u) << c.name;
+        delete client;
     }
 }
