@@ -3,21 +3,29 @@
 // child's catalogue information comes from that read, so a file costs one look-up.
 #include "EnumerateFiles.h"
 
-#include <string>
-#include <vector>
+#include <cstring>
+#include <string_view>
+
+bool WalkedFolders::Enter(const FSCatalogInfo& folder, const std::string& path)
+{
+    if (mWalked.insert({folder.device, folder.inode}).second)
+        return true;
+    mSkipped.push_back(path);
+    return false;
+}
+
+std::vector<std::string> WalkedFolders::TakeSkipped()
+{
+    std::vector<std::string> skipped;
+    skipped.swap(mSkipped);
+    return skipped;
+}
 
 namespace {
-struct FolderIdentity {
-    uint64_t device;
-    uint64_t inode;
-};
-
 class Walker {
 public:
-    Walker(EnumerateFilesCallback callback, void* context, xwstring* failedItem, EnumerateFilesCycleHook cycleHook,
-           void* cycleContext)
-        : mCallback(callback), mContext(context), mFailedItem(failedItem), mCycleHook(cycleHook),
-          mCycleContext(cycleContext)
+    Walker(EnumerateFilesCallback callback, void* context, xwstring* failedItem, WalkedFolders& walked)
+        : mCallback(callback), mContext(context), mFailedItem(failedItem), mWalked(walked)
     {
     }
 
@@ -29,40 +37,47 @@ public:
             Record(path);
             return status;
         }
-        // "Docs/" names the folder Docs, whose own name starts the relative bases below it.
-        mPath = path;
-        while (mPath.size() > 1 && mPath.back() == '/')
-            mPath.pop_back();
-        const size_t slash = mPath.rfind('/');
-        const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-        if (mPath[nameStart] == '.')
+        // The item's name is the last component of its path: "Docs/" names Docs.
+        size_t nameEnd = strlen(path);
+        while (nameEnd > 1 && path[nameEnd - 1] == '/')
+            --nameEnd;
+        const std::string_view trimmed(path, nameEnd);
+        const size_t nameSlash = trimmed.rfind('/');
+        const size_t nameStart = nameSlash == std::string_view::npos ? 0 : nameSlash + 1;
+        if (nameStart < nameEnd && path[nameStart] == '.')
             return 0;
+        mPath = path;
         if (!info.isFolder)
             return Report(relativeBase, info);
-        if (slash == std::string::npos) {
-            Record(mPath.c_str());
+        const char* lastSlash = strrchr(path, '/');
+        if (!lastSlash) {
+            Record(path);
             return dirNFErr;
         }
+        if (!mWalked.Enter(info, mPath))
+            return 0;
+        // The folder's files are listed under the text after the path's last "/" and a "/": a
+        // path ending in "/" gives them the relative base "/".
         if (relativeBase)
             mBase = relativeBase;
-        mBase.append(mPath, nameStart, std::string::npos).push_back('/');
+        mBase.append(lastSlash + 1).push_back('/');
+        while (mPath.size() > 1 && mPath[mPath.size() - 2] == '/' && mPath.back() == '/')
+            mPath.pop_back();
 
         FSIterator* folder;
-        status = FSOpenIterator(mPath.c_str(), &folder);
+        status = FSOpenIterator(path, &folder);
         if (status != 0) {
-            Record(mPath.c_str());
+            Record(path);
             return status;
         }
-        return WalkFolder(folder, info);
+        return WalkFolder(folder);
     }
 
 private:
-    // Walks the children of an open folder, then closes it.
-    OSStatus WalkFolder(FSIterator* folder, const FSCatalogInfo& info)
+    // Walks the children of an open folder, whose path is in mPath, then closes it.
+    OSStatus WalkFolder(FSIterator* folder)
     {
-        mFoldersBeingWalked.push_back({info.device, info.inode});
         const OSStatus status = WalkChildren(folder);
-        mFoldersBeingWalked.pop_back();
         FSCloseIterator(folder);
         return status;
     }
@@ -82,8 +97,6 @@ private:
                 Record(mPath.c_str());
                 return status;
             }
-            if (name[0] == '.')
-                continue;
             mPath.resize(nameStart);
             mPath.append(name);
             status = WalkChild(folder, name);
@@ -92,7 +105,8 @@ private:
         return status;
     }
 
-    // The child name of folder, whose path is in mPath.
+    // The child name of folder, whose path is in mPath. A hidden child is looked up before it is
+    // skipped, so that one that cannot be looked up (a dangling link) stops the walk.
     OSStatus WalkChild(FSIterator* folder, const char* name)
     {
         FSCatalogInfo info;
@@ -101,13 +115,12 @@ private:
             Record(mPath.c_str());
             return status;
         }
+        if (name[0] == '.')
+            return 0;
         if (!info.isFolder)
             return Report(mBase.c_str(), info);
-        if (IsBeingWalked(info)) {
-            if (mCycleHook)
-                mCycleHook(mPath.c_str(), mCycleContext);
+        if (!mWalked.Enter(info, mPath))
             return 0;
-        }
         FSIterator* child;
         status = FSOpenChildIterator(folder, name, &child);
         if (status != 0) {
@@ -116,7 +129,7 @@ private:
         }
         const size_t baseLength = mBase.size();
         mBase.append(name).push_back('/');
-        status = WalkFolder(child, info);
+        status = WalkFolder(child);
         mBase.resize(baseLength);
         return status == errFSNoMoreItems ? 0 : status;
     }
@@ -124,14 +137,6 @@ private:
     OSStatus Report(const char* relativeBase, FSCatalogInfo& info)
     {
         return mCallback(mPath.c_str(), relativeBase, &info, mContext) ? 0 : kEnumerationRefused;
-    }
-
-    bool IsBeingWalked(const FSCatalogInfo& info) const
-    {
-        for (const FolderIdentity& folder : mFoldersBeingWalked)
-            if (folder.device == info.device && folder.inode == info.inode)
-                return true;
-        return false;
     }
 
     void Record(const char* path)
@@ -143,25 +148,24 @@ private:
     const EnumerateFilesCallback mCallback;
     void* const mContext;
     xwstring* const mFailedItem;
-    const EnumerateFilesCycleHook mCycleHook;
-    void* const mCycleContext;
+    WalkedFolders& mWalked;
     std::string mPath;  // the item being worked on
     std::string mBase;  // the relative base of the current folder's children
-    std::vector<FolderIdentity> mFoldersBeingWalked;
 };
 }  // namespace
 
 OSStatus EnumerateFiles(const char* path, const char* relativeBase, EnumerateFilesCallback callback, void* context,
                         xwstring* failedItem)
 {
-    return EnumerateFiles(path, relativeBase, callback, context, failedItem, nullptr, nullptr);
+    WalkedFolders walked;
+    return EnumerateFiles(path, relativeBase, callback, context, failedItem, walked);
 }
 
 OSStatus EnumerateFiles(const char* path, const char* relativeBase, EnumerateFilesCallback callback, void* context,
-                        xwstring* failedItem, EnumerateFilesCycleHook cycleHook, void* cycleContext)
+                        xwstring* failedItem, WalkedFolders& walked)
 {
     if (!path || !*path || !callback)
         return kFSParamErr;
-    Walker walker(callback, context, failedItem, cycleHook, cycleContext);
+    Walker walker(callback, context, failedItem, walked);
     return walker.WalkPicked(path, relativeBase);
 }

@@ -6,15 +6,18 @@
 #include <string>
 
 namespace {
-// Shows a panel in front of the main window, or above every window when there is none.
+// Shows a panel in front of the main window, or above every window when there is none. The
+// instance may be destroyed while the panel runs its nested main loop; the answer then goes nowhere.
 template <typename Panel, typename Controller>
 void RunPanel(Panel& panel, Controller& controller, CQVWebClientBaseMac* core)
 {
+    const std::weak_ptr<const bool> alive = core->Lifetime();
     const DialogWindow mainWindow = CurrentDialogToolkit().MainWindow();
     if (!mainWindow)
         panel.setShieldingLevel();
     panel.runModal(mainWindow);
-    controller.browseDialogEnded(panel, panel.getHitOK() ? 1 : 0, core);
+    if (!alive.expired())
+        controller.browseDialogEnded(panel, panel.getHitOK() ? 1 : 0, core);
 }
 }  // namespace
 
@@ -96,10 +99,12 @@ bool CQVWebClientBaseMac::SelectDownloadLocation()
     return controller.doBrowseDialog(this);
 }
 
+// No consent when the instance was destroyed while the alert ran.
 bool CQVWebClientBaseMac::VerifyFileSelection(json_xwstringset& paths)
 {
+    const std::weak_ptr<const bool> alive = mLifetime;
     CQVWebClientCocoaConfirmFilesToUpload controller;
-    return controller.doConfirmDialog(paths);
+    return controller.doConfirmDialog(paths) && !alive.expired();
 }
 
 void CQVWebClientBaseMac::SetDownloadLocation(const char* path) { mDownloadLocation = path; }

@@ -10,6 +10,7 @@
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/FileManager/FileManager.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,10 +63,17 @@ public:
     };
     static void SetWaitClock(const WaitClock& clock);
 
+    // Expires when the instance is destroyed. Code that calls out to the page or runs a dialog's
+    // nested main loop checks it before it touches the instance again.
+    std::weak_ptr<const bool> Lifetime() const { return mLifetime; }
+
 protected:
     int32_t mSupportDragDrop;
 
 private:
+    class PickedFiles;
+
+    std::shared_ptr<const bool> mLifetime = std::make_shared<const bool>(true);
     static AEEventHandlerUPP sStatusAEHandlerUPP;
     static int32_t sStatusAEHandlerUPPRefCount;
 };

@@ -50,11 +50,15 @@ constexpr DescType typeAERecord = 'reco';
 constexpr DescType typeAEList = 'list';
 constexpr DescType typeBoolean = 'bool';
 constexpr DescType typeSInt16 = 'shor';
+constexpr DescType typeUInt16 = 'ushr';
 constexpr DescType typeSInt32 = 'long';
 constexpr DescType typeUInt32 = 'magn';
 constexpr DescType typeSInt64 = 'comp';
+constexpr DescType typeUInt64 = 'ucom';
+constexpr DescType typeIEEE64BitFloatingPoint = 'doub';
 constexpr DescType typeType = 'type';
 constexpr DescType typeChar = 'TEXT';
+constexpr DescType typeUTF8Text = 'utf8';
 constexpr DescType typeEnumerated = 'enum';
 constexpr DescType typeProcessSerialNumber = 'psn ';
 constexpr DescType typeObjectSpecifier = 'obj ';
@@ -109,11 +113,16 @@ OSErr AEDisposeDesc(AEDesc* desc);
 Size AEGetDescDataSize(const AEDesc* desc);
 OSErr AEGetDescData(const AEDesc* desc, void* dataPtr, Size maximumSize);
 
-// Coercion into a new descriptor: identity and typeWildCard copy; the integer types 'shor',
-// 'long', 'magn' and 'comp' convert when the value fits, except that 'magn' from an 8-byte value
-// (even of type 'magn') takes its first four bytes; an event becomes a record of its parameters;
-// a record takes any other record-like type ('insl', 'obj ', ...). Anything else fails with
-// errAECoercionFail.
+// Coercion into a new descriptor: identity and typeWildCard copy. The numeric types 'shor',
+// 'ushr', 'long', 'magn', 'comp', 'ucom' and 'doub' convert into one another by value: a number
+// arrives when the target holds it exactly (a double only when it is a whole number in range, an
+// integer as 'doub' only when it has at most 53 significant bits) and is refused otherwise. The
+// one exception: an 8-byte 'magn' asked for as 'magn' yields its first four bytes (a 32-bit number
+// sent widened); as any other type it is a 64-bit unsigned number. 'utf8' and 'TEXT' become one
+// another with the same bytes. An event becomes a record of its parameters; a record takes any
+// other record-like type ('insl', 'obj ', ...). Anything else, and numeric data whose size does
+// not suit its type, fails with errAECoercionFail. The typed getters (AEGetParamDesc,
+// AEGetParamPtr, AEGetAttributeDesc, AEGetAttributePtr, AEGetNthDesc) coerce the same way.
 OSErr AECoerceDesc(const AEDesc* desc, DescType toType, AEDesc* result);
 
 // Lists and records. Indexes are 1-based; AEPutDesc appends at index 0 or count + 1.

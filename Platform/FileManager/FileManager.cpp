@@ -2,6 +2,7 @@
 #include "FileManager.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -71,6 +72,21 @@ OSStatus FSPathGetCatalogInfo(const char* path, FSCatalogInfo* info)
         return StatusFromErrno(errno);
     FillCatalogInfo(status, info);
     return 0;
+}
+
+OSStatus FSPathMakeFullPath(const char* path, char* buffer, size_t bufferSize)
+{
+    if (!path || !*path || !buffer)
+        return kFSParamErr;
+    char* fullPath = realpath(path, nullptr);
+    if (!fullPath)
+        return StatusFromErrno(errno);
+    const size_t length = strlen(fullPath);
+    const bool fits = length < bufferSize;
+    if (fits)
+        memcpy(buffer, fullPath, length + 1);
+    free(fullPath);
+    return fits ? 0 : bdNamErr;
 }
 
 OSStatus FSOpenIterator(const char* folderPath, FSIterator** iterator)

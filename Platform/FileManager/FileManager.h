@@ -2,6 +2,7 @@
 // Items are reached through symbolic links: a link to a folder is a folder, a link to a file a file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 typedef int32_t OSStatus;
@@ -29,6 +30,9 @@ struct FSCatalogInfo {
 
 // The item at path, following a symbolic link at its end.
 OSStatus FSPathGetCatalogInfo(const char* path, FSCatalogInfo* info);
+// The full path of the item at path as the item itself gives it: every link followed, "." and
+// ".." removed, no trailing "/". bdNamErr when it does not fit in bufferSize bytes with its NUL.
+OSStatus FSPathMakeFullPath(const char* path, char* buffer, size_t bufferSize);
 
 // Reads one folder's children in one pass; "." and ".." are not children.
 struct FSIterator;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 
 namespace {
@@ -17,46 +18,76 @@ struct Desc {
         return &d;
     }
 };
-
-template <typename T>
-OSErr Coerce(DescType from, T value, DescType to, Desc& result)
-{
-    Desc source;
-    AECreateDesc(from, &value, sizeof value, &source);
-    return AECoerceDesc(&source, to, result.Out());
-}
 }  // namespace
 
-TEST(DescriptorModel, IntegerCoercionsConvertOnlyValuesThatFit)
+// Numbers convert by value into every numeric type that holds them exactly, at each end of each
+// range; text converts between its two types; anything else is refused and leaves the result null.
+TEST(DescriptorModel, CoercionsConvertOnlyValuesThatFit)
 {
-    Desc r;
-    EXPECT_EQ(Coerce<int16_t>(typeSInt16, -5, typeSInt32, r), noErr);
-    EXPECT_EQ(DataOf(&r), BytesOf<int32_t>(-5));
-    EXPECT_EQ(Coerce<int32_t>(typeSInt32, 40000, typeSInt16, r), errAECoercionFail);
-    EXPECT_EQ(r.d.descriptorType, typeNull);
-    EXPECT_EQ(Coerce<int32_t>(typeSInt32, -1, typeUInt32, r), errAECoercionFail);
-    EXPECT_EQ(Coerce<uint32_t>(typeUInt32, 0x80000000u, typeSInt32, r), errAECoercionFail);
-    EXPECT_EQ(Coerce<uint32_t>(typeUInt32, 0x80000000u, typeSInt64, r), noErr);
-    EXPECT_EQ(DataOf(&r), BytesOf<int64_t>(0x80000000LL));
-    EXPECT_EQ(Coerce<int64_t>(typeSInt64, int64_t(1) << 40, typeSInt32, r), errAECoercionFail);
-
-    // A 32-bit refCon widened to 8 bytes reads back as "magn" from its first four bytes, whether
-    // sent as "magn" or "comp"; the whole 8-byte "magn" also reads as a 64-bit number.
-    const uint64_t wide = 0xDEADBEEFu;
-    for (DescType from : {typeUInt32, typeSInt64}) {
-        EXPECT_EQ(Coerce(from, wide, typeUInt32, r), noErr);
-        EXPECT_EQ(r.d.descriptorType, typeUInt32);
-        EXPECT_EQ(DataOf(&r), BytesOf<uint32_t>(0xDEADBEEFu));
+    const uint64_t twoTo53 = uint64_t(1) << 53, twoTo63 = uint64_t(1) << 63;
+    const struct {
+        DescType from;
+        std::string bytes;
+        DescType to;
+        bool ok;
+        std::string expected;  // when ok
+    } cases[] = {
+        {typeSInt16, BytesOf<int16_t>(-5), typeSInt32, true, BytesOf<int32_t>(-5)},
+        {typeSInt32, BytesOf<int32_t>(32767), typeSInt16, true, BytesOf<int16_t>(32767)},
+        {typeSInt32, BytesOf<int32_t>(32768), typeSInt16, false, ""},
+        {typeSInt32, BytesOf<int32_t>(-32768), typeSInt16, true, BytesOf<int16_t>(-32768)},
+        {typeSInt32, BytesOf<int32_t>(-32769), typeSInt16, false, ""},
+        {typeSInt32, BytesOf<int32_t>(65535), typeUInt16, true, BytesOf<uint16_t>(65535)},
+        {typeSInt32, BytesOf<int32_t>(65536), typeUInt16, false, ""},
+        {typeSInt64, BytesOf<int64_t>(2147483647), typeSInt32, true, BytesOf<int32_t>(2147483647)},
+        {typeSInt64, BytesOf<int64_t>(2147483648), typeSInt32, false, ""},
+        {typeSInt64, BytesOf<int64_t>(-2147483648LL), typeSInt32, true, BytesOf<int32_t>(-2147483647 - 1)},
+        {typeSInt64, BytesOf<int64_t>(-2147483649LL), typeSInt32, false, ""},
+        {typeUInt32, BytesOf<uint32_t>(0x80000000u), typeSInt32, false, ""},
+        {typeUInt32, BytesOf<uint32_t>(0x80000000u), typeSInt64, true, BytesOf<int64_t>(0x80000000LL)},
+        {typeUInt64, BytesOf<uint64_t>(twoTo63 - 1), typeSInt64, true, BytesOf<uint64_t>(twoTo63 - 1)},
+        {typeUInt64, BytesOf<uint64_t>(twoTo63), typeSInt64, false, ""},
+        {typeSInt64, BytesOf<int64_t>(-1), typeUInt64, false, ""},
+        // An 8-byte "magn" asked for as "magn" is a widened 32-bit number: its first four bytes
+        // (the status-event tests cover "magn" from every type). Otherwise it is a 64-bit number.
+        {typeUInt32, BytesOf<uint64_t>(0x500000007), typeUInt32, true, BytesOf<uint32_t>(7)},
+        {typeUInt32, BytesOf<uint64_t>(0xDEADBEEF), typeSInt64, true, BytesOf<int64_t>(0xDEADBEEF)},
+        {typeUInt32, BytesOf<uint64_t>(~uint64_t(0)), typeUInt64, true, BytesOf<uint64_t>(~uint64_t(0))},
+        {typeUInt32, BytesOf<uint64_t>(~uint64_t(0)), typeSInt64, false, ""},
+        // Doubles: whole numbers in range only; integers into doubles only when exact.
+        {typeIEEE64BitFloatingPoint, BytesOf(-0.0), typeSInt32, true, BytesOf<int32_t>(0)},
+        {typeIEEE64BitFloatingPoint, BytesOf(-2147483648.0), typeSInt32, true, BytesOf<int32_t>(-2147483647 - 1)},
+        {typeIEEE64BitFloatingPoint, BytesOf(2147483647.5), typeSInt32, false, ""},
+        {typeIEEE64BitFloatingPoint, BytesOf(0.5), typeSInt16, false, ""},
+        {typeIEEE64BitFloatingPoint, BytesOf(HUGE_VAL), typeUInt64, false, ""},
+        {typeIEEE64BitFloatingPoint, BytesOf(18446744073709549568.0), typeUInt64, true,
+         BytesOf<uint64_t>(18446744073709549568u)},
+        {typeIEEE64BitFloatingPoint, BytesOf(18446744073709551616.0), typeUInt64, false, ""},
+        {typeSInt16, BytesOf<int16_t>(-5), typeIEEE64BitFloatingPoint, true, BytesOf(-5.0)},
+        {typeSInt64, BytesOf<int64_t>(twoTo53), typeIEEE64BitFloatingPoint, true, BytesOf(9007199254740992.0)},
+        {typeSInt64, BytesOf<int64_t>(twoTo53 + 1), typeIEEE64BitFloatingPoint, false, ""},
+        {typeSInt64, BytesOf<int64_t>(INT64_MIN), typeIEEE64BitFloatingPoint, true, BytesOf(-9223372036854775808.0)},
+        {typeUInt64, BytesOf<uint64_t>(~uint64_t(0)), typeIEEE64BitFloatingPoint, false, ""},
+        // Data whose size does not suit its type is refused, not read past its end.
+        {typeSInt32, BytesOf<int16_t>(7), typeSInt16, false, ""},
+        {typeIEEE64BitFloatingPoint, BytesOf<float>(7), typeSInt32, false, ""},
+        {typeChar, BytesOf<int32_t>(7), typeSInt32, false, ""},
+        {typeChar, "7", typeWildCard, true, "7"},
+        {typeUTF8Text, "\xC3\xA9", typeChar, true, "\xC3\xA9"},
+        {typeUTF8Text, "7", typeSInt32, false, ""},
+    };
+    for (const auto& c : cases) {
+        Desc source, result;
+        AECreateDesc(c.from, c.bytes.data(), static_cast<Size>(c.bytes.size()), &source);
+        const OSErr error = AECoerceDesc(&source, c.to, &result);
+        const std::string label = std::string(reinterpret_cast<const char*>(&c.from), 4) + " " +
+                                  std::to_string(c.bytes.size()) + " to " + std::string(reinterpret_cast<const char*>(&c.to), 4);
+        EXPECT_EQ(error, c.ok ? noErr : errAECoercionFail) << label;
+        EXPECT_EQ(result.d.descriptorType, c.ok ? (c.to == typeWildCard ? c.from : c.to) : typeNull) << label;
+        if (c.ok) {
+            EXPECT_EQ(DataOf(&result), c.expected) << label;
+        }
     }
-    EXPECT_EQ(Coerce(typeUInt32, wide, typeSInt64, r), noErr);
-    EXPECT_EQ(DataOf(&r), BytesOf(wide));
-    EXPECT_EQ(Coerce(typeUInt32, ~uint64_t(0), typeSInt64, r), errAECoercionFail);
-
-    // A value whose size does not suit its type is refused, not read past its end.
-    EXPECT_EQ(Coerce<int16_t>(typeSInt32, 7, typeSInt16, r), errAECoercionFail);
-    EXPECT_EQ(Coerce<int32_t>(typeChar, 7, typeSInt32, r), errAECoercionFail);
-    EXPECT_EQ(Coerce<int32_t>(typeChar, 7, typeWildCard, r), noErr);
-    EXPECT_EQ(r.d.descriptorType, typeChar);
 }
 
 TEST(DescriptorModel, ContainersCoerceOnlyToRecordLikeTypes)
@@ -75,6 +106,8 @@ TEST(DescriptorModel, ContainersCoerceOnlyToRecordLikeTypes)
     EXPECT_EQ(r.d.descriptorType, typeInsertionLoc);
     EXPECT_EQ(ParamData(&r, 'NMsg', typeChar), "hi");
     EXPECT_EQ(AECoerceDesc(&record, typeChar, r.Out()), errAECoercionFail);
+    EXPECT_EQ(AECoerceDesc(&record, typeUTF8Text, r.Out()), errAECoercionFail);
+    EXPECT_EQ(AECoerceDesc(&record, typeIEEE64BitFloatingPoint, r.Out()), errAECoercionFail);
     EXPECT_EQ(AECoerceDesc(&event, typeInsertionLoc, r.Out()), errAECoercionFail);
     AECreateList(nullptr, 0, false, &list);
     EXPECT_EQ(AECoerceDesc(&list, typeAERecord, r.Out()), errAECoercionFail);

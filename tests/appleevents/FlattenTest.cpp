@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -23,6 +24,41 @@ void ExpectRefused(const std::vector<char>& bytes)
     EXPECT_EQ(status, errAECorruptData);
     EXPECT_EQ(result.descriptorType, typeNull);
     EXPECT_EQ(result.dataHandle, nullptr);
+}
+
+// Byte forms written by hand, as another process might send them.
+std::vector<char> Header() { return {'Q', 'V', 'A', 'E', 1, 0, 0, 0}; }
+
+void PutU32(std::vector<char>& out, uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<char>(value >> shift));
+}
+
+// Lists nested levels deep, the innermost one empty.
+std::vector<char> NestedLists(long levels)
+{
+    std::vector<char> form = Header();
+    for (long level = 1; level <= levels; ++level) {
+        PutU32(form, typeAEList);
+        form.push_back(2);
+        PutU32(form, level < levels ? 1 : 0);
+    }
+    return form;
+}
+
+// count descriptors in all: a list of count - 1 null descriptors.
+std::vector<char> ListOfNulls(long count)
+{
+    std::vector<char> form = Header();
+    PutU32(form, typeAEList);
+    form.push_back(2);
+    PutU32(form, static_cast<uint32_t>(count - 1));
+    for (long i = 1; i < count; ++i) {
+        PutU32(form, typeNull);
+        form.push_back(0);
+    }
+    return form;
 }
 
 // An event holding a nested event, a list with a record, a null and an empty text.
@@ -101,22 +137,16 @@ TEST(FlattenedForm, MalformedBuffersAreRefusedCorruptedOnesNeverCrash)
     ExpectRefused(patched(plain, 8, "tsil"));               // 'list' little-endian, holding plain data
     ExpectRefused(patched(plain, 12, "\x9"));               // form
 
-    // Lists nested deeper than the limit, with a huge count at the bottom.
-    std::vector<char> deep(bytes.begin(), bytes.begin() + 8);
-    for (long level = 0; level <= kAEMaxFlattenedDepth; ++level)
-        deep.insert(deep.end(), {'t', 's', 'i', 'l', 2, 1, 0, 0, 0});
-    deep.insert(deep.end(), {'t', 's', 'i', 'l', 2, '\xFF', '\xFF', '\xFF', '\xFF'});
-    ExpectRefused(deep);
+    // A list that claims more items than follow.
+    std::vector<char> list(bytes.begin(), bytes.begin() + 8);
+    list.insert(list.end(), {'t', 's', 'i', 'l', 2, '\xFF', '\xFF', '\xFF', '\xFF'});
+    ExpectRefused(list);
 
     std::vector<char> duplicate(bytes.begin(), bytes.begin() + 8);
     duplicate.insert(duplicate.end(), {'o', 'c', 'e', 'r', 3, 2, 0, 0, 0});
     for (int i = 0; i < 2; ++i)
         duplicate.insert(duplicate.end(), {'k', 'k', 'k', 'k', 'l', 'l', 'u', 'n', 0});
     ExpectRefused(duplicate);
-
-    std::vector<char> oversized(static_cast<size_t>(kAEMaxFlattenedSize) + 1, 0);
-    memcpy(oversized.data(), plain.data(), plain.size());
-    ExpectRefused(oversized);
 
     for (size_t at = 0; at < bytes.size(); ++at) {
         for (char value : {'\0', '\1', '\x7F', '\x80', '\xFF'}) {
@@ -128,4 +158,75 @@ TEST(FlattenedForm, MalformedBuffersAreRefusedCorruptedOnesNeverCrash)
             AEDisposeDesc(&result);
         }
     }
+}
+
+// The writer and the reader agree on every limit: a descriptor exactly at it is flattened, and
+// its form read back; one beyond it is neither flattened nor read.
+TEST(FlattenedForm, WriterAndReaderShareTheDepthAndCountLimits)
+{
+    const struct {
+        const char* name;
+        std::vector<char> (*form)(long);
+        long limit;
+        void (*growByOne)(AEDesc*);
+    } cases[] = {
+        {"depth", NestedLists, kAEMaxFlattenedDepth,
+         [](AEDesc* desc) {
+             AEDesc outer;
+             AECreateList(nullptr, 0, false, &outer);
+             AEPutDesc(&outer, 0, desc);
+             AEDisposeDesc(desc);
+             *desc = outer;
+         }},
+        {"count", ListOfNulls, kAEMaxFlattenedCount,
+         [](AEDesc* desc) {
+             AEDesc null;
+             AEInitializeDesc(&null);
+             AEPutDesc(desc, 0, &null);
+         }},
+    };
+    for (const auto& c : cases) {
+        const std::vector<char> atLimit = c.form(c.limit);
+        AEDesc desc;
+        ASSERT_EQ(AEUnflattenDescFromBytes(atLimit.data(), static_cast<Size>(atLimit.size()), &desc), noErr) << c.name;
+        EXPECT_EQ(Flatten(&desc), atLimit) << c.name;
+
+        ExpectRefused(c.form(c.limit + 1));
+        c.growByOne(&desc);
+        EXPECT_EQ(AESizeOfFlattenedDesc(&desc), 0) << c.name;
+        char buffer[16];
+        Size written = 0;
+        EXPECT_EQ(AEFlattenDesc(&desc, buffer, sizeof buffer, &written), paramErr) << c.name;
+        AEDisposeDesc(&desc);
+    }
+}
+
+TEST(FlattenedForm, WriterAndReaderShareTheSizeLimit)
+{
+    // One text filling the whole form, with room for a form one byte longer.
+    const size_t limit = static_cast<size_t>(kAEMaxFlattenedSize), overhead = 8 + 4 + 1 + 4;
+    std::vector<char> form = Header();
+    PutU32(form, typeChar);
+    form.push_back(1);
+    PutU32(form, static_cast<uint32_t>(limit - overhead));
+    form.resize(limit + 1, 0);
+
+    AEDesc text;
+    ASSERT_EQ(AEUnflattenDescFromBytes(form.data(), static_cast<Size>(limit), &text), noErr);
+    EXPECT_EQ(AEGetDescDataSize(&text), static_cast<Size>(limit - overhead));
+    const std::vector<char> head(form.begin(), form.begin() + overhead);
+    std::fill(form.begin(), form.begin() + overhead, 0);
+    Size written = 0;
+    EXPECT_EQ(AEFlattenDesc(&text, form.data(), static_cast<Size>(limit), &written), noErr);
+    EXPECT_EQ(written, static_cast<Size>(limit));
+    EXPECT_EQ(std::vector<char>(form.begin(), form.begin() + overhead), head);
+    AEDisposeDesc(&text);
+
+    for (int i = 0; i < 4; ++i)  // the text's length, one byte more
+        form[13 + i] = static_cast<char>((limit - overhead + 1) >> (8 * i));
+    ExpectRefused(form);
+    ASSERT_EQ(AECreateDesc(typeChar, form.data(), static_cast<Size>(limit - overhead + 1), &text), noErr);
+    EXPECT_EQ(AESizeOfFlattenedDesc(&text), 0);
+    EXPECT_EQ(AEFlattenDesc(&text, form.data(), static_cast<Size>(form.size()), &written), paramErr);
+    AEDisposeDesc(&text);
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -113,4 +114,112 @@ TEST(AssistantLink, LaunchesTheAssistantAndRelaysItsStatus)
     EXPECT_NE(upload.find("\"job\": 1, \"files_ul\": [ { \"file_path\": \"\\/up\\/b.txt\""), std::string::npos) << upload;
     EXPECT_NE(upload.find("\xC3\xA9t\xC3\xA9"), std::string::npos);
     EXPECT_EQ(download, prefix + R"({ "type": "Request", "code": "StartDownload", "dest_path": "\/downloads" })");
+}
+
+namespace {
+// A status event as the Assistant builds it, with the refCon as the given type and bytes.
+void BuildStatus(AppleEvent* event, DescType refConType, const std::string& refCon, DescType textType,
+                 const std::string& text)
+{
+    ASSERT_EQ(AECreateAppleEvent('Laso', 'assS', nullptr, kAutoGenerateReturnID, kAnyTransactionID, event), noErr);
+    AEPutParamPtr(event, 'STr1', refConType, refCon.data(), static_cast<Size>(refCon.size()));
+    AEPutParamPtr(event, 'NMsg', textType, text.data(), static_cast<Size>(text.size()));
+}
+
+template <typename T>
+std::string Bytes(T value)
+{
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+}  // namespace
+
+// The refCon arrives when its value fits 32 unsigned bits, whatever numeric type carries it, and
+// is refused otherwise; an instance under the refCon that a wrong reading would give hears nothing.
+TEST(StatusEvents, RefConOfAnyNumericTypeArrivesWhenItFits)
+{
+    const struct {
+        DescType type;
+        std::string bytes;
+        unsigned int refCon;  // where the event goes, or where a wrong reading would send it
+        bool arrives;
+    } cases[] = {
+        {typeSInt16, Bytes<int16_t>(7), 7, true},
+        {typeSInt16, Bytes<int16_t>(32767), 32767, true},
+        {typeSInt16, Bytes<int16_t>(-1), 0xFFFFFFFF, false},
+        {typeSInt16, Bytes<int32_t>(7), 7, false},  // the size does not suit the type
+        {typeUInt16, Bytes<uint16_t>(65535), 65535, true},
+        {typeSInt32, Bytes<int32_t>(2147483647), 2147483647, true},
+        {typeSInt32, Bytes<int32_t>(-2), 0xFFFFFFFE, false},
+        {typeUInt32, Bytes<uint32_t>(0xFFFFFFFF), 0xFFFFFFFF, true},
+        {typeUInt32, Bytes<uint64_t>(0x500000007), 7, true},  // widened: its first four bytes
+        {typeSInt64, Bytes<int64_t>(0xFFFFFFFF), 0xFFFFFFFF, true},
+        {typeSInt64, Bytes<int64_t>(0x100000007), 7, false},
+        {typeSInt64, Bytes<int64_t>(-1), 0xFFFFFFFF, false},
+        {typeUInt64, Bytes<uint64_t>(0xFFFFFFFF), 0xFFFFFFFF, true},
+        {typeUInt64, Bytes<uint64_t>(0x100000000), 0, false},
+        {typeUInt64, Bytes<uint64_t>(~uint64_t(0)), 0xFFFFFFFF, false},
+        {typeIEEE64BitFloatingPoint, Bytes(42.0), 42, true},
+        {typeIEEE64BitFloatingPoint, Bytes(4294967295.0), 0xFFFFFFFF, true},
+        {typeIEEE64BitFloatingPoint, Bytes(4294967296.0), 0, false},
+        {typeIEEE64BitFloatingPoint, Bytes(1.5), 1, false},
+        {typeIEEE64BitFloatingPoint, Bytes(-1.0), 0xFFFFFFFF, false},
+        {typeIEEE64BitFloatingPoint, Bytes(std::nan("")), 0, false},
+        {typeChar, "7", 7, false},
+    };
+    for (const auto& c : cases) {
+        MacTestClient client;
+        client.SetRefCon(c.refCon);
+        const std::string text = R"({"type":"Notification","code":"Progress"})";
+        StAEDescriptor event;
+        BuildStatus(event, c.type, c.bytes, typeChar, text);
+        const OSErr result = CQVWebClientBaseMac::StatusAppleEventHandler(event, nullptr, nullptr);
+        EXPECT_EQ(result, c.arrives ? noErr : errAECoercionFail) << std::hex << c.type << " " << c.refCon;
+        EXPECT_EQ(client.notifications, c.arrives ? std::vector<std::string>{text} : std::vector<std::string>{})
+            << std::hex << c.type << " " << c.refCon;
+    }
+
+    // The notification may come as UTF-8 text; as a number it is dropped with a warning.
+    MacTestClient client;
+    client.CreateLogger();
+    client.SetRefCon(9);
+    for (DescType textType : {typeUTF8Text, typeSInt32}) {
+        StAEDescriptor event;
+        BuildStatus(event, typeSInt32, Bytes<int32_t>(9), textType, "{\"type\":\"Notification\",\"code\":\"\xC3\xA9\"}");
+        EXPECT_EQ(CQVWebClientBaseMac::StatusAppleEventHandler(event, nullptr, nullptr), noErr);
+    }
+    ASSERT_EQ(client.notifications.size(), 1u);
+    EXPECT_EQ(JsonMember(client.notifications[0], "code"), "\xC3\xA9");
+    EXPECT_EQ(JsonMember(client.logs.back(), "text"), "Unhandled exception while processing a notification");
+}
+
+// The page's callback runs inside the handler and may reset the instance, take a further status
+// event, or destroy the instance.
+TEST(StatusEvents, PageMayCallBackWhileAnEventIsHandled)
+{
+    auto* client = new MacTestClient;
+    client->SetRefCon(11);
+    client->UploadList().emplace(xwstring_pair(xwstring("/up/a"), xwstring("")), 1.0);
+    std::vector<std::string> heard;
+    OSErr nestedResult = 1;
+    client->onNotification = [&](const std::string& text) {
+        heard.push_back(JsonMember(text, "code"));
+        if (heard.size() == 1) {
+            EXPECT_TRUE(client->Execute(R"({"type":"Request","code":"Reset"})"));
+            StAEDescriptor nested;
+            BuildStatus(nested, typeUInt32, Bytes<uint32_t>(11), typeChar, R"({"type":"Notification","code":"Second"})");
+            nestedResult = CQVWebClientBaseMac::StatusAppleEventHandler(nested, nullptr, nullptr);
+        } else {
+            delete client;
+            client = nullptr;
+        }
+    };
+    StAEDescriptor event;
+    BuildStatus(event, typeUInt32, Bytes<uint32_t>(11), typeChar, R"({"type":"Notification","code":"First"})");
+    EXPECT_EQ(CQVWebClientBaseMac::StatusAppleEventHandler(event, nullptr, nullptr), noErr);
+    EXPECT_EQ(nestedResult, noErr);
+    EXPECT_EQ(heard, (std::vector<std::string>{"First", "Second"}));
+    EXPECT_EQ(client, nullptr);
+    // The destroyed instance's refCon reaches nobody.
+    EXPECT_EQ(CQVWebClientBaseMac::StatusAppleEventHandler(event, nullptr, nullptr), noErr);
+    EXPECT_EQ(heard.size(), 2u);
 }

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace {
 ScriptedDialogToolkit& InstallScripted()
@@ -91,4 +93,81 @@ TEST(Dialogs, QueuedFilesNeedConsent)
     EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"SelectFilesToUpload"})"));
     EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"SelectDownloadLocation"})"));
     EXPECT_FALSE(client.VerifyFileSelection(*std::make_unique<json_xwstringset>()));
+}
+
+namespace {
+// Runs an action inside the next dialog's modal run, as a nested main loop would run page script
+// or the browser's teardown, before answering as scripted.
+class ReenteringToolkit : public ScriptedDialogToolkit {
+public:
+    OpenPanelResult RunOpenPanel(const OpenPanelRequest& request) override
+    {
+        RunAction();
+        return ScriptedDialogToolkit::RunOpenPanel(request);
+    }
+    AlertResult RunAlert(const AlertRequest& request) override
+    {
+        RunAction();
+        return ScriptedDialogToolkit::RunAlert(request);
+    }
+    std::function<void()> action;
+
+private:
+    void RunAction()
+    {
+        const std::function<void()> once = std::move(action);
+        action = nullptr;
+        if (once)
+            once();
+    }
+};
+}  // namespace
+
+TEST(Dialogs, InstanceMayBeUsedOrDestroyedWhileADialogRuns)
+{
+    char pattern[] = "/tmp/qv-dialog-XXXXXX";
+    const std::string root = mkdtemp(pattern);
+    const std::string one = root + "/one.txt", two = root + "/two.txt";
+    std::ofstream(one) << "1";
+    std::ofstream(two) << "2";
+    const std::string upload = R"({"type":"Request","code":"SelectFilesToUpload"})";
+    const std::string queue =
+        R"({"type":"Request","code":"QueueFilesForUpload","files_ul":[{"file_path":")" + one + R"("}]})";
+    const struct {
+        const char* name;
+        std::string request;
+        std::vector<ScriptedAnswer> answers;
+        std::function<void(MacTestClient*&)> action;
+        bool result;
+        size_t listed;  // when the instance is left
+    } cases[] = {
+        {"destroyed in the upload panel", upload, {ScriptedAnswer::Choose({one})},
+         [](MacTestClient*& client) { delete client, client = nullptr; }, false, 0},
+        {"destroyed in the folder panel", R"({"type":"Request","code":"SelectDownloadLocation"})",
+         {ScriptedAnswer::Choose({root})}, [](MacTestClient*& client) { delete client, client = nullptr; }, false, 0},
+        {"destroyed in the confirmation", queue, {ScriptedAnswer::Press(0)},
+         [](MacTestClient*& client) { delete client, client = nullptr; }, true, 0},
+        // The nested request's panel answers first.
+        {"upload requested again in the upload panel", upload,
+         {ScriptedAnswer::Choose({two}), ScriptedAnswer::Choose({one})},
+         [&](MacTestClient*& client) { EXPECT_TRUE(client->Execute(upload)); }, true, 2},
+        {"reset in the confirmation", queue, {ScriptedAnswer::Press(0)},
+         [](MacTestClient*& client) { client->Execute(R"({"type":"Request","code":"Reset"})"); }, true, 1},
+    };
+    for (const auto& c : cases) {
+        auto toolkit = std::make_unique<ReenteringToolkit>();
+        ReenteringToolkit& reentering = *toolkit;
+        SetDialogToolkit(std::move(toolkit));
+        for (const ScriptedAnswer& answer : c.answers)
+            reentering.Enqueue(answer);
+        auto* client = new MacTestClient;
+        reentering.action = [&] { c.action(client); };
+        EXPECT_EQ(client->Execute(c.request), c.result) << c.name;
+        if (client) {
+            EXPECT_EQ(client->UploadList().size(), c.listed) << c.name;
+            delete client;
+        }
+    }
+    SetDialogToolkit(nullptr);
+    std::filesystem::remove_all(root);
 }

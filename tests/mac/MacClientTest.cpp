@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 TEST(MacClient, InitializeAnswersAndWiresTheLogger)
 {
     MacTestClient client;
@@ -31,48 +34,78 @@ TEST(MacClient, InitializeAnswersAndWiresTheLogger)
 }
 
 namespace {
-long sFakeNow = 0;
-int sSleeps = 0;
-long FakeNow() { return sFakeNow; }
+const char kTimeoutLine[] = "Timeout waiting for Assistant process to launch";
+
+// A wait clock that advances by the next of its steps (the last one repeating) at every sleep,
+// and notes whether the time-out had been logged before each sleep.
+struct FakeClock {
+    long now = 0;
+    std::vector<long> steps = {1};
+    int sleeps = 0;
+    bool loggedBeforeASleep = false;
+    const SystemLogCapture* syslog = nullptr;
+} sClock;
+
+long FakeNow() { return sClock.now; }
 void FakeSleep(unsigned int microseconds)
 {
     EXPECT_EQ(microseconds, 100000u);
-    ++sSleeps;
-    ++sFakeNow;  // each poll seems to take a whole second
+    for (const std::string& line : sClock.syslog->lines)
+        sClock.loggedBeforeASleep |= line == kTimeoutLine;
+    sClock.now += sClock.steps[std::min<size_t>(sClock.sleeps, sClock.steps.size() - 1)];
+    ++sClock.sleeps;
 }
 }  // namespace
 
-TEST(AssistantLaunch, GivesUpAfterMoreThan120Seconds)
+// The wait gives up at the first check at which more than 120 seconds have passed since the
+// launch, wherever the clock started and however far it moves between checks.
+TEST(AssistantLaunch, GivesUpAtTheFirstCheckPast120Seconds)
 {
     TestSandbox sandbox;
     sandbox.InstallAssistantEntry("/bin/true");  // launches, but never checks in
     CQVWebClientBaseMac::SetWaitClock({&FakeNow, &FakeSleep});
-    SystemLogCapture syslog;
-    MacTestClient client;
-    ProcessSerialNumber psn = {1, 1};
-    EXPECT_FALSE(client.FindAssistantApplication(psn));
-    EXPECT_EQ(sSleeps, 121);  // 120 elapsed seconds is not yet more than 120
-    EXPECT_EQ(psn.lowLongOfPSN, 0u);
-    int timeouts = 0;
-    for (const auto& line : syslog.lines)
-        timeouts += line == "Timeout waiting for Assistant process to launch";
-    EXPECT_EQ(timeouts, 1);
+    const struct {
+        long start;
+        std::vector<long> steps;
+        int sleeps;
+    } cases[] = {
+        {0, {1}, 121},              // 120 elapsed seconds is not yet more than 120
+        {1700000000, {1}, 121},     // elapsed time, not the clock's value
+        {0, {40}, 4},               // 40, 80, 120, then 160
+        {0, {120, 1}, 2},           // exactly 120, then 121
+        {0, {121}, 1},
+        {50, {0, 0, 0, 200}, 4},  // a clock that stands still, then jumps
+    };
+    for (const auto& c : cases) {
+        SystemLogCapture syslog;
+        sClock = FakeClock{c.start, c.steps, 0, false, &syslog};
+        MacTestClient client;
+        ProcessSerialNumber psn = {1, 1};
+        EXPECT_FALSE(client.FindAssistantApplication(psn));
+        EXPECT_EQ(sClock.sleeps, c.sleeps) << c.start << " " << c.steps[0];
+        EXPECT_FALSE(sClock.loggedBeforeASleep);
+        EXPECT_EQ(psn.lowLongOfPSN, 0u);
+        EXPECT_EQ(std::count(syslog.lines.begin(), syslog.lines.end(), kTimeoutLine), 1);
+    }
 }
 
 TEST(AssistantLaunch, RefusedLaunchFailsAtOnce)
 {
     TestSandbox sandbox;  // no desktop entry
     CQVWebClientBaseMac::SetWaitClock({&FakeNow, &FakeSleep});
-    sSleeps = 0;
+    SystemLogCapture syslog;
+    sClock = FakeClock{0, {1}, 0, false, &syslog};
     MacTestClient client;
     client.UploadList().emplace(xwstring_pair(xwstring("/a"), xwstring("")), 1.0);
     EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"StartUpload"})"));
-    EXPECT_EQ(sSleeps, 0);
+    EXPECT_EQ(sClock.sleeps, 0);
     ASSERT_EQ(client.notifications.size(), 1u);
     EXPECT_EQ(JsonMember(client.notifications[0], "text"), "Failed to launch Qiravel Assistant");
 }
 
-TEST(MacClient, FileURLsBecomePaths)
+// The path comes from the item itself: links followed, "." and ".." removed, no trailing "/";
+// one that does not fit in 1024 bytes with its NUL is empty, as is one of no existing item.
+TEST(MacClient, FileURLsBecomeTheirItemsFullPaths)
 {
     MacTestClient client;
     const auto pathOf = [&](const char* url) {
@@ -80,14 +113,41 @@ TEST(MacClient, FileURLsBecomePaths)
         client.GetFSItemFullPosixPathFromURLString(url, &path);
         if (!path)
             return std::string("<none>");
-        char text[1024] = {};
+        char text[2048] = {};
         CFStringGetCString(path, text, sizeof text, kCFStringEncodingUTF8);
         WC_CFReleaseIfNotNULL(path);
         return std::string(text);
     };
-    EXPECT_EQ(pathOf("file:///tmp"), "/tmp");
-    EXPECT_EQ(pathOf("file:///no%20such/place"), "");
-    EXPECT_EQ(pathOf("https://example.org/a"), "");
-    EXPECT_EQ(pathOf("not a url"), "<none>");
+    char pattern[] = "/tmp/qv-url-XXXXXX";
+    const std::string root = mkdtemp(pattern);
+    std::filesystem::create_directory(root + "/target");
+    std::filesystem::create_directory_symlink(root + "/target", root + "/link");
+    // Folders whose full paths are 1023 and 1024 bytes long.
+    std::string deep = root;
+    while (deep.size() + 201 < 1023)
+        deep += "/" + std::string(200, 'd');
+    const std::string longest = deep + "/" + std::string(1023 - deep.size() - 1, 'e');
+    const std::string tooLong = longest + "f";
+    std::filesystem::create_directories(longest);
+    std::filesystem::create_directories(tooLong);
+    ASSERT_EQ(longest.size(), 1023u);
+
+    const struct {
+        std::string url;
+        std::string path;
+    } cases[] = {
+        {"file://" + root + "/target", root + "/target"},
+        {"file://" + root + "/target/", root + "/target"},
+        {"file://" + root + "/link/", root + "/target"},
+        {"file://" + root + "/link/../link/./", root + "/target"},
+        {"file://" + longest, longest},
+        {"file://" + tooLong, ""},
+        {"file://" + root + "/no%20such", ""},
+        {"https://example.org/a", ""},
+        {"not a url", "<none>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(pathOf(c.url.c_str()), c.path) << c.url;
     EXPECT_EQ(pathOf(nullptr), "<none>");
+    std::filesystem::remove_all(root);
 }

@@ -20,9 +20,15 @@ public:
     MacTestClient() { InstallAEHandlers(); }
     ~MacTestClient() override { RemoveAEHandlers(); }
 
+    // The page's callback; onNotification runs inside it, as page script would, and may destroy
+    // the client.
     bool NotifyBrowser(const char* json) override
     {
         notifications.emplace_back(json);
+        if (onNotification) {
+            const std::function<void(const std::string&)> page = onNotification;
+            page(json);
+        }
         return true;
     }
     void Log(const char* text) override { logs.emplace_back(text); }
@@ -35,7 +41,24 @@ public:
         xwstring text(json.c_str());
         return ExecuteRequest(static_cast<wchar_t*>(text));
     }
+    // Registers the client under another refCon, so that tests can address it with chosen values.
+    void SetRefCon(unsigned int refCon)
+    {
+        sPluginList.erase(mRefCon);
+        mRefCon = refCon;
+        sPluginList[refCon] = this;
+    }
+    // The error texts among the notifications, in order.
+    std::vector<std::string> Errors() const
+    {
+        std::vector<std::string> errors;
+        for (const std::string& notification : notifications)
+            if (JsonMember(notification, "code") == "Error")
+                errors.push_back(JsonMember(notification, "text"));
+        return errors;
+    }
 
+    std::function<void(const std::string&)> onNotification;
     std::vector<std::string> notifications;
     std::vector<std::string> logs;
 };

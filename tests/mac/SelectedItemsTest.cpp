@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
+#include <set>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +29,10 @@ protected:
         std::ofstream(root + "/" + relative) << std::string(bytes, 'x');
     }
     void Folder(const std::string& relative) { ASSERT_EQ(mkdir((root + "/" + relative).c_str(), 0755), 0); }
+    void Link(const std::string& target, const std::string& relative)
+    {
+        ASSERT_EQ(symlink(target.c_str(), (root + "/" + relative).c_str()), 0);
+    }
     // The upload list as "path|relative|size" lines, paths relative to the tree.
     std::vector<std::string> Entries(MacTestClient& client)
     {
@@ -35,6 +41,18 @@ protected:
             entries.push_back(std::string(static_cast<const char*>(key.first)).substr(root.size() + 1) + "|" +
                               static_cast<const char*>(key.second) + "|" + std::to_string(static_cast<int>(size)));
         return entries;
+    }
+    static size_t WarningsAbout(const MacTestClient& client, const std::string& text)
+    {
+        size_t count = 0;
+        for (const auto& log : client.logs)
+            count += JsonMember(log, "code") == "WARNING" && JsonMember(log, "text").find(text) != std::string::npos;
+        return count;
+    }
+    std::string OSError(const std::string& item, int status) const
+    {
+        return "Could not add '" + root + "/" + item + "' for upload - an operating system error has occurred (" +
+               std::to_string(status) + ")";
     }
     std::string root;
 };
@@ -50,7 +68,7 @@ TEST_F(PickedTree, FoldersBecomeEntriesWithRelativePaths)
     File("Docs/Sub/b.txt", 15);
     File("Docs/.dot", 1);
     File("Docs/.hidden/c.txt", 1);
-    ASSERT_EQ(symlink((root + "/Docs").c_str(), (root + "/Docs/Sub/loop").c_str()), 0);
+    Link(root + "/Docs", "Docs/Sub/loop");
 
     MacTestClient client;
     client.CreateLogger();
@@ -58,54 +76,219 @@ TEST_F(PickedTree, FoldersBecomeEntriesWithRelativePaths)
     EXPECT_EQ(Entries(client), (std::vector<std::string>{"Docs/a.txt||10", "Docs/a.txt|Docs/|10", "Docs/Sub/b.txt|Docs/Sub/|15"}));
     ASSERT_EQ(client.notifications.size(), 1u);
     EXPECT_EQ(JsonMember(client.notifications[0], "code"), "FilesAddedToUploadList");
-    bool cycleLogged = false;
-    for (const auto& log : client.logs)
-        cycleLogged |= JsonMember(log, "code") == "WARNING" && JsonMember(log, "text").find("/Docs/Sub/loop") != std::string::npos;
-    EXPECT_TRUE(cycleLogged);
+    EXPECT_EQ(WarningsAbout(client, "Skipped a folder that was already walked: " + root + "/Docs/Sub/loop"), 1u);
 
     EXPECT_FALSE(client.AddArrayOfFiles({}));
 }
 
-TEST_F(PickedTree, FailuresAreReportedOncePerPickedItem)
+// Eight folders, each with a file and six links to the next, the last linking to the first:
+// every file is listed once, however many paths lead to its folder.
+TEST_F(PickedTree, FoldersReachedAgainThroughLinksAreWalkedOnce)
+{
+    for (int i = 0; i < 8; ++i) {
+        Folder("F" + std::to_string(i));
+        File("F" + std::to_string(i) + "/file" + std::to_string(i), 1);
+    }
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 6; ++j)
+            Link(root + "/F" + std::to_string((i + 1) % 8), "F" + std::to_string(i) + "/link" + std::to_string(j));
+    MacTestClient client;
+    client.CreateLogger();
+    EXPECT_TRUE(client.AddArrayOfFiles({root + "/F0", root + "/F3"}));
+    std::set<std::string> names;
+    for (const auto& [key, size] : client.UploadList()) {
+        const std::string path = static_cast<const char*>(key.first);
+        names.insert(path.substr(path.rfind('/') + 1));
+    }
+    EXPECT_EQ(client.UploadList().size(), 8u);
+    EXPECT_EQ(names.size(), 8u);
+    // Five of the six links into each of F1 to F7, all six back into F0, and the picked F3.
+    EXPECT_EQ(WarningsAbout(client, "Skipped a folder that was already walked: "), 7u * 5 + 6 + 1);
+    EXPECT_EQ(WarningsAbout(client, "already walked: " + root + "/F3"), 1u);
+    EXPECT_TRUE(client.Errors().empty());
+}
+
+// A failure inside a picked folder names the item that failed, not the folder; each picked item
+// is reported at most once, and the others are still added.
+TEST_F(PickedTree, FailuresNameTheItemThatFailed)
 {
     Folder("Case");
     File("Case/name.txt", 1);
     File("Case/NAME.txt", 2);
+    Folder("Dangling");
+    File("Dangling/a.txt", 1);
+    Link(root + "/nowhere", "Dangling/link");
+    Folder("Hidden");
+    Link(root + "/nowhere", "Hidden/.link");
     File("single.txt", 3);
-    MacTestClient client;
-    EXPECT_TRUE(client.AddArrayOfFiles({root + "/missing", root + "/single.txt", root + "/Case"}));
-    std::vector<std::string> errors;
-    for (const auto& notification : client.notifications) {
-        if (JsonMember(notification, "code") == "Error")
-            errors.push_back(JsonMember(notification, "text"));
+
+    const struct {
+        std::vector<std::string> picked;
+        std::vector<std::string> errors;
+        size_t added;
+    } cases[] = {
+        {{"missing", "single.txt"}, {OSError("missing", -43)}, 1},
+        {{"Dangling"}, {OSError("Dangling/link", -43)}, 0},  // a.txt, if met first, is added
+        {{"Hidden", "single.txt"}, {OSError("Hidden/.link", -43)}, 1},
+        {{"Case"}, {OSError("Case", -666)}, 1},  // the first of the two names; the record holds the folder
+    };
+    for (const auto& c : cases) {
+        MacTestClient client;
+        std::vector<std::string> picked;
+        for (const std::string& item : c.picked)
+            picked.push_back(root + "/" + item);
+        EXPECT_TRUE(client.AddArrayOfFiles(picked) || c.added == 0) << c.picked[0];
+        EXPECT_EQ(client.Errors(), c.errors) << c.picked[0];
+        if (c.picked[0] != "Dangling") {
+            EXPECT_EQ(client.UploadList().size(), c.added) << c.picked[0];
+        }
     }
-    ASSERT_EQ(errors.size(), 2u);
-    // Picked items are walked in case-insensitive order: Case, missing, single.txt.
-    EXPECT_NE(errors[0].find("an operating system error has occurred (-666)"), std::string::npos) << errors[0];
-    EXPECT_EQ(errors[1], "Could not add '" + root + "/missing' for upload - an operating system error has occurred (-43)");
-    EXPECT_EQ(client.UploadList().size(), 2u);  // the single file and the first of the two names
 }
 
-TEST_F(PickedTree, UnreadableFolderIsReportedAndTheRestAdded)
+TEST_F(PickedTree, UnreadableFolderInsideAPickIsNamedAndTheRestAdded)
 {
     const passwd* nobody = getpwnam("nobody");
     if (geteuid() != 0 || !nobody)
         GTEST_SKIP() << "needs root to act as another user";
     Folder("Open");
-    Folder("Locked");
-    File("Open/a.txt", 4);
-    File("Locked/secret.txt", 4);
-    chmod((root + "/Locked").c_str(), 0700);
+    Folder("Open/Locked");
+    File("Open/Locked/secret.txt", 4);
+    Folder("Other");
+    File("Other/a.txt", 4);
+    chmod((root + "/Open/Locked").c_str(), 0700);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
                 _exit(3);
             MacTestClient client;
-            client.AddArrayOfFiles({root + "/Locked", root + "/Open"});
-            const bool reported = JsonMember(client.notifications.at(0), "text") ==
-                                  "Could not add '" + root + "/Locked' for upload - an operating system error has occurred (-5000)";
-            _exit(reported && client.UploadList().size() == 1 ? 0 : 1);
+            client.AddArrayOfFiles({root + "/Open", root + "/Other"});
+            const std::vector<std::string> errors = client.Errors();
+            _exit(errors == std::vector<std::string>{OSError("Open/Locked", -5000)} && client.UploadList().size() == 1
+                      ? 0
+                      : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+namespace {
+// Refuses names beginning with "x" as too long, and counts how often it was asked.
+class NameCheckingClient : public MacTestClient {
+public:
+    bool CheckFilenameLength(const xwstring& path) override
+    {
+        ++checks;
+        const std::string text = static_cast<const char*>(path);
+        return text[text.rfind('/') + 1] != 'x';
+    }
+    size_t checks = 0;
+};
+}  // namespace
+
+// The walk stops as soon as it has found more files than the limit leaves room for: the limit's
+// error comes at once, and nothing after it (a missing item picked later) is reported.
+TEST_F(PickedTree, WalkStopsOnceTheLimitIsExceeded)
+{
+    const int kLarge = 2000;
+    Folder("Large");
+    for (int i = 0; i < kLarge; ++i)
+        File("Large/" + std::to_string(i), 1);
+    Folder("Long");
+    for (int i = 0; i < 5; ++i)
+        File("Long/x" + std::to_string(i), 1);
+    const auto tooMany = [](int limit) {
+        return "Not allowed to queue more than " + std::to_string(limit) + " files for sending";
+    };
+
+    const struct {
+        std::vector<std::string> picked;
+        int limit;
+        int onList;  // files of Large already on the list
+        int other;   // other entries on the list
+        size_t added;
+        std::vector<std::string> errors;
+    } cases[] = {
+        {{"Large", "missing"}, 3, 0, 0, 3, {tooMany(3)}},
+        {{"Large", "missing"}, 4, 2, 0, 2, {tooMany(4)}},  // files on the list take no room
+        {{"Large", "missing"}, 3, 0, 3, 0, {tooMany(3)}},
+        {{"Large", "missing"}, kLarge, 0, 0, kLarge, {OSError("missing", -43)}},
+        {{"Large", "missing"}, kLarge, 0, 1, kLarge - 1, {tooMany(kLarge)}},
+        // Names the list refuses take no room either: the walk goes on past them into Large,
+        // whose files come first in the list and reach the limit before those names are looked at.
+        {{"Long", "Large"}, 2, 0, 0, 2, {tooMany(2)}},
+    };
+    for (const auto& c : cases) {
+        NameCheckingClient client;
+        client.Execute(R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":)" +
+                       std::to_string(c.limit) + "}");
+        for (int i = 0; i < c.onList; ++i)
+            client.UploadList().emplace(xwstring_pair(xwstring((root + "/Large/" + std::to_string(i)).c_str()),
+                                                      xwstring("Large/")),
+                                        1.0);
+        for (int i = 0; i < c.other; ++i)
+            client.UploadList().emplace(xwstring_pair(xwstring(("/other/" + std::to_string(i)).c_str()), xwstring("")),
+                                        1.0);
+        std::vector<std::string> picked;
+        for (const std::string& item : c.picked)
+            picked.push_back(root + "/" + item);
+        client.AddArrayOfFiles(picked);
+        EXPECT_EQ(client.Errors(), c.errors) << c.picked[0] << " " << c.limit << " " << c.onList << " " << c.other;
+        EXPECT_EQ(client.UploadList().size(), c.added + c.onList + c.other) << c.limit;
+        // Names are checked only once the files found outnumber the room, each of them once.
+        if (c.limit < 10) {
+            EXPECT_LT(client.checks, 20u);
+        }
+    }
+}
+
+// The page hears of the first picked item's failure before the next item is walked, and may call
+// back into the instance from there: the rest of the pick must use what the page left.
+TEST_F(PickedTree, PageMayCallBackBetweenPickedItems)
+{
+    Folder("B");
+    for (const char* name : {"1", "2", "3"})
+        File(std::string("B/") + name, 1);
+    Link(root + "/B", "B/again");
+    const std::string limitOf1 = R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":1})";
+    const struct {
+        const char* name;
+        std::function<void(MacTestClient*&)> page;
+        size_t preloaded;  // entries on the list, at the limit, before the pick
+        size_t listed;     // entries on the list after the pick
+        std::vector<std::string> laterErrors;
+    } cases[] = {
+        {"initializes again", [](MacTestClient*& client) { client->CreateLogger(); }, 0, 3, {}},
+        {"lowers the limit", [&](MacTestClient*& client) { client->Execute(limitOf1); }, 0, 1,
+         {"Not allowed to queue more than 1 files for sending"}},
+        {"resets a full list", [](MacTestClient*& client) { client->Execute(R"({"type":"Request","code":"Reset"})"); },
+         2, 3, {}},
+        {"destroys the instance", [](MacTestClient*& client) { delete client, client = nullptr; }, 0, 0, {}},
+    };
+    for (const auto& c : cases) {
+        auto* client = new MacTestClient;
+        client->CreateLogger();
+        if (c.preloaded) {
+            client->Execute(R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":2})");
+            for (size_t i = 0; i < c.preloaded; ++i)
+                client->UploadList().emplace(xwstring_pair(xwstring(("/other/" + std::to_string(i)).c_str()), xwstring("")), 1.0);
+        }
+        bool called = false;
+        client->onNotification = [&](const std::string&) {
+            if (!called)
+                c.page(client);
+            called = true;
+        };
+        const bool added = client->AddArrayOfFiles({root + "/A-missing", root + "/B"});
+        ASSERT_TRUE(called) << c.name;
+        if (!client) {
+            EXPECT_FALSE(added);
+            continue;
+        }
+        std::vector<std::string> errors = {OSError("A-missing", -43)};
+        errors.insert(errors.end(), c.laterErrors.begin(), c.laterErrors.end());
+        EXPECT_EQ(client->Errors(), errors) << c.name;
+        EXPECT_EQ(client->UploadList().size(), c.listed) << c.name;
+        EXPECT_EQ(WarningsAbout(*client, "already walked: " + root + "/B/again"), 1u) << c.name;
+        delete client;
+    }
 }

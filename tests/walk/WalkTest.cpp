@@ -40,65 +40,89 @@ protected:
         self.entries.emplace_back(path, relativeBase ? relativeBase : "-", info->dataLogicalSize);
         return self.entries.size() != self.refuseAt;
     }
-    static void NoteCycle(const char* path, void* context) { static_cast<WalkTest*>(context)->cycles.push_back(path); }
-    // A fresh collection refusing the refuseAt-th file; the record carries over, as it does
-    // between picked items.
+    // A fresh collection refusing the refuseAt-th file, as one walk of the pick walked; the
+    // record carries over, as it does between picked items.
     OSStatus Walk(const std::string& path, size_t refuseAt = 0)
     {
         entries.clear();
-        cycles.clear();
         this->refuseAt = refuseAt;
-        return EnumerateFiles(path.c_str(), nullptr, Collect, this, &record, NoteCycle, this);
+        const OSStatus status = EnumerateFiles(path.c_str(), nullptr, Collect, this, &record, walked);
+        skipped = walked.TakeSkipped();
+        return status;
+    }
+    std::vector<Entry> SortedEntries() const
+    {
+        std::vector<Entry> sorted = entries;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
     }
     std::string Recorded() const { return static_cast<const char*>(record); }
 
     fs::path root;
+    WalkedFolders walked;
     std::vector<Entry> entries;
-    std::vector<std::string> cycles;
+    std::vector<std::string> skipped;
     size_t refuseAt = 0;
     xwstring record{"earlier"};
 };
 
-TEST_F(WalkTest, FolderFilesCarryRelativeBasesHiddenItemsAreSkippedLinksFollowed)
+TEST_F(WalkTest, RelativeBasesComeFromThePickedPathHiddenItemsAreSkippedLinksFollowed)
 {
     const std::string a = Make("Docs/a.txt", "0123456789"), b = Make("Docs/Sub/b.txt", "xy");
     const std::string docs = Make("Docs", nullptr), empty = Make("Docs/Empty", nullptr);
-    const std::string link = docs + "/Sub/link.bin", up = docs + "/Sub/up";
+    const std::string link = docs + "/Sub/link.bin";
     Make("Docs/.hidden");
     Make("Docs/.git/c.txt");
     fs::create_symlink(Make("data.bin", "12345"), link);
-    fs::create_directory_symlink(docs, up);
-    EXPECT_EQ(Walk(docs + "/"), errFSNoMoreItems);
-    std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(entries, (std::vector<Entry>{{b, "Docs/Sub/", 2}, {link, "Docs/Sub/", 5}, {a, "Docs/", 10}}));
-    EXPECT_EQ(cycles, std::vector<std::string>{up});
-    EXPECT_EQ(Recorded(), docs);
+    fs::create_directory_symlink(docs, docs + "/Sub/up");
+    // The relative base is the text after the picked path's last "/", then "/".
+    const struct {
+        std::string picked;
+        std::string base;
+        std::string recorded;
+    } cases[] = {{docs, "Docs/", docs}, {docs + "/", "/", docs + "/"}, {docs + "//", "/", docs + "/"}};
+    for (const auto& c : cases) {
+        walked = WalkedFolders();
+        EXPECT_EQ(Walk(c.picked), errFSNoMoreItems) << c.picked;
+        EXPECT_EQ(SortedEntries(), (std::vector<Entry>{{b, c.base + "Sub/", 2}, {link, c.base + "Sub/", 5},
+                                                       {a, c.base, 10}}))
+            << c.picked;
+        EXPECT_EQ(Recorded(), c.recorded);
+        EXPECT_EQ(skipped, std::vector<std::string>{docs + "/Sub/up"});
+    }
 
+    walked = WalkedFolders();
     EXPECT_EQ(Walk(a), 0);
     EXPECT_EQ(entries, (std::vector<Entry>{{a, "-", 10}}));
     EXPECT_EQ(Walk(docs + "/.git"), 0);
     EXPECT_EQ(Walk(empty), errFSNoMoreItems);
     EXPECT_TRUE(entries.empty());
     EXPECT_EQ(Recorded(), empty);
-
-    fs::create_symlink(root / "nowhere", root / "Docs/dangling");
-    EXPECT_EQ(Walk(docs), fnfErr);
-    EXPECT_EQ(Recorded(), docs + "/dangling");
 }
 
-TEST_F(WalkTest, BadInputAndRefusalLeaveTheRecordFailuresSetIt)
+TEST_F(WalkTest, FailuresRecordTheItemThatFailed)
 {
     EXPECT_EQ(EnumerateFiles(nullptr, nullptr, Collect, this, &record), kFSParamErr);
     EXPECT_EQ(EnumerateFiles("", nullptr, Collect, this, &record), kFSParamErr);
     EXPECT_EQ(EnumerateFiles("/", nullptr, nullptr, this, &record), kFSParamErr);
-    // A refusal deep down stops every folder above it.
+    // A refusal deep down stops every folder above it and leaves the record alone.
     Make("Deep/A/In/f.txt");
     Make("Deep/B/In/f.txt");
     EXPECT_EQ(Walk(root / "Deep", 1), kEnumerationRefused);
     EXPECT_EQ(entries.size(), 1u);
     EXPECT_EQ(Recorded(), "earlier");
 
-    for (const std::string& missing : {(root / "missing").string(), Make("f.txt") + "/x"}) {
+    // A dangling link stops the walk and is named, hidden or not: it is looked up before its
+    // name is considered.
+    const std::string file = Make("f.txt");
+    for (const std::string name : {"dangling", ".dangling"}) {
+        const std::string folder = Make("Links" + name, nullptr);
+        fs::create_symlink(root / "nowhere", folder + "/" + name);
+        walked = WalkedFolders();
+        EXPECT_EQ(Walk(folder), fnfErr) << name;
+        EXPECT_EQ(Recorded(), folder + "/" + name);
+    }
+    for (const std::string& missing : {(root / "missing").string(), file + "/x"}) {
         EXPECT_EQ(Walk(missing), fnfErr);
         EXPECT_EQ(Recorded(), missing);
     }
@@ -116,6 +140,7 @@ TEST_F(WalkTest, BadInputAndRefusalLeaveTheRecordFailuresSetIt)
     const passwd* nobody = getpwnam("nobody");
     if (geteuid() == 0 && !nobody)
         GTEST_SKIP() << "no user to drop to";
+    walked = WalkedFolders();
     EXPECT_EXIT(
         {
             if (geteuid() == 0 && (setgroups(0, nullptr) || setgid(nobody->pw_gid) || setuid(nobody->pw_uid)))
