@@ -64,13 +64,14 @@ protected:
     xwstring mDownloadLocation;
     unsigned int mRefCon;
     int32_t mFileTransferLimit;
-    // The AddFiles and DeleteFiles calls in progress, innermost first.
-    CUploadListCall* mListCalls;
 
     // Live instances by refCon.
     static std::map<unsigned int, CQVWebClientBase*> sPluginList;
 
 private:
+    // The AddFiles and DeleteFiles calls in progress, innermost first.
+    CUploadListCall* mListCalls;
+
     void Register();
     void Unregister();
     // Adds the request's member (last, replacing one the page sent) and hands the request over.
