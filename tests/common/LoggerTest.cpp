@@ -59,18 +59,3 @@ TEST(Logger, FormattedLinesAreCutAtExactly1023Bytes)
         EXPECT_EQ(syslog.lines[0], c.logged) << c.formatted.substr(0, 20);
     }
 }
-
-// The page's logging callback may re-initialise the instance, which replaces the logger that is
-// still writing the line.
-TEST(Logger, OutputProcedureMayReplaceItsLogger)
-{
-    TestClient client;
-    client.CreateLogger();
-    int lines = 0;
-    client.onLog = [&](const std::string&) {
-        if (lines++ == 0)
-            client.CreateLogger();
-    };
-    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"Reset"})"));
-    EXPECT_EQ(LogTexts(client), (std::vector<std::string>{"DEBUG ExecuteRequest", "DEBUG Reset"}));
-}

@@ -79,17 +79,13 @@ public:
     // far; it may call back into the instance, and returns whether the page took the notification.
     std::function<bool(const std::string& json, size_t count)> page;
     std::function<void()> duringProxy;
-    std::function<void(const std::string& message)> onLog;  // the page's logging callback
     bool proxyResult = true;
     bool verifyResult = true;
 
 private:
     static void RecordLog(long data, const char* message)
     {
-        auto* self = reinterpret_cast<TestClient*>(data);
-        self->logMessages.emplace_back(message);
-        if (self->onLog)
-            self->onLog(message);
+        reinterpret_cast<TestClient*>(data)->logMessages.emplace_back(message);
     }
 };
 

@@ -15,8 +15,7 @@ TEST(SingleByte, ByteRangeBoundaries)
         std::string bytes;
         bool fitted;
     } narrowed[] = {
-        {L"\u00E9", "\xE9", true},        {L"\u00FF", "\xFF", true},
-        {L"\u0100", "?", false},          {L"a\u20ACb", "a?b", false},
+        {L"\u00E9", "\xE9", true}, {L"\u00FF", "\xFF", true}, {L"\u0100", "?", false}, {L"a\u20ACb", "a?b", false},
         {L"\u007F\u0080", "\x7F\x80", true}, {Units({wchar_t(-1)}), "\xFF", true},  // negative counts as small
         {L"", "", true},
     };
@@ -33,12 +32,8 @@ TEST(SingleByte, ByteRangeBoundaries)
         const char* bytes;
         std::wstring wide;
         std::string utf8;
-    } widened[] = {
-        {"\x7F", L"\u007F", "\x7F"},
-        {"\x80", L"\u0080", "\xC2\x80"},
-        {"\xE9", L"\u00E9", "\xC3\xA9"},
-        {"\xFF", L"\u00FF", "\xC3\xBF"},
-    };
+    } widened[] = {{"\x7F", L"\u007F", "\x7F"}, {"\x80", L"\u0080", "\xC2\x80"}, {"\xE9", L"\u00E9", "\xC3\xA9"},
+                   {"\xFF", L"\u00FF", "\xC3\xBF"}};
     for (const auto& c : widened) {
         std::wstring wide = L"stale";
         ConvertANSItoUNICODE(c.bytes, wide);
@@ -66,20 +61,11 @@ TEST(Utf8Coder, EncodesAtEachLengthBoundary)
         std::wstring wide;
         std::string utf8;
     } cases[] = {
-        {L"\u007F", "\x7F"},
-        {L"\u0080", "\xC2\x80"},
-        {L"\u07FF", "\xDF\xBF"},
-        {L"\u0800", "\xE0\xA0\x80"},
-        {L"\uFFFF", "\xEF\xBF\xBF"},
-        {L"\U00010000", "\xE0\x80\x80"},
-        {L"\U0010FFFF", "\xEF\xBF\xBF"},
-        {Units({0x110000}), "\xE0\x80\x80"},
-        {Units({0xD800}), "\xED\xA0\x80"},
-        {Units({0xDFFF}), "\xED\xBF\xBF"},
-        {Units({wchar_t(-1)}), "\xFF"},
-        {L"\u00E9\u20AC", "\xC3\xA9\xE2\x82\xAC"},
-        {L"e\u0301\U0001F600", "\xC3\xA9\xEF\x98\x80"},
-        {L"", ""},
+        {L"\u007F", "\x7F"},           {L"\u0080", "\xC2\x80"},         {L"\u07FF", "\xDF\xBF"},
+        {L"\u0800", "\xE0\xA0\x80"},   {L"\uFFFF", "\xEF\xBF\xBF"},     {L"\U00010000", "\xE0\x80\x80"},
+        {L"\U0010FFFF", "\xEF\xBF\xBF"}, {Units({0x110000}), "\xE0\x80\x80"}, {Units({0xD800}), "\xED\xA0\x80"},
+        {Units({0xDFFF}), "\xED\xBF\xBF"}, {Units({wchar_t(-1)}), "\xFF"},  {L"", ""},
+        {L"\u00E9\u20AC", "\xC3\xA9\xE2\x82\xAC"}, {L"e\u0301\U0001F600", "\xC3\xA9\xEF\x98\x80"},
     };
     for (const auto& c : cases) {
         std::string utf8 = "stale";
@@ -99,28 +85,17 @@ TEST(Utf8Coder, DecodesAtEachLeadBoundaryAndStopsAtTheFirstBadByte)
         std::wstring wide;
         bool ok;
     } cases[] = {
-        {"\x7F", L"\u007F", true},
-        {"\x80", L"", false},
-        {"a\xBF", L"a", false},
-        {"\xC0\xBF", L"?", true},  // overlong forms are taken as they come
-        {"\xC1\xBF", L"\u007F", true},
-        {"\xC2\x80", L"\u0080", true},
-        {"\xDF\xBF", L"\u07FF", true},
-        {"\xE0\xA0\x80", L"\u0800", true},
-        {"\xEF\xBF\xBF", L"\uFFFF", true},
-        {"\xED\xA0\x80", Units({0xD800}), true},
-        {"\xFF\xBF\xBF", L"\uFFFF", true},
-        {"\xF0\x90\x80\x80", L"\u0400", false},
-        {"\xF4\x8F\xBF\xBF", L"\u43FF", false},
-        {"\xC3\xC0", L"\u00C0", true},
-        {"\xC3\x7F", L"", false},
-        {"\xE2\x82\x7F", L"", false},
-        {"ab\xC3", L"ab", false},
-        {"x\xE2\x82", L"x", false},
-        {"x\xE2\x82\xAC", L"x\u20AC", true},
-        {"abc\x80xyz", L"abc", false},
-        {"a\xC3z", L"a", false},
-        {"", L"", true},
+        {"\x7F", L"\u007F", true},          {"\x80", L"", false},
+        {"a\xBF", L"a", false},              {"\xC0\xBF", L"?", true},  // overlong forms are taken as they come
+        {"\xC1\xBF", L"\u007F", true},      {"\xC2\x80", L"\u0080", true},
+        {"\xDF\xBF", L"\u07FF", true},      {"\xE0\xA0\x80", L"\u0800", true},
+        {"\xEF\xBF\xBF", L"\uFFFF", true},  {"\xED\xA0\x80", Units({0xD800}), true},
+        {"\xFF\xBF\xBF", L"\uFFFF", true},  {"\xF0\x90\x80\x80", L"\u0400", false},
+        {"\xF4\x8F\xBF\xBF", L"\u43FF", false}, {"\xC3\xC0", L"\u00C0", true},
+        {"\xC3\x7F", L"", false},          {"\xE2\x82\x7F", L"", false},
+        {"ab\xC3", L"ab", false},           {"x\xE2\x82", L"x", false},
+        {"x\xE2\x82\xAC", L"x\u20AC", true}, {"abc\x80xyz", L"abc", false},
+        {"a\xC3z", L"a", false},            {"", L"", true},
     };
     for (const auto& c : cases) {
         std::wstring wide = L"stale";
