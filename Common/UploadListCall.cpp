@@ -1,5 +1,7 @@
 #include "UploadListCall.h"
 
+#include <iterator>
+
 CUploadListCall::CUploadListCall(CUploadListCall*& innermost, CFileList& entries)
     : mInnermost(innermost), mOuter(innermost), mEntries(entries)
 {
