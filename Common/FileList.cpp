@@ -15,8 +15,8 @@ int CompareIgnoringCase(const xwstring& left, const xwstring& right)
     return strcasecmp(l ? l : "", r ? r : "");
 }
 
-// Replaces container's contents with one element per member of a non-empty array, read by add;
-// false, with the contents unchanged, for anything else.
+// Replaces container's contents with what add reads from each member (and its index) of a
+// non-empty array; false, with the contents unchanged, for anything else.
 template <typename Container, typename Add>
 bool ReplaceFromArray(Container& container, json_object* array, Add add)
 {
@@ -26,8 +26,16 @@ bool ReplaceFromArray(Container& container, json_object* array, Add add)
         return false;
     container.clear();
     for (int i = 0; i < count; ++i)
-        add(elements[i]);
+        add(elements[i], i);
     return true;
+}
+
+const double kFirstInexactWhole = 9007199254740992.0;  // 2^53
+
+// Infinity, NaN and huge values have no exact JSON form that a browser would parse.
+double SendableSize(double size)
+{
+    return std::fabs(size) <= kFirstInexactWhole ? size : 0.0;
 }
 
 json_object* NewString(const xwstring& text)
@@ -41,7 +49,6 @@ json_object* NewString(const xwstring& text)
 int SerializeSize(json_object* value, printbuf* out, int level, int flags)
 {
     const double size = json_object_get_double(value);
-    const double kFirstInexactWhole = 9007199254740992.0;  // 2^53
     if (std::signbit(size) || !(size < kFirstInexactWhole) || size != std::floor(size) ||
         (flags & JSON_C_TO_STRING_NOZERO))
         return json_object_double_to_json_string(value, out, level, flags);
@@ -53,7 +60,7 @@ int SerializeSize(json_object* value, printbuf* out, int level, int flags)
 
 json_object* NewSize(double size)
 {
-    json_object* value = json_object_new_double(size);
+    json_object* value = json_object_new_double(SendableSize(size));
     if (value)
         json_object_set_serializer(value, SerializeSize, const_cast<char*>("%lf"), nullptr);
     return value;
@@ -100,14 +107,20 @@ bool CFileList::ToJSON(json_object*& out, const_iterator first, const_iterator l
     return true;
 }
 
-bool CFileList::FromJSON(json_object* array)
+bool CFileList::FromJSON(json_object* array, CRefusedElements* refused)
 {
-    return ReplaceFromArray(*this, array, [this](json_object* element) {
+    return ReplaceFromArray(*this, array, [this, refused](json_object* element, int index) {
         const json_msg_param<char*> filePath(element, "file_path");
         const json_msg_param<char*> relativePath(element, "relative_path");
         const json_msg_param<double> size(element, "size");
+        const char* withNul = filePath.HoldsNul() ? "file_path" : relativePath.HoldsNul() ? "relative_path" : nullptr;
+        if (withNul) {
+            if (refused)
+                refused->push_back({index, withNul});
+            return;
+        }
         emplace(xwstring_pair(xwstring(static_cast<char*>(filePath)), xwstring(static_cast<char*>(relativePath))),
-                static_cast<double>(size));
+                SendableSize(size));
     });
 }
 
@@ -123,10 +136,15 @@ bool json_xwstringset::ToJSON(json_object*& out) const
     return true;
 }
 
-bool json_xwstringset::FromJSON(json_object* array)
+bool json_xwstringset::FromJSON(json_object* array, CRefusedElements* refused)
 {
-    return ReplaceFromArray(*this, array, [this](json_object* element) {
+    return ReplaceFromArray(*this, array, [this, refused](json_object* element, int index) {
         const json_msg_param<char*> path(element);
+        if (path.HoldsNul()) {
+            if (refused)
+                refused->push_back({index, nullptr});
+            return;
+        }
         xwstring copy(static_cast<char*>(path));
         if (static_cast<const char*>(copy))
             insert(std::move(copy));

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <utility>
+#include <vector>
 
 typedef std::pair<xwstring, xwstring> xwstring_pair;
 
@@ -21,7 +22,16 @@ struct xwstring_less_than {
     bool operator()(const xwstring& left, const xwstring& right) const;
 };
 
-// Map from (file path, relative path) to the file's size.
+// An element that FromJSON left out because a path in it holds a NUL character, which no file path
+// can: its index in the array and the member ("file_path", "relative_path"; null for a bare path).
+struct CRefusedElement {
+    int index;
+    const char* member;
+};
+typedef std::vector<CRefusedElement> CRefusedElements;
+
+// Map from (file path, relative path) to the file's size. A size that is not a finite number of at
+// most 2^53 in magnitude has no exact JSON form: it is read and written as 0.
 class CFileList : public std::map<xwstring_pair, double, xwstring_pair_less_than> {
 public:
     // A new array of {"file_path", "relative_path", "size"} objects in list order, owned by the
@@ -30,11 +40,13 @@ public:
     // The same for the entries from first up to last.
     static bool ToJSON(json_object*& out, const_iterator first, const_iterator last);
     // Replaces the contents with the entries of a non-empty array; false leaves them unchanged.
-    bool FromJSON(json_object* array);
+    // Elements with a NUL character in a path are left out and, when refused is given, listed there.
+    bool FromJSON(json_object* array, CRefusedElements* refused = nullptr);
 };
 
 class json_xwstringset : public std::set<xwstring, xwstring_less_than> {
 public:
     bool ToJSON(json_object*& out) const;
-    bool FromJSON(json_object* array);
+    // As CFileList::FromJSON, for an array of path strings.
+    bool FromJSON(json_object* array, CRefusedElements* refused = nullptr);
 };

@@ -1,7 +1,6 @@
 #include "Logger.h"
 
 #include "MessageEnvelope.h"
-#include "Utf8Prefix.h"
 #include "json_msg_param.h"
 
 #include "Platform/SystemLog/SystemLog.h"
@@ -35,9 +34,9 @@ void CLogger::LogFormatted(const char* level, const char* format, va_list argume
     if (!format)
         return;
     char buffer[kLineBufferSize];
+    // Cut at 1023 bytes exactly, even inside a character: the line is passed on as formatted.
     vsnprintf(buffer, kLineBufferSize, format, arguments);
     buffer[kLineBufferSize - 1] = 0;
-    buffer[CompleteUTF8PrefixLength(buffer, strlen(buffer))] = 0;
     Log(level, buffer);
 }
 

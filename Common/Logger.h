@@ -16,7 +16,7 @@ public:
 
     void SetOutputProc(OutputProc proc, long data);
 
-    // Formatted lines, cut to 1023 bytes; a null format does nothing.
+    // Formatted lines, cut to their first 1023 bytes; a null format does nothing.
     void Error(const char* format, ...) QV_PRINTF_FORMAT(2, 3);
     void Warning(const char* format, ...) QV_PRINTF_FORMAT(2, 3);
     void Info(const char* format, ...) QV_PRINTF_FORMAT(2, 3);

@@ -7,7 +7,8 @@
 CQVWebClientBase::CQVWebClientBase()
     : mLogger(nullptr),
       mRefCon(static_cast<unsigned int>(static_cast<int64_t>(CFAbsoluteTimeGetCurrent()))),
-      mFileTransferLimit(INT32_MAX)
+      mFileTransferLimit(INT32_MAX),
+      mListCalls(nullptr)
 {
     Register();
 }

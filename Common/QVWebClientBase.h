@@ -21,6 +21,8 @@ enum : tErrorStringID {
     kErrOSError = 4,
 };
 
+class CUploadListCall;
+
 class CQVWebClientBase {
 public:
     CQVWebClientBase();
@@ -67,6 +69,9 @@ protected:
     static std::map<unsigned int, CQVWebClientBase*> sPluginList;
 
 private:
+    // The AddFiles and DeleteFiles calls in progress, innermost first.
+    CUploadListCall* mListCalls;
+
     void Register();
     void Unregister();
     // Adds the request's member (last, replacing one the page sent) and hands the request over.
@@ -74,4 +79,10 @@ private:
     // Sends one list notification; false when it could not be built or the page did not take it.
     bool NotifyFileListChange(const char* code, CFileList::const_iterator first, CFileList::const_iterator last,
                               bool& built);
+    // Changes of the upload list that the calls in progress must hear of (all but by, the caller).
+    bool EraseFromUploadList(const xwstring_pair& key, const CUploadListCall* by);
+    bool RestoreToUploadList(const CFileList::value_type& entry);
+    void ClearUploadList();
+    // Logs the elements of a request's "files_ul" that were left out.
+    void WarnRefused(const CRefusedElements& refused);
 };

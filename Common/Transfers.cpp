@@ -3,6 +3,8 @@
 
 #include "json_msg_param.h"
 
+#include <string>
+
 bool CQVWebClientBase::ForwardRequestWithMember(json_object* request, const char* name, json_object* value)
 {
     bool result = false;
@@ -43,8 +45,12 @@ bool CQVWebClientBase::StartDownload(json_object* request)
             mLogger->Error("Download location not specified");
         return false;
     }
+    const std::string sent = folder;
     const bool result = ForwardRequestWithMember(request, "dest_path", json_object_new_string(folder));
-    if (result)
+    // Callbacks of the page run during the hand-over and may choose another folder: only the one
+    // sent is used up.
+    const char* current = mDownloadLocation;
+    if (result && current && sent == current)
         mDownloadLocation.Clear();
     return result;
 }
@@ -75,6 +81,6 @@ bool CQVWebClientBase::Reset()
         mLogger->DebugMsg("Reset");
     mFileTransferLimit = INT32_MAX;
     mDownloadLocation.Clear();
-    mUploadList.clear();
+    ClearUploadList();
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include "EncodingConversions.h"
 #include "MessageEnvelope.h"
+#include "UploadListCall.h"
 #include "json_msg_param.h"
 
 #include <cstring>
@@ -21,7 +22,10 @@ bool CQVWebClientBase::QueueFilesForUpload(json_object* request)
         mLogger->DebugMsg("QueueFilesForUpload");
     const json_msg_param_array files(request, "files_ul");
     CFileList requested;
-    if (files.length() < 1 || !requested.FromJSON(files)) {
+    CRefusedElements refused;
+    const bool read = files.length() >= 1 && requested.FromJSON(files, &refused);
+    WarnRefused(refused);
+    if (!read || requested.empty()) {
         if (mLogger)
             mLogger->Warning("Invalid request / no files to queue");
         return false;
@@ -32,6 +36,15 @@ bool CQVWebClientBase::QueueFilesForUpload(json_object* request)
     if (VerifyFileSelection(paths))
         AddFiles(paths);
     return true;
+}
+
+void CQVWebClientBase::WarnRefused(const CRefusedElements& refused)
+{
+    for (const CRefusedElement& element : refused) {
+        if (mLogger)
+            mLogger->Warning("Refused files_ul[%d]: \"%s\" holds a NUL character", element.index,
+                             element.member ? element.member : "path");
+    }
 }
 
 bool CQVWebClientBase::CheckFilenameLength(const xwstring& path)
@@ -69,16 +82,51 @@ bool CQVWebClientBase::NotifyFileListChange(const char* code, CFileList::const_i
     return delivered;
 }
 
+bool CQVWebClientBase::EraseFromUploadList(const xwstring_pair& key, const CUploadListCall* by)
+{
+    const auto entry = mUploadList.find(key);
+    if (entry == mUploadList.end())
+        return false;
+    for (CUploadListCall* call = mListCalls; call; call = call->Outer()) {
+        if (call != by)
+            call->NoteRemoved(entry->first);
+    }
+    mUploadList.erase(entry);
+    return true;
+}
+
+bool CQVWebClientBase::RestoreToUploadList(const CFileList::value_type& entry)
+{
+    if (!mUploadList.insert(entry).second)
+        return false;
+    for (CUploadListCall* call = mListCalls; call; call = call->Outer())
+        call->NoteRestored(entry.first);
+    return true;
+}
+
+void CQVWebClientBase::ClearUploadList()
+{
+    for (CUploadListCall* call = mListCalls; call; call = call->Outer())
+        call->NoteCleared();
+    mUploadList.clear();
+}
+
+// Page callbacks run inside this call (error reports, notifications, log lines) and may change the
+// upload list. The call therefore works on a list of its own, which they cannot reach, holds no
+// position in the upload list across a callback without checking it, and announces and undoes
+// only entries that it added and that are still on the list.
 bool CQVWebClientBase::AddFiles(CFileList& files)
 {
     if (mLogger)
         mLogger->DebugMsg("AddFiles");
+    CFileList entries;
+    entries.swap(files);
+    CUploadListCall call(mListCalls, entries);
     bool limitReached = false;
-    const xwstring_pair_less_than less;
     // Both lists share one order, so each new key usually belongs right after the last one
-    // inserted: checking that first makes filling an empty list linear.
-    auto next = mUploadList.begin();
-    for (auto entry = files.begin(); entry != files.end();) {
+    // inserted: that hint makes filling an empty list linear.
+    auto hint = mUploadList.end();
+    for (auto entry = entries.begin(); entry != entries.end();) {
         bool added = false;
         if (!limitReached && static_cast<int32_t>(mUploadList.size()) >= mFileTransferLimit)
             limitReached = true;
@@ -88,30 +136,37 @@ bool CQVWebClientBase::AddFiles(CFileList& files)
             ReportError(kErrFileNameTooLong, static_cast<const char*>(entry->first.first),
                         static_cast<int>(kMaxFileNameBytes));
         } else {
-            const bool afterPrevious = next == mUploadList.end() || !less(next->first, entry->first);
-            const auto position = afterPrevious ? next : mUploadList.lower_bound(entry->first);
-            added = position == mUploadList.end() || less(entry->first, position->first);
-            next = added ? std::next(mUploadList.emplace_hint(position, *entry)) : position;
+            if (call.ListShrank()) {
+                call.Reconcile(entry);
+                hint = mUploadList.end();
+            }
+            const size_t before = mUploadList.size();
+            hint = std::next(mUploadList.emplace_hint(hint, *entry));
+            added = mUploadList.size() != before;
         }
-        entry = added ? std::next(entry) : files.erase(entry);
+        entry = added ? std::next(entry) : entries.erase(entry);
     }
+    if (call.ListShrank())
+        call.Reconcile(entries.end());
 
     bool result = false;
-    if (files.empty()) {
+    if (entries.empty()) {
         if (mLogger)
             mLogger->DebugMsg("No files to add");
     }
-    for (auto batchStart = files.cbegin(); batchStart != files.cend();) {
+    for (auto batchStart = entries.begin(); batchStart != entries.end();) {
         auto batchEnd = batchStart;
-        for (size_t n = 0; n < kMaxEntriesPerNotification && batchEnd != files.cend(); ++n)
+        for (size_t n = 0; n < kMaxEntriesPerNotification && batchEnd != entries.end(); ++n)
             ++batchEnd;
         bool built = false;
         const bool delivered = NotifyFileListChange("FilesAddedToUploadList", batchStart, batchEnd, built);
+        if (call.ListShrank())
+            call.Reconcile(entries.end(), {&batchStart, &batchEnd});
         if (built) {
             result = delivered;
             if (!delivered) {
                 for (auto undone = batchStart; undone != batchEnd; ++undone)
-                    mUploadList.erase(undone->first);
+                    EraseFromUploadList(undone->first, &call);
             }
         }
         batchStart = batchEnd;
@@ -119,6 +174,9 @@ bool CQVWebClientBase::AddFiles(CFileList& files)
 
     if (limitReached)
         ReportError(kErrTooManyFiles, static_cast<int>(mFileTransferLimit));
+    if (call.ListShrank())
+        call.Reconcile(entries.end());
+    files.swap(entries);
     return result;
 }
 
@@ -128,29 +186,41 @@ bool CQVWebClientBase::DeleteFilesFromUploadList(json_object* request)
         mLogger->DebugMsg("DeleteFilesFromUploadList");
     const json_msg_param_array files(request, "files_ul");
     CFileList requested;
-    if (files.length() > 0 && requested.FromJSON(files))
+    CRefusedElements refused;
+    const bool read = files.length() > 0 && requested.FromJSON(files, &refused);
+    WarnRefused(refused);
+    if (read && !requested.empty())
         return DeleteFiles(requested);
     if (mLogger)
         mLogger->Warning("Invalid request / no files to delete");
     return false;
 }
 
+// As AddFiles, the call keeps what it removed in a list of its own; when the page refuses the
+// notification it puts back only what no callback has taken or cleared away meanwhile.
 bool CQVWebClientBase::DeleteFiles(CFileList& files)
 {
     if (mLogger)
         mLogger->DebugMsg("DeleteFiles");
-    for (auto entry = files.begin(); entry != files.end();)
-        entry = mUploadList.erase(entry->first) ? std::next(entry) : files.erase(entry);
-    if (files.empty()) {
+    CFileList removed;
+    removed.swap(files);
+    for (auto entry = removed.begin(); entry != removed.end();)
+        entry = EraseFromUploadList(entry->first, nullptr) ? std::next(entry) : removed.erase(entry);
+    bool delivered = false;
+    if (removed.empty()) {
         if (mLogger)
             mLogger->DebugMsg("No files to delete");
-        return false;
+    } else {
+        CUploadListCall call(mListCalls, removed);
+        bool built = false;
+        delivered = NotifyFileListChange("FilesDeletedFromUploadList", removed.cbegin(), removed.cend(), built);
+        if (call.ListShrank())
+            call.Reconcile(removed.end());
+        if (built && !delivered) {
+            for (const auto& entry : removed)
+                RestoreToUploadList(entry);
+        }
     }
-    bool built = false;
-    const bool delivered = NotifyFileListChange("FilesDeletedFromUploadList", files.cbegin(), files.cend(), built);
-    if (built && !delivered) {
-        for (const auto& entry : files)
-            mUploadList.insert(entry);
-    }
+    files.swap(removed);
     return delivered;
 }

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstdint>
+#include <cstring>
 
 char szEmptyString[1] = "";
 
@@ -42,14 +43,25 @@ bool json_msg_param_base::IsPresentAs(json_type type) const
     return !json_msg_is_absent(mValue) && json_object_get_type(mValue) == type;
 }
 
+bool json_msg_param_base::HoldsNul() const
+{
+    return IsPresentAs(json_type_string) &&
+           std::memchr(json_object_get_string(mValue), 0, static_cast<size_t>(json_object_get_string_len(mValue)));
+}
+
+bool json_msg_param_base::IsWholeString() const
+{
+    return IsPresentAs(json_type_string) && !HoldsNul();
+}
+
 const char* json_msg_param_base::StringOrEmpty() const
 {
-    return IsPresentAs(json_type_string) ? json_object_get_string(mValue) : szEmptyString;
+    return IsWholeString() ? json_object_get_string(mValue) : szEmptyString;
 }
 
 bool json_msg_param_base::StringEquals(const char* text) const
 {
-    if (!IsPresentAs(json_type_string))
+    if (!IsWholeString())
         return text == nullptr;
     return text != nullptr && strcasecmp(text, json_object_get_string(mValue)) == 0;
 }

@@ -1,5 +1,6 @@
 // Typed read access to one member of a JSON message. A missing member, a member of another JSON
 // type, JSON null and a null object all read as one neutral value ("", 0, 0.0, false, length 0).
+// A string holding a NUL character reads as absent too: as C text it would arrive shortened.
 #pragma once
 
 #include <json-c/json.h>
@@ -21,8 +22,12 @@ public:
 
     operator json_object*() const { return mValue; }
 
+    // True for a string value with a NUL character inside, which the string reads leave out.
+    bool HoldsNul() const;
+
 protected:
     bool IsPresentAs(json_type type) const;
+    bool IsWholeString() const;
     const char* StringOrEmpty() const;
     bool StringEquals(const char* text) const;
 

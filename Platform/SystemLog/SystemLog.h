@@ -1,4 +1,6 @@
-// The system log: one finished text per call, opened and closed around each line.
+// The system log: one finished text per call, opened and closed around each line. When no
+// system-log socket takes connections (none there, or nobody reading it), the line goes to standard
+// error instead, as "identity[pid]: text" on one line, so that it is not lost unseen.
 // Observers see every line as written, so tests can read the log without a syslog daemon.
 #pragma once
 
@@ -13,3 +15,6 @@ void SystemLogWrite(const char* identity, int options, int facility, int priorit
 // Receives each line after it was handed to the system log; null removes the observer.
 typedef void (*SystemLogObserver)(const char* identity, int priority, const char* text, void* context);
 void SystemLogSetObserver(SystemLogObserver observer, void* context);
+
+// The socket that decides between the system log and standard error; null restores "/dev/log".
+void SystemLogSetSocketPathForTesting(const char* path);

@@ -33,14 +33,29 @@ TEST(Logger, LinesReachSystemLogAndOutputProcedure)
     EXPECT_TRUE(std::regex_match(output.messages[0], form)) << output.messages[0];
 }
 
-TEST(Logger, LongLinesAreCutWithoutSplittingACharacter)
+// A formatted line is cut at 1023 bytes, inside a character if need be, and otherwise passed on
+// byte for byte, an incomplete character at its end included.
+TEST(Logger, FormattedLinesAreCutAtExactly1023Bytes)
 {
-    SystemLogCapture syslog;
-    CLogger* logger = CLoggerFactory::CreateLogger();
-    logger->Info("%s", std::string(2000, 'x').c_str());
-    logger->Info("%s%s", std::string(1021, 'x').c_str(), "\xC3\xA9\xC3\xA9");  // é straddles byte 1023
-    delete logger;
-    ASSERT_EQ(syslog.lines.size(), 2u);
-    EXPECT_EQ(syslog.lines[0], std::string(1023, 'x'));
-    EXPECT_EQ(syslog.lines[1], std::string(1021, 'x') + "\xC3\xA9");
+    const std::string x1020(1020, 'x');
+    const struct {
+        std::string formatted;
+        std::string logged;
+    } cases[] = {
+        {std::string(2000, 'x'), std::string(1023, 'x')},
+        {std::string(1024, 'x'), std::string(1023, 'x')},
+        {std::string(1023, 'x'), std::string(1023, 'x')},
+        {x1020 + "\xC3\xA9\xC3\xA9", x1020 + "\xC3\xA9\xC3"},  // the second é straddles byte 1023
+        {x1020 + "xx\xE2\x82\xAC", x1020 + "xx\xE2"},
+        {"name=abc\xC3", "name=abc\xC3"},
+        {"tail \xF0\x9F\x98", "tail \xF0\x9F\x98"},
+    };
+    for (const auto& c : cases) {
+        SystemLogCapture syslog;
+        CLogger* logger = CLoggerFactory::CreateLogger();
+        logger->Info("%s", c.formatted.c_str());
+        delete logger;
+        ASSERT_EQ(syslog.lines.size(), 1u);
+        EXPECT_EQ(syslog.lines[0], c.logged) << c.formatted.substr(0, 20);
+    }
 }

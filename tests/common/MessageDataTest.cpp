@@ -24,7 +24,8 @@ std::string ToText(const CFileList& list)
 TEST(JsonAccessors, AbsentMembersReadNeutral)
 {
     json_object* request = Parse(R"({"code":"reset","nothing":null,"five":5,"fiveText":"5",)"
-                                 R"("fiveDouble":5.0,"size":1536,"sizeDouble":1.5e3,"flag":true})");
+                                 R"("fiveDouble":5.0,"size":1536,"sizeDouble":1.5e3,"flag":true,)"
+                                 R"("cut":"Reset\u0000more"})");
     EXPECT_STREQ(static_cast<char*>(json_msg_param<char*>(request, "missing")), "");
     EXPECT_STREQ(static_cast<char*>(json_msg_param<char*>(request, "nothing")), "");
     EXPECT_EQ(static_cast<int>(json_msg_param<int>(request, "missing")), 0);
@@ -36,6 +37,15 @@ TEST(JsonAccessors, AbsentMembersReadNeutral)
     EXPECT_FALSE(json_msg_param<char*>(request, "code") == nullptr);
     EXPECT_TRUE(json_msg_param<char*>(request, "missing") == nullptr);
     EXPECT_FALSE(json_msg_param<char*>(request, "missing") == "");
+
+    // A string with a NUL inside would arrive shortened: it reads as absent.
+    EXPECT_TRUE(json_msg_param<char*>(request, "cut").HoldsNul());
+    EXPECT_FALSE(json_msg_param<char*>(request, "code").HoldsNul());
+    EXPECT_FALSE(json_msg_param<char*>(request, "missing").HoldsNul());
+    EXPECT_STREQ(static_cast<char*>(json_msg_param<char*>(request, "cut")), "");
+    EXPECT_STREQ(static_cast<const char*>(json_msg_param<const char*>(request, "cut")), "");
+    EXPECT_FALSE(json_msg_param<const char*>(request, "cut") == "Reset");
+    EXPECT_TRUE(json_msg_param<char*>(request, "cut") == nullptr);
 
     // No conversion crosses JSON types.
     EXPECT_EQ(static_cast<int>(json_msg_param<int>(request, "five")), 5);
@@ -82,9 +92,16 @@ TEST(FileList, JsonFormOrderAndCase)
                                R"({"file_path":"/a/one","relative_path":"x/","size":1536.0},)"
                                R"({"file_path":"/A/ONE","relative_path":"X/","size":9.0},)"
                                R"({"file_path":"/a/one","relative_path":"y/"},)"
-                               R"({"file_path":"/c","size":12},"not an object"])");
-    ASSERT_TRUE(list.FromJSON(input));
+                               R"({"file_path":"/c","size":12},"not an object",)"
+                               R"({"file_path":"/d\u0000x"},{"file_path":"/e","relative_path":"e\u0000"}])");
+    CRefusedElements refused;
+    ASSERT_TRUE(list.FromJSON(input, &refused));
     json_object_put(input);
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_EQ(refused[0].index, 6);
+    EXPECT_STREQ(refused[0].member, "file_path");
+    EXPECT_EQ(refused[1].index, 7);
+    EXPECT_STREQ(refused[1].member, "relative_path");
     EXPECT_EQ(ToText(list),
               R"([{"file_path":"","relative_path":"","size":0.000000},)"
               R"({"file_path":"/a/one","relative_path":"x/","size":1536.000000},)"
@@ -101,34 +118,62 @@ TEST(FileList, JsonFormOrderAndCase)
     EXPECT_EQ(list.size(), 5u);
 }
 
-// Sizes must read exactly as json-c's own "%lf" serializer writes them, whatever the value.
-TEST(FileList, SizesMatchJsonCFormat)
+// Sizes are written exactly as json-c's own "%lf" serializer writes them, except those that have no
+// exact JSON form (not finite, or beyond 2^53 in magnitude), which are written as 0.
+TEST(FileList, SizesMatchJsonCFormatOrAreZero)
 {
     const double inf = std::numeric_limits<double>::infinity();
-    for (const double size : {0.0, -0.0, 1.0, 1536.0, 4294967296.0, 9007199254740991.0, 9007199254740992.0,
-                              1e300, 0.5, 2.0000001, -1.0, inf, -inf, std::nan("")}) {
-        json_object* expected = json_object_new_double(size);
+    const double lastExact = 9007199254740992.0;  // 2^53
+    const struct {
+        double size;
+        bool sendable;
+    } cases[] = {{0.0, true},  {-0.0, true},       {1.0, true},        {1536.0, true},
+                 {4294967296.0, true}, {9007199254740991.0, true}, {lastExact, true}, {-lastExact, true},
+                 {0.5, true},  {2.0000001, true},  {-1.0, true},       {std::nextafter(lastExact, inf), false},
+                 {-std::nextafter(lastExact, inf), false}, {1e300, false}, {inf, false}, {-inf, false},
+                 {std::nan(""), false}};
+    for (const auto& c : cases) {
+        json_object* expected = json_object_new_double(c.sendable ? c.size : 0.0);
         json_object_set_serializer(expected, json_object_double_to_json_string, const_cast<char*>("%lf"), nullptr);
         CFileList list;
-        list.emplace(xwstring_pair(xwstring("/f"), xwstring("")), size);
+        list.emplace(xwstring_pair(xwstring("/f"), xwstring("")), c.size);
         json_object* array = nullptr;
         ASSERT_TRUE(list.ToJSON(array));
         json_object* written = json_object_object_get(json_object_array_get_idx(array, 0), "size");
         for (const int flags : {JSON_C_TO_STRING_SPACED, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOZERO})
             EXPECT_STREQ(json_object_to_json_string_ext(written, flags),
                          json_object_to_json_string_ext(expected, flags))
-                << size;
+                << c.size;
         json_object_put(array);
         json_object_put(expected);
+    }
+
+    // Read from JSON the same way: what could not be written back reads as 0.
+    const struct {
+        const char* text;
+        double size;
+    } read[] = {{"0.5", 0.5},  {"9007199254740992.0", lastExact}, {"-9007199254740992.0", -lastExact},
+                {"9007199254740994.0", 0.0}, {"1e300", 0.0}, {"1e400", 0.0}, {"Infinity", 0.0},
+                {"-Infinity", 0.0}, {"NaN", 0.0}};
+    for (const auto& r : read) {
+        json_object* input = Parse((std::string(R"([{"file_path":"/f","size":)") + r.text + "}]").c_str());
+        CFileList list;
+        ASSERT_TRUE(list.FromJSON(input)) << r.text;
+        json_object_put(input);
+        EXPECT_EQ(list.begin()->second, r.size) << r.text;
     }
 }
 
 TEST(FileList, PathSetIgnoresCase)
 {
     json_xwstringset paths;
-    json_object* input = Parse(R"(["/Docs/b", "/docs/B", "/a", 42])");
-    ASSERT_TRUE(paths.FromJSON(input));
+    json_object* input = Parse(R"(["/Docs/b", "/docs/B", "/a", 42, "/a\u0000b"])");
+    CRefusedElements refused;
+    ASSERT_TRUE(paths.FromJSON(input, &refused));
     json_object_put(input);
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].index, 4);
+    EXPECT_EQ(refused[0].member, nullptr);
     json_object* out = nullptr;
     ASSERT_TRUE(paths.ToJSON(out));
     EXPECT_STREQ(json_object_to_json_string_ext(out, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE), R"(["","/a","/Docs/b"])");

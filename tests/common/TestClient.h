@@ -19,7 +19,8 @@ public:
     bool NotifyBrowser(const char* json) override
     {
         notifications.emplace_back(json);
-        return acceptNotification ? acceptNotification(notifications.size()) : true;
+        const size_t count = notifications.size();
+        return page ? page(std::string(json), count) : true;
     }
     void CreateLogger() override
     {
@@ -30,6 +31,8 @@ public:
     bool ProxyExecuteRequest(wchar_t* request) override
     {
         proxied.emplace_back(xwstring(request));
+        if (duringProxy)
+            duringProxy();
         return proxyResult;
     }
     bool AddFiles(json_xwstringset& paths) override
@@ -72,7 +75,10 @@ public:
     std::vector<std::string> logMessages;  // the JSON "Log" messages
     std::vector<std::string> proxied;
     std::vector<size_t> queued;
-    std::function<bool(size_t)> acceptNotification;  // given the 1-based count of notifications
+    // The page's notification callback, given the text and the 1-based count of notifications so
+    // far; it may call back into the instance, and returns whether the page took the notification.
+    std::function<bool(const std::string& json, size_t count)> page;
+    std::function<void()> duringProxy;
     bool proxyResult = true;
     bool verifyResult = true;
 

@@ -38,6 +38,14 @@ TEST(Transfers, StartDownloadConsumesTheFolder)
     EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"StartDownload"})"));
     EXPECT_EQ(client.proxied.size(), 2u);
     EXPECT_EQ(LogTexts(client).back(), "ERROR Download location not specified");
+
+    // A folder chosen from a page callback while the request is handed over is kept for the next.
+    client.SetDownloadFolder("/first");
+    client.duringProxy = [&client] { client.SetDownloadFolder("/second"); };
+    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"StartDownload"})"));
+    client.duringProxy = nullptr;
+    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"StartDownload"})"));
+    EXPECT_EQ(JsonMember(client.proxied.back(), "dest_path"), "/second");
 }
 
 TEST(Transfers, SetParameterAndReset)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 namespace {
@@ -22,15 +23,21 @@ std::vector<std::string> Paths(const std::string& notification)
     std::vector<std::string> paths;
     json_object* parsed = json_tokener_parse(notification.c_str());
     json_object* files = nullptr;
-    json_object_object_get_ex(parsed, "files_ul", &files);
-    for (size_t i = 0; i < json_object_array_length(files); ++i)
-        paths.push_back(JsonMember(json_object_to_json_string(json_object_array_get_idx(files, i)), "file_path"));
+    if (json_object_object_get_ex(parsed, "files_ul", &files) && json_object_is_type(files, json_type_array)) {
+        for (size_t i = 0; i < json_object_array_length(files); ++i)
+            paths.push_back(JsonMember(json_object_to_json_string(json_object_array_get_idx(files, i)), "file_path"));
+    }
     json_object_put(parsed);
     return paths;
 }
+
+xwstring_pair Key(const std::string& path, const char* relative = "")
+{
+    return xwstring_pair(xwstring(path.c_str()), xwstring(relative));
+}
 }  // namespace
 
-TEST(UploadList, AddsInBatchesAndUndoesARefusedBatch)
+TEST(UploadList, AddsInBatchesAndTheLastBatchDecides)
 {
     TestClient client;
     CFileList files = MakeFiles(2500);
@@ -43,17 +50,28 @@ TEST(UploadList, AddsInBatchesAndUndoesARefusedBatch)
     EXPECT_EQ(Paths(client.notifications[2]).size(), 500u);
     EXPECT_EQ(JsonMember(client.notifications[0], "code"), "FilesAddedToUploadList");
 
-    TestClient refusing;
-    refusing.acceptNotification = [](size_t n) { return n != 2; };
-    CFileList more = MakeFiles(2500);
-    EXPECT_TRUE(refusing.AddFiles(more));  // the last batch decides
-    EXPECT_EQ(refusing.UploadList().size(), 1500u);
-    EXPECT_EQ(refusing.UploadList().count(xwstring_pair(xwstring("/data/file01500"), xwstring("data/"))), 0u);
-
-    refusing.acceptNotification = [](size_t) { return false; };
-    CFileList last = MakeFiles(3, "/other");
-    EXPECT_FALSE(refusing.AddFiles(last));
-    EXPECT_EQ(refusing.UploadList().size(), 1500u);
+    // A refused batch is taken off the list again, first entry to last; the result is the answer
+    // to the last batch.
+    const struct {
+        std::set<size_t> refused;
+        bool result;
+        size_t listed;
+    } cases[] = {{{2}, true, 1501}, {{3}, false, 2001}, {{1}, true, 1501}, {{1, 2, 3}, false, 1}};
+    for (const auto& c : cases) {
+        TestClient refusing;
+        refusing.UploadList().emplace(Key("/before"), 1.0);
+        refusing.page = [&c](const std::string&, size_t n) { return c.refused.count(n) == 0; };
+        CFileList more = MakeFiles(2500);
+        EXPECT_EQ(refusing.AddFiles(more), c.result);
+        EXPECT_EQ(more.size(), 2500u);
+        EXPECT_EQ(refusing.UploadList().size(), c.listed);
+        for (const int edge : {0, 999, 1000, 1999, 2000, 2499}) {
+            char path[32];
+            snprintf(path, sizeof path, "/data/file%05d", edge);
+            EXPECT_EQ(refusing.UploadList().count(Key(path, "data/")), c.refused.count(edge / 1000 + 1) ? 0u : 1u)
+                << path;
+        }
+    }
 }
 
 TEST(UploadList, LimitsAndDuplicates)
@@ -119,10 +137,177 @@ TEST(UploadList, QueueAndDeleteRequests)
         << client.notifications[0];
     EXPECT_EQ(client.UploadList().size(), 2u);
 
-    client.acceptNotification = [](size_t) { return false; };
+    client.page = [](const std::string&, size_t) { return false; };
     EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"DeleteFilesFromUploadList","files_ul":[)"
                                 R"({"file_path":"/a/TWO","relative_path":"","size":4.5}]})"));
     EXPECT_EQ(client.UploadList().size(), 2u);  // restored after the page refused
-    EXPECT_EQ(client.UploadList().find(xwstring_pair(xwstring("/a/two"), xwstring("")))->second, 4.5);
+    EXPECT_EQ(client.UploadList().find(Key("/a/two"))->second, 4.5);
     EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"DeleteFilesFromUploadList","files_ul":[{"file_path":"/zz"}]})"));
+}
+
+// A path with a NUL character cannot name a file, and a size without an exact JSON form would make
+// the page's copy of the list unreadable: the first is refused, the second taken as 0.
+TEST(UploadList, EntriesWithNulPathsAreRefusedUnsendableSizesZeroed)
+{
+    const struct {
+        const char* message;
+        bool fromAssistant;
+        bool result;
+        std::vector<std::string> warnings;
+        const char* notified;  // the "files_ul" of the one notification, or null for none
+    } cases[] = {
+        {R"({"type":"Request","code":"QueueFilesForUpload","files_ul":[{"file_path":"/b\u0000x"},{"file_path":"/c"}]})",
+         false, true, {R"(WARNING Refused files_ul[0]: "file_path" holds a NUL character)"},
+         R"([ { "file_path": "\/c", "relative_path": "", "size": 1.000000 } ])"},
+        {R"({"type":"Request","code":"QueueFilesForUpload","files_ul":[{"file_path":"/b\u0000"}]})", false, false,
+         {R"(WARNING Refused files_ul[0]: "file_path" holds a NUL character)",
+          "WARNING Invalid request / no files to queue"},
+         nullptr},
+        {R"({"type":"Request","code":"DeleteFilesFromUploadList","files_ul":[{"file_path":"/c"},)"
+         R"({"file_path":"/a","relative_path":"\u0000"}]})",
+         false, false, {R"(WARNING Refused files_ul[1]: "relative_path" holds a NUL character)"}, nullptr},
+        {R"({"type":"Request","code":"DeleteFilesFromUploadList","files_ul":[{"file_path":"/a","size":-Infinity}]})",
+         false, true, {}, R"([ { "file_path": "\/a", "relative_path": "", "size": 0.000000 } ])"},
+        {R"({"type":"Notification","code":"FileSent","files_ul":[{"file_path":"/a","size":NaN}]})", true, true, {},
+         R"([ { "file_path": "\/a", "relative_path": "", "size": 0.000000 } ])"},
+        {R"({"type":"Notification","code":"FileSent","files_ul":[{"file_path":"/a","size":1e300}]})", true, true, {},
+         R"([ { "file_path": "\/a", "relative_path": "", "size": 0.000000 } ])"},
+    };
+    for (const auto& c : cases) {
+        TestClient client;
+        client.CreateLogger();
+        client.UploadList().emplace(Key("/a"), 5.0);
+        const bool result = c.fromAssistant ? client.HandleNotification(c.message) : client.Execute(c.message);
+        EXPECT_EQ(result, c.result) << c.message;
+        std::vector<std::string> warnings;
+        for (const std::string& line : LogTexts(client)) {
+            if (line.rfind("WARNING", 0) == 0)
+                warnings.push_back(line);
+        }
+        EXPECT_EQ(warnings, c.warnings) << c.message;
+        ASSERT_EQ(client.notifications.size(), c.notified ? 1u : 0u) << c.message;
+        if (c.notified) {
+            EXPECT_NE(client.notifications[0].find(c.notified), std::string::npos) << client.notifications[0];
+        }
+    }
+}
+
+namespace {
+// Runs a request on the instance from inside a notification: "Reset", or a code with one path.
+void Request(TestClient& client, const char* code, const std::string& path = "")
+{
+    client.Execute(std::string(R"({"type":"Request","code":")") + code + R"(","files_ul":[{"file_path":")" + path +
+                   R"(","relative_path":""}]})");
+}
+
+std::vector<std::string> Numbered(int from, int to)
+{
+    std::vector<std::string> paths;
+    for (int i = from; i < to; ++i) {
+        char path[16];
+        snprintf(path, sizeof path, "/f%04d", i);
+        paths.emplace_back(path);
+    }
+    return paths;
+}
+
+// A notification as its code followed by the paths it lists.
+std::string Summary(const std::string& notification)
+{
+    std::string text = JsonMember(notification, "code");
+    for (const std::string& path : Paths(notification))
+        text += " " + path;
+    return text;
+}
+
+std::vector<std::string> PathsOf(const CFileList& list)
+{
+    std::vector<std::string> paths;
+    for (const auto& entry : list)
+        paths.emplace_back(static_cast<const char*>(entry.first.first));
+    return paths;
+}
+}  // namespace
+
+// The page answers notifications by calling back into the instance: every announced entry must
+// be on the list, and an undo must take away only what the refused call itself added or removed.
+TEST(UploadList, NotificationsMayCallBackIntoTheInstance)
+{
+    const std::string longName = "/b/" + std::string(300, 'n');  // its error report comes between /a and /c
+    const std::vector<std::string> firstBatch = Numbered(0, 1000);
+    std::string firstAdded = "FilesAddedToUploadList";
+    for (const std::string& path : firstBatch)
+        firstAdded += " " + path;
+    const struct {
+        const char* name;
+        std::vector<std::string> listed;
+        std::vector<std::string> adding;  // empty: the call deletes what is listed
+        // Gets the client, a notification's summary and count; returns whether the page takes it.
+        std::function<bool(TestClient&, const std::string&, size_t)> page;
+        bool result;
+        std::vector<std::string> notifications, list, changed;  // changed: the call's list on return
+    } cases[] = {
+        {"reset answering an error", {"/z"}, {"/a", longName, "/c"},
+         [](TestClient& c, const std::string& s, size_t) { return s != "Error" || (Request(c, "Reset"), true); },
+         true, {"Error", "FilesAddedToUploadList /c"}, {"/c"}, {"/c"}},
+        {"queueing a file the call adds too, then refusing the call's batch", {}, {"/a", longName, "/c"},
+         [](TestClient& c, const std::string& s, size_t) {
+             if (s == "Error")
+                 Request(c, "QueueFilesForUpload", "/c");
+             return s != "FilesAddedToUploadList /a";
+         },
+         false, {"Error", "FilesAddedToUploadList /c", "FilesAddedToUploadList /a"}, {"/c"}, {"/a"}},
+        {"deleting an added entry while an error is reported", {}, {"/a", longName, "/c"},
+         [](TestClient& c, const std::string& s, size_t) {
+             return s != "Error" || (Request(c, "DeleteFilesFromUploadList", "/a"), true);
+         },
+         true, {"Error", "FilesDeletedFromUploadList /a", "FilesAddedToUploadList /c"}, {"/c"}, {"/c"}},
+        {"a refused deletion gives the entry back to the call", {}, {"/a", longName, "/c"},
+         [](TestClient& c, const std::string& s, size_t) {
+             if (s == "Error")
+                 Request(c, "DeleteFilesFromUploadList", "/a");
+             return s != "FilesDeletedFromUploadList /a";
+         },
+         true, {"Error", "FilesDeletedFromUploadList /a", "FilesAddedToUploadList /a /c"}, {"/a", "/c"},
+         {"/a", "/c"}},
+        {"a refused batch spares an entry deleted and queued again from its notification", {}, {"/a", "/c"},
+         [](TestClient& c, const std::string&, size_t n) {
+             if (n == 1) {
+                 Request(c, "DeleteFilesFromUploadList", "/c");
+                 Request(c, "QueueFilesForUpload", "/c");
+             }
+             return n != 1;
+         },
+         false, {"FilesAddedToUploadList /a /c", "FilesDeletedFromUploadList /c", "FilesAddedToUploadList /c"},
+         {"/c"}, {"/a"}},
+        {"reset and queue answering the first of two batches", {}, Numbered(0, 1001),
+         [](TestClient& c, const std::string&, size_t n) {
+             if (n == 1) {
+                 Request(c, "Reset");
+                 Request(c, "QueueFilesForUpload", "/f1000");
+             }
+             return true;
+         },
+         true, {firstAdded, "FilesAddedToUploadList /f1000"}, {"/f1000"}, {}},
+        {"a deletion refused after a reset puts nothing back", {"/a", "/c"}, {},
+         [](TestClient& c, const std::string&, size_t n) { return n != 1 || (Request(c, "Reset"), false); },
+         false, {"FilesDeletedFromUploadList /a /c"}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestClient client;
+        for (const std::string& path : c.listed)
+            client.UploadList().emplace(Key(path), 1.0);
+        client.page = [&](const std::string& json, size_t n) { return c.page(client, Summary(json), n); };
+        CFileList files;
+        for (const std::string& path : c.adding.empty() ? c.listed : c.adding)
+            files.emplace(Key(path), 1.0);
+        EXPECT_EQ(c.adding.empty() ? client.DeleteFiles(files) : client.AddFiles(files), c.result);
+        std::vector<std::string> notifications;
+        for (const std::string& json : client.notifications)
+            notifications.push_back(Summary(json));
+        EXPECT_EQ(notifications, c.notifications);
+        EXPECT_EQ(PathsOf(client.UploadList()), c.list);
+        EXPECT_EQ(PathsOf(files), c.changed);
+    }
 }

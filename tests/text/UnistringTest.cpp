@@ -2,43 +2,65 @@
 
 #include <gtest/gtest.h>
 
-TEST(Unistring, SupplementaryCharactersRoundTripIllFormedTextEmpties)
+// Wide text becomes UTF-16 units and back. Each case sits on one side of the surrogate range or of
+// the last code point that takes one unit or exists at all; what the platform refuses leaves the
+// unistring empty.
+TEST(Unistring, WideTextRoundTripsAtSurrogateBoundaries)
 {
-    unistring units;
-    units.AssignWCharPtr(L"a\U0001F600");
-    EXPECT_EQ(unistring({'a', 0xD83D, 0xDE00}), units);
-    std::wstring wide = L"stale text";
-    units.MakeWString(wide);
-    EXPECT_EQ(std::wstring(L"a\U0001F600"), wide);
+    const struct {
+        std::wstring wide;
+        unistring units;
+    } cases[] = {
+        {L"a\U0001F600", {'a', 0xD83D, 0xDE00}},
+        {L"\uD7FF", {0xD7FF}},
+        {L"\uE000", {0xE000}},
+        {L"\uFFFF", {0xFFFF}},
+        {L"\U00010000", {0xD800, 0xDC00}},
+        {L"\U0010FFFF", {0xDBFF, 0xDFFF}},
+        {L"", {}},
+        {std::wstring{L'a', wchar_t(0xD800)}, {}},
+        {std::wstring{L'a', wchar_t(0xDFFF)}, {}},
+        {std::wstring{L'a', wchar_t(0x110000)}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << (c.wide.empty() ? 0 : unsigned(c.wide.back())));
+        unistring units = {'x'};
+        units.AssignWCharPtr(c.wide.c_str());
+        EXPECT_EQ(c.units, units);
+        std::wstring wide = L"stale text";
+        units.MakeWString(wide);
+        EXPECT_EQ(c.units.empty() ? L"" : c.wide, wide);
+    }
 
+    // A lone surrogate unit cannot become UTF-32: the wide text ends before it.
+    for (const unistring& lone : {unistring{'o', 'k', 0xDC00, 'x'}, unistring{'o', 'k', 0xDBFF},
+                                  unistring{'o', 'k', 0xD800, 'x'}}) {
+        std::wstring wide;
+        lone.MakeWString(wide);
+        EXPECT_EQ(std::wstring(L"ok"), wide);
+    }
+}
+
+TEST(Unistring, PlatformStringsAreBorrowedOrMadeForTheCaller)
+{
     // Filling from a platform string borrows it: the caller still owns and releases it.
     CFStringRef string = CFStringCreateWithCString(nullptr, "caf\xC3\xA9", kCFStringEncodingUTF8);
+    unistring units;
     units.AssignCFString(string);
     EXPECT_EQ(unistring({'c', 'a', 'f', 0xE9}), units);
     CFRelease(string);
 
-    for (const wchar_t bad : {wchar_t(0xD800), wchar_t(0x110000)}) {
-        const wchar_t text[] = {L'a', bad, 0};
-        units = unistring({'x'});
-        units.AssignWCharPtr(text);
-        EXPECT_TRUE(units.empty());
-    }
     string = nullptr;
-    units.MakeCFString(string);
+    unistring().MakeCFString(string);
     ASSERT_NE(nullptr, string);
     EXPECT_EQ(0, CFStringGetLength(string));
     CFRelease(string);
-
-    // A lone surrogate unit cannot become UTF-32: the wide text ends before it.
-    unistring({'o', 'k', 0xDC00, 'x'}).MakeWString(wide);
-    EXPECT_EQ(std::wstring(L"ok"), wide);
-    units.MakeWString(wide);
-    EXPECT_TRUE(wide.empty());
 }
 
 TEST(ScopedConverters, ComposeAndKeepDecodedPrefix)
 {
     EXPECT_STREQ("", unicode_to_UTF8(nullptr).get_string());
+    EXPECT_STREQ("\xC3\xA9", unicode_to_UTF8(L"e\u0301").get_string());
     EXPECT_STREQ(L"ab", UTF8_to_unicode("ab\xBF" "cd").get_string());
     EXPECT_STREQ(L"", UTF8_to_unicode(nullptr).get_string());
 }

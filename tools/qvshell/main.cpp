@@ -102,7 +102,10 @@ int main(int argc, char** argv)
             Execute(client, request.c_str());
 
         Shell shell = {&client, loop, settleMilliseconds};
+        // Lines are read as bytes: one that is not valid UTF-8 reaches the core as it is, which
+        // answers it like any other request, and the lines after it are still read.
         GIOChannel* input = g_io_channel_unix_new(0);
+        g_io_channel_set_encoding(input, nullptr, nullptr);
         g_io_add_watch(input, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), &ReadRequestLine, &shell);
         g_main_loop_run(loop);
         g_io_channel_unref(input);

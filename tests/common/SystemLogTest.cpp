@@ -1,0 +1,77 @@
+#include "tests/support/SystemLogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace {
+// What write sends to standard error.
+std::string StandardErrorOf(const std::function<void()>& write)
+{
+    char path[] = "/tmp/qv-stderr-XXXXXX";
+    const int file = mkstemp(path);
+    unlink(path);
+    fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(file, STDERR_FILENO);
+    write();
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    std::string text(static_cast<size_t>(lseek(file, 0, SEEK_END)), '\0');
+    EXPECT_EQ(pread(file, &text[0], text.size(), 0), static_cast<ssize_t>(text.size()));
+    close(file);
+    return text;
+}
+
+// A datagram socket bound at path; closed, it leaves a socket file that refuses connections.
+int BoundSocket(const std::string& path)
+{
+    const int socketFd = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
+    return socketFd;
+}
+}  // namespace
+
+TEST(SystemLog, LinesGoToStandardErrorWhenNoSocketTakesThem)
+{
+    char folder[] = "/tmp/qv-syslog-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string missing = std::string(folder) + "/missing", refusing = std::string(folder) + "/refusing",
+                      listening = std::string(folder) + "/listening";
+    close(BoundSocket(refusing));
+    const int listener = BoundSocket(listening);
+
+    const std::string fallback =
+        "Qiravel Web Client[" + std::to_string(getpid()) + "]: first\\nsecond\nplain: no pid\n";
+    const struct {
+        const std::string& socketPath;
+        std::string standardError;
+    } cases[] = {{missing, fallback}, {refusing, fallback}, {listening, ""}};
+    for (const auto& c : cases) {
+        SystemLogSetSocketPathForTesting(c.socketPath.c_str());
+        SystemLogCapture capture;
+        EXPECT_EQ(StandardErrorOf([] {
+                      SystemLogWrite("Qiravel Web Client", kSystemLogOptionPid, kSystemLogFacilityUser,
+                                     kSystemLogPriorityDebug, "first\nsecond");
+                      SystemLogWrite("plain", 0, kSystemLogFacilityUser, kSystemLogPriorityDebug, "no pid");
+                  }),
+                  c.standardError)
+            << c.socketPath;
+        EXPECT_EQ(capture.lines, (std::vector<std::string>{"first\nsecond", "no pid"}));
+    }
+    SystemLogSetSocketPathForTesting(nullptr);
+    close(listener);
+    for (const std::string& path : {refusing, listening})
+        unlink(path.c_str());
+    rmdir(folder);
+}
