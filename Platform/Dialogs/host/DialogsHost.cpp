@@ -72,17 +72,14 @@ bool HasType(GVariant* value, const char* type)
 
 class HostDialogToolkit : public DialogToolkit {
 public:
-    HostDialogToolkit(HostDialogTransport transport, std::unique_ptr<DialogToolkit> fallback)
-        : mTransport(std::move(transport)), mFallback(std::move(fallback))
+    HostDialogToolkit(HostDialogTransport transport, DialogToolkitFactory makeFallback)
+        : mTransport(std::move(transport)), mMakeFallback(std::move(makeFallback))
     {
     }
 
-    bool HasApplication() const override { return mHostAnswers || mFallback->HasApplication(); }
+    bool HasApplication() const override { return mHostAnswers || Fallback().HasApplication(); }
 
-    DialogWindow MainWindow() const override
-    {
-        return mHostAnswers ? HostWindow() : mFallback->MainWindow();
-    }
+    DialogWindow MainWindow() const override { return mHostAnswers ? HostWindow() : Fallback().MainWindow(); }
 
     OpenPanelResult RunOpenPanel(const OpenPanelRequest& request) override
     {
@@ -92,7 +89,7 @@ public:
                           request.canCreateDirectories);
         GVariant* reply = nullptr;
         if (!Ask(kHostOpenPanelMessage, parameters, kOpenPanelResultType, &reply))
-            return mFallback->RunOpenPanel(FreeStanding(request));
+            return Fallback().RunOpenPanel(FreeStanding(request));
         OpenPanelResult result;
         result.hitOK = ChildBool(reply, 0);
         result.hitCancel = ChildBool(reply, 1);
@@ -109,7 +106,7 @@ public:
                                              ByteStrings(request.buttons));
         GVariant* reply = nullptr;
         if (!Ask(kHostAlertMessage, parameters, kAlertResultType, &reply))
-            return mFallback->RunAlert(request);
+            return Fallback().RunAlert(request);
         AlertResult result;
         const int pressed = ChildInt(reply, 0);
         if (pressed >= 0 && static_cast<size_t>(pressed) < request.buttons.size())
@@ -119,6 +116,16 @@ public:
     }
 
 private:
+    DialogToolkit& Fallback() const
+    {
+        if (!mFallback) {
+            mFallback = mMakeFallback ? mMakeFallback() : nullptr;
+            if (!mFallback)
+                mFallback = MakeNoDialogToolkit();
+        }
+        return *mFallback;
+    }
+
     // Stands for the host's window, which only the host can name.
     DialogWindow HostWindow() const
     {
@@ -162,16 +169,15 @@ private:
     }
 
     HostDialogTransport mTransport;
-    std::unique_ptr<DialogToolkit> mFallback;
+    DialogToolkitFactory mMakeFallback;
+    mutable std::unique_ptr<DialogToolkit> mFallback;
     bool mHostAnswers = true;
 };
 }  // namespace
 
-std::unique_ptr<DialogToolkit> MakeHostDialogToolkit(HostDialogTransport transport,
-                                                     std::unique_ptr<DialogToolkit> fallback)
+std::unique_ptr<DialogToolkit> MakeHostDialogToolkit(HostDialogTransport transport, DialogToolkitFactory makeFallback)
 {
-    return std::make_unique<HostDialogToolkit>(std::move(transport),
-                                               fallback ? std::move(fallback) : MakeNoDialogToolkit());
+    return std::make_unique<HostDialogToolkit>(std::move(transport), std::move(makeFallback));
 }
 
 GVariant* AnswerHostDialogMessage(const char* name, GVariant* parameters, DialogToolkit& toolkit, DialogWindow window)

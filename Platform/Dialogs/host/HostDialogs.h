@@ -37,11 +37,11 @@ enum class HostReply {
 typedef std::function<HostReply(const char* name, GVariant* parameters, GVariant** reply)> HostDialogTransport;
 
 // Sends each dialog to the host while the host answers; from the first message the host leaves
-// unhandled on, and for any dialog that cannot be delivered, runs it on fallback instead, free
-// standing above other windows. MainWindow() stands for the host's window while the host is
-// believed to answer.
-std::unique_ptr<DialogToolkit> MakeHostDialogToolkit(HostDialogTransport transport,
-                                                     std::unique_ptr<DialogToolkit> fallback);
+// unhandled on, and for any dialog that cannot be delivered, runs it on the fallback toolkit
+// instead (made on first need), free standing above other windows. MainWindow() stands for the
+// host's window while the host is believed to answer.
+typedef std::function<std::unique_ptr<DialogToolkit>()> DialogToolkitFactory;
+std::unique_ptr<DialogToolkit> MakeHostDialogToolkit(HostDialogTransport transport, DialogToolkitFactory makeFallback);
 
 // The host's side: runs the dialog that message name asks for on toolkit, in front of window, and
 // returns the reply (floating); null when name is not a dialog message or its parameters do not
