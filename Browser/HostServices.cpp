@@ -26,8 +26,8 @@ std::string ByteStringText(GVariant* value)
 }  // namespace
 
 HostServices::HostServices(WebKitWebView* view, GtkWindow* window, std::unique_ptr<DialogToolkit> toolkit,
-                           std::function<void(const char*, const std::string&)> onDialog)
-    : mView(view), mWindow(window), mToolkit(std::move(toolkit)), mOnDialog(std::move(onDialog))
+                           std::function<void(const std::string&)> onRequest)
+    : mView(view), mWindow(window), mToolkit(std::move(toolkit)), mOnRequest(std::move(onRequest))
 {
     mHandlers.push_back(g_signal_connect(view, "user-message-received", G_CALLBACK(&MessageReceived), this));
     // After WebKit's own handlers, which take the drag for the page.
@@ -86,15 +86,26 @@ GVariant* HostServices::Answer(const char* name, GVariant* parameters)
         g_variant_get_child(parameters, 1, "u", &options);
         const std::string bundleIdentifier = ByteStringText(identifier);
         g_variant_unref(identifier);
+        Report("launch " + bundleIdentifier);
         return g_variant_new("(b)", WorkspaceLaunchAppWithBundleIdentifier(bundleIdentifier.c_str(), options));
     }
-    if (parameters && mOnDialog && g_variant_n_children(parameters) > 0) {
+    if (parameters && g_variant_is_container(parameters) && g_variant_n_children(parameters) > 0) {
         GVariant* first = g_variant_get_child_value(parameters, 0);
         if (g_variant_is_of_type(first, G_VARIANT_TYPE_BYTESTRING))
-            mOnDialog(g_strcmp0(name, kHostAlertMessage) == 0 ? "alert" : "panel", ByteStringText(first));
+            Report(std::string("dialog ") + (g_strcmp0(name, kHostAlertMessage) == 0 ? "alert " : "panel ") +
+                   ByteStringText(first));
         g_variant_unref(first);
     }
     return AnswerHostDialogMessage(name, parameters, *mToolkit, reinterpret_cast<DialogWindow>(mWindow));
+}
+
+void HostServices::Report(std::string request) const
+{
+    if (!mOnRequest)
+        return;
+    while (!request.empty() && g_ascii_isspace(request.back()))
+        request.pop_back();
+    mOnRequest(request);
 }
 
 void HostServices::SendToPage(const char* name, GVariant* parameters)

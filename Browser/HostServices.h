@@ -12,10 +12,11 @@
 
 class HostServices {
 public:
-    // Dialogs run on toolkit (GTK, or scripted in tests) in front of window; onDialog hears of each
-    // dialog shown, by kind and title.
+    // Dialogs run on toolkit (GTK, or scripted in tests) in front of window. onRequest hears of
+    // each request of the plug-in: "dialog panel <title>", "dialog alert <message>" or
+    // "launch <bundle identifier>".
     HostServices(WebKitWebView* view, GtkWindow* window, std::unique_ptr<DialogToolkit> toolkit,
-                 std::function<void(const char* kind, const std::string& title)> onDialog);
+                 std::function<void(const std::string& request)> onRequest);
     ~HostServices();
     HostServices(const HostServices&) = delete;
     HostServices& operator=(const HostServices&) = delete;
@@ -34,11 +35,12 @@ private:
     static gboolean DragEnded(gpointer self);
     GVariant* Answer(const char* name, GVariant* parameters);
     void SendToPage(const char* name, GVariant* parameters);
+    void Report(std::string request) const;
 
     WebKitWebView* mView;
     GtkWindow* mWindow;
     std::unique_ptr<DialogToolkit> mToolkit;
-    std::function<void(const char*, const std::string&)> mOnDialog;
+    std::function<void(const std::string&)> mOnRequest;
     std::vector<std::string> mDraggedUris;
     guint mDragEndSource = 0;
     std::vector<gulong> mHandlers;

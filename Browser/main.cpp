@@ -265,9 +265,9 @@ int main(int argc, char** argv)
     if (!options.plainHost) {
         browser.services = std::make_unique<HostServices>(
             browser.view, GTK_WINDOW(browser.window), std::move(dialogs),
-            [&browser](const char* kind, const std::string& title) {
+            [&browser](const std::string& request) {
                 if (browser.options.test)
-                    TestMode::Print(std::string("host: dialog ") + kind + " " + title);
+                    TestMode::Print("host: " + request);
             });
     }
     if (options.test)
