@@ -5,7 +5,7 @@ xvfb-run). The page checks what script sees and reports its verdict; this runner
 (drags, keys) and the Assistant's late status events, and checks the plug-in's trace and system-log
 lines on the browser's standard error.
 
-usage: run_browser_test.py --build DIR [--no-sandbox] SCENARIO
+usage: run_browser_test.py --build DIR [--no-sandbox] [--screenshot FILE] SCENARIO
 """
 
 import argparse
@@ -34,9 +34,10 @@ class Failure(Exception):
 class Run:
     """One browser run in a private home, data and runtime folder."""
 
-    def __init__(self, build, sandbox):
+    def __init__(self, build, sandbox, screenshot):
         self.build = Path(build)
         self.sandbox = sandbox
+        self.screenshot = screenshot
         self.root = Path(tempfile.mkdtemp(prefix='qv-browser-'))
         self.home = self.root / 'home'
         self.docs = self.home / 'Docs'
@@ -76,6 +77,8 @@ class Run:
                    '--geometry', '900x700+0+0', '--dialog-script', str(script)]
         if not self.sandbox:
             command.append('--no-sandbox')
+        if self.screenshot:
+            command += ['--screenshot', self.screenshot]
         self.browser = subprocess.Popen(command + list(options) + [url], env=self.env, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True, errors='replace')
         threading.Thread(target=self._read, args=(self.browser.stdout, self.stdout, True), daemon=True).start()
@@ -309,9 +312,10 @@ def main():
     parser = argparse.ArgumentParser(description='Runs one real-browser test.')
     parser.add_argument('--build', required=True, help='the build folder')
     parser.add_argument('--no-sandbox', action='store_true', help='run the web processes without their sandbox')
+    parser.add_argument('--screenshot', help='save a PNG of the page at its verdict')
     parser.add_argument('scenario', choices=sorted(SCENARIOS))
     args = parser.parse_args()
-    run = Run(args.build, not args.no_sandbox)
+    run = Run(args.build, not args.no_sandbox, args.screenshot)
     failed = True
     try:
         SCENARIOS[args.scenario](run)

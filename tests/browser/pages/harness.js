@@ -2,12 +2,26 @@
 // that drive the plug-in.
 'use strict';
 
+// The plug-in's elements draw nothing themselves; a frame shows where they are.
+document.documentElement.appendChild(document.createElement('style')).textContent =
+    'embed, object { border: 1px dashed #4a7ab5; background: #eef4fb; margin: 4px; }';
+
 const qv = {
   failures: [],
   params: new URLSearchParams(location.search),
 
+  // Sends a line to the runner and shows it on the page, for screenshots.
   report(text) {
     window.webkit.messageHandlers.qiravelTest.postMessage(String(text));
+    if (!document.body)
+      return;
+    let shown = document.getElementById('qv-reports');
+    if (!shown) {
+      shown = document.createElement('pre');
+      shown.id = 'qv-reports';
+      document.body.appendChild(shown);
+    }
+    shown.textContent += text + '\n';
   },
 
   check(condition, what) {
