@@ -21,7 +21,7 @@ public:
 // The innermost scope's page, or null (also once that page is gone).
 WebKitWebPage* CurrentHostPage();
 
-// Sends one message to the host of page (taking a floating parameters reference) and runs the
+// Sends one message to the host of page (sinking a floating parameters reference) and runs the
 // main loop until the host answers or the page goes.
 HostReply SendToHost(WebKitWebPage* page, const char* name, GVariant* parameters, GVariant** reply);
 

@@ -1,7 +1,11 @@
-// Serial numbers held through lock files: ".<high>-<low>.lock" in the runtime folder, locked
-// exclusively (flock) by the process it names for as long as it runs. A lock file appears only
-// already locked (created under a temporary name, locked, then linked into place), so a lock file
-// found unlocked belongs to a process that has ended.
+// Serial numbers held through lock files: ".<high>-<low>.lock" in the runtime folder, write-locked
+// by the process it names for as long as it runs. The locks are POSIX record locks, which belong
+// to the process itself: a forked child does not inherit them, and they go when the process ends,
+// before it is reaped. A lock file appears only already locked (created under a temporary name,
+// locked, then linked into place), so one found unlocked belongs to a process that has ended.
+//
+// A process loses its record locks on a file when it closes any descriptor of it, so it never
+// opens its own lock file a second time.
 #include "Processes.h"
 
 #include "ProcessStat.h"
@@ -16,7 +20,6 @@
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,8 +46,16 @@ bool IsLockName(const char* name)
            ParseProcessSerialNumberName(std::string(name + prefix, length - prefix - suffix), &psn);
 }
 
-// Removes the lock files of processes that have ended. Locking one exclusively proves that its
-// holder is gone; nobody locks it again, so the name can go.
+bool Lock(int fd, short type)
+{
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return fcntl(fd, F_SETLK, &lock) == 0;
+}
+
+// Removes the lock files of processes that have ended. Locking one proves that its holder is gone;
+// nobody locks it again, so the name can go. Runs before this process holds a lock file itself.
 void RemoveEndedLocks(const std::string& folder)
 {
     DIR* dir = opendir(folder.c_str());
@@ -53,12 +64,12 @@ void RemoveEndedLocks(const std::string& folder)
     while (const dirent* entry = readdir(dir)) {
         if (!IsLockName(entry->d_name))
             continue;
-        const int fd = openat(dirfd(dir), entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        const int fd = openat(dirfd(dir), entry->d_name, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0)
             continue;
         struct stat opened;
         struct stat named;
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 &&
+        if (Lock(fd, F_WRLCK) && fstat(fd, &opened) == 0 &&
             fstatat(dirfd(dir), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && opened.st_ino == named.st_ino &&
             opened.st_dev == named.st_dev)
             unlinkat(dirfd(dir), entry->d_name, 0);
@@ -67,14 +78,17 @@ void RemoveEndedLocks(const std::string& folder)
     closedir(dir);
 }
 
-// Whether someone holds the lock file at path; false when there is none.
+// Whether another process holds the lock file at path; false when there is none. Only asks, so
+// that two processes asking at once do not take each other for the holder.
 bool LockHeld(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
-    // A shared probe: two processes asking at once do not take each other for the holder.
-    const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    const bool held = fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
     close(fd);
     return held;
 }
@@ -87,7 +101,7 @@ int ClaimName(const std::string& folder, ProcessSerialNumber* psn)
     const int fd = g_mkstemp_full(&temporary[0], O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0)
         return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (!Lock(fd, F_WRLCK)) {
         close(fd);
         unlink(temporary.c_str());
         return -1;
@@ -111,8 +125,8 @@ int ClaimName(const std::string& folder, ProcessSerialNumber* psn)
     return fd;
 }
 
-// This process's number and the descriptor that holds it. A forked child drops both at once, so
-// that it neither keeps its parent's number alive nor goes by it.
+// This process's number and the descriptor that holds it. A forked child drops both at once and
+// takes a number of its own.
 struct Claim {
     std::mutex mutex;
     std::atomic<bool> known{false};
@@ -194,7 +208,15 @@ OSErr GetCurrentProcess(ProcessSerialNumber* psn)
 Boolean IsProcessAlive(const ProcessSerialNumber* psn)
 {
     std::string folder;
-    if (!psn || psn->lowLongOfPSN == 0 || !GetProcessRuntimeFolder(&folder))
+    if (!psn || psn->lowLongOfPSN == 0)
         return false;
-    return LockHeld(LockPath(folder, *psn));
+    // This process's own lock file is not opened again: closing it would give up the lock.
+    Claim& claim = Current();
+    if (claim.known.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> lock(claim.mutex);
+        if (claim.fd >= 0 && claim.psn.highLongOfPSN == psn->highLongOfPSN &&
+            claim.psn.lowLongOfPSN == psn->lowLongOfPSN)
+            return true;
+    }
+    return GetProcessRuntimeFolder(&folder) && LockHeld(LockPath(folder, *psn));
 }

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <functional>
 #include <sched.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -183,9 +182,17 @@ TEST(Processes, NumberHeldElsewhereIsNotShared)
     });
     ProcessSerialNumber natural;
     ASSERT_EQ(GetProcessForPID(child.pid, &natural), noErr);
-    const int twin = open(LockFile(natural).c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-    ASSERT_GE(twin, 0);
-    ASSERT_EQ(flock(twin, LOCK_EX), 0);
+    const std::string twinLock = LockFile(natural);
+    Child twin([&](int toTest, int fromTest) {
+        const int fd = open(twinLock.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        Send(toTest, fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0);
+        Wait(fromTest);
+    });
+    bool twinHolds = false;
+    ASSERT_TRUE(twin.Read(&twinHolds));
+    ASSERT_TRUE(twinHolds);
     child.Go();
     OSErr error = -1;
     ProcessSerialNumber taken = {0, 0};
@@ -197,7 +204,7 @@ TEST(Processes, NumberHeldElsewhereIsNotShared)
     EXPECT_TRUE(IsProcessAlive(&taken));
     EXPECT_TRUE(IsProcessAlive(&natural));
     EXPECT_FALSE(g_file_test(LockFile(ended).c_str(), G_FILE_TEST_EXISTS));
-    close(twin);
+    twin.Finish();
     EXPECT_FALSE(IsProcessAlive(&natural));
 }
 
@@ -249,8 +256,8 @@ TEST(Processes, LivenessCrossesPidNamespaces)
 
 TEST(RuntimeFolder, RefusedUnlessPrivate)
 {
-    const std::string base = kSandbox.path + "/folder";
-    g_mkdir(base.c_str(), 0700);
+    std::string base = kSandbox.path + "/folder-XXXXXX";
+    g_mkdtemp(&base[0]);
     const std::string saved = g_getenv("XDG_RUNTIME_DIR");
     setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
     std::string folder;

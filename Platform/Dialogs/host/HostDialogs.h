@@ -32,8 +32,9 @@ enum class HostReply {
     failed,     // the message could not be delivered or was not answered
 };
 
-// Sends one message (taking a floating parameters reference) and waits for the host's answer;
-// on HostReply::answered *reply holds a reference for the caller.
+// Sends one message and waits for the host's answer. A floating parameters reference is sunk;
+// the caller's own reference stays the caller's. On HostReply::answered *reply holds a reference
+// for the caller.
 typedef std::function<HostReply(const char* name, GVariant* parameters, GVariant** reply)> HostDialogTransport;
 
 // Sends each dialog to the host while the host answers; from the first message the host leaves
