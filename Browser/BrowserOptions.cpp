@@ -19,7 +19,10 @@ const char kBrowserUsage[] =
     "                         --download-folder DIR, --confirm yes|no per line; then Cancel\n"
     "  --timeout SECONDS      test mode: quit with 1 after this long (default 60)\n"
     "  --plain-host           test mode: answer none of the plug-in's messages and pass it no\n"
-    "                         settings, like a browser that knows nothing of it\n";
+    "                         settings, like a browser that knows nothing of it\n"
+    "  --echo-system-log      the plug-in copies its system-log lines to standard error\n"
+    "  --benchmark-reference  test mode: give the plug-in's elements a method that does nothing,\n"
+    "                         BenchmarkEmptyMethod(text), reached as the others are\n";
 
 namespace {
 bool ParseNumber(const std::string& text, unsigned int* value)
@@ -62,6 +65,10 @@ bool ParseBrowserOptions(const std::vector<std::string>& args, BrowserOptions* o
             options->test = true;
         } else if (arg == "--plain-host") {
             options->plainHost = true;
+        } else if (arg == "--echo-system-log") {
+            options->echoSystemLog = true;
+        } else if (arg == "--benchmark-reference") {
+            options->benchmarkReference = true;
         } else if (arg == "--screenshot" || arg == "--dialog-script" || arg == "--timeout" || arg == "--geometry") {
             if (!hasValue) {
                 *error = arg + " needs a value";
@@ -90,8 +97,9 @@ bool ParseBrowserOptions(const std::vector<std::string>& args, BrowserOptions* o
         *error = pages.empty() ? "no page given" : "more than one page given";
         return false;
     }
-    if (options->plainHost && !options->test) {
-        *error = "--plain-host is for test mode (--test)";
+    if ((options->plainHost || options->benchmarkReference) && !options->test) {
+        *error = std::string(options->plainHost ? "--plain-host" : "--benchmark-reference") +
+                 " is for test mode (--test)";
         return false;
     }
     options->page = pages[0];

@@ -9,6 +9,8 @@ struct BrowserOptions {
     bool sandbox = true;          // web processes run in the sandbox
     bool test = false;            // the page reports to the runner and decides the exit status
     bool plainHost = false;       // behave like a host that knows nothing of the plug-in
+    bool benchmarkReference = false;  // give the plug-in's elements the benchmarks' empty method
+    bool echoSystemLog = false;   // the plug-in copies its system-log lines to standard error
     std::string dialogScript;     // answer dialogs from this file instead of showing them
     std::string screenshot;       // save a PNG of the page here
     unsigned int timeoutSeconds = 60;

@@ -199,7 +199,8 @@ WebKitWebContext* MakeContext(const BrowserOptions& options, const std::string& 
     if (!options.plainHost) {
         GVariantDict settings;
         g_variant_dict_init(&settings, nullptr);
-        g_variant_dict_insert(&settings, kHostSettingEchoSystemLog, "b", options.test);
+        g_variant_dict_insert(&settings, kHostSettingEchoSystemLog, "b", options.echoSystemLog);
+        g_variant_dict_insert(&settings, kHostSettingBenchmarkReference, "b", options.benchmarkReference);
         webkit_web_context_set_web_extensions_initialization_user_data(context, g_variant_dict_end(&settings));
     }
     if (!options.sandbox) {

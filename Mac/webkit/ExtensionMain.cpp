@@ -19,9 +19,11 @@ void ApplyHostSettings(GVariant* settings)
 {
     if (!settings || !g_variant_is_of_type(settings, G_VARIANT_TYPE_VARDICT))
         return;
-    gboolean echo = FALSE;
-    if (g_variant_lookup(settings, kHostSettingEchoSystemLog, "b", &echo) && echo)
+    gboolean on = FALSE;
+    if (g_variant_lookup(settings, kHostSettingEchoSystemLog, "b", &on) && on)
         SystemLogSetObserver(&EchoSystemLog, nullptr);
+    if (g_variant_lookup(settings, kHostSettingBenchmarkReference, "b", &on) && on)
+        ExposeBenchmarkReference();
 }
 
 void WindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer)

@@ -11,10 +11,14 @@
 //
 // Initialization data the host may pass to the plug-in: a dictionary (a{sv}) in which
 // kHostSettingEchoSystemLog (b) copies every system-log line of the web process to its standard
-// error, for test runs.
+// error, for test runs, and kHostSettingBenchmarkReference (b) gives the plug-in's elements one
+// more method, kBenchmarkReferenceMethod, reached the same way as the others but doing nothing, the
+// reference of the benchmarks.
 #pragma once
 
 inline constexpr char kHostLaunchMessage[] = "qiravel.workspace.launch";
 inline constexpr char kHostDragPathsMessage[] = "qiravel.drag.paths";
 inline constexpr char kHostDragEndedMessage[] = "qiravel.drag.ended";
 inline constexpr char kHostSettingEchoSystemLog[] = "echo-system-log";
+inline constexpr char kHostSettingBenchmarkReference[] = "benchmark-reference";
+inline constexpr char kBenchmarkReferenceMethod[] = "BenchmarkEmptyMethod";

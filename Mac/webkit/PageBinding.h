@@ -15,3 +15,5 @@ extern const char kPluginMimeType[];
 void BindDocument(WebKitWebPage* page, WebKitFrame* frame, WebKitScriptWorld* world);
 // Ends every document of a page that went.
 void EndPageDocuments(guint64 pageId);
+// Exposes the benchmarks' reference method in documents bound from now on.
+void ExposeBenchmarkReference();

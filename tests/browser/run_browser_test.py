@@ -38,6 +38,7 @@ class Run:
         self.build = Path(build)
         self.sandbox = sandbox
         self.screenshot = screenshot
+        self.pages = PAGES
         self.root = Path(tempfile.mkdtemp(prefix='qv-browser-'))
         self.home = self.root / 'home'
         self.docs = self.home / 'Docs'
@@ -69,10 +70,10 @@ class Run:
 
     # The browser and what it says.
 
-    def start(self, page, query=None, dialogs=(), options=()):
+    def start(self, page, query=None, dialogs=(), options=('--echo-system-log',)):
         script = self.root / 'dialogs.txt'
         script.write_text(''.join(line + '\n' for line in dialogs))
-        url = (PAGES / page).as_uri() + ('?' + urllib.parse.urlencode(query) if query else '')
+        url = (self.pages / page).as_uri() + ('?' + urllib.parse.urlencode(query) if query else '')
         command = [str(self.build / 'bin' / 'qiravel-browser'), '--test', '--timeout', '150',
                    '--geometry', '900x700+0+0', '--dialog-script', str(script)]
         if not self.sandbox:
@@ -294,7 +295,7 @@ def drop(run):
 
 
 def fallback(run):
-    run.start('fallback.html', {'file': run.home / 'single.txt'}, options=['--plain-host'])
+    run.start('fallback.html', {'file': run.home / 'single.txt'}, options=['--plain-host', '--echo-system-log'])
     run.expect(r'^test: request during panel 0$')
     run.press_key_in('Escape', ['--name', 'Choose files and folders'])
     run.expect(r'^test: request during alert 0$')
@@ -305,7 +306,27 @@ def fallback(run):
     check(not run.error_lines('syslog:'), 'no settings reached the plug-in')
 
 
-SCENARIOS = {f.__name__: f for f in (interface, status, pick, navigation, drop, fallback)}
+def errors(run):
+    """What stops the browser is said in one line, with status 1."""
+    browser = str(run.build / 'bin' / 'qiravel-browser')
+    cases = [
+        ([browser, str(run.root / 'missing.html')], {}, 'qiravel-browser: page not found: '),
+        ([browser, str(PAGES / 'interface.html')], {'QIRAVEL_EXTENSIONS_DIR': str(run.root / 'none')},
+         'qiravel-browser: the plug-in folder %s does not exist' % (run.root / 'none')),
+        ([browser, '--dialog-script', str(run.root / 'none.txt'), str(PAGES / 'interface.html')], {},
+         'qiravel-browser: cannot read the dialog script: '),
+    ]
+    for command, extra, said in cases:
+        ended = subprocess.run(command, env=dict(run.env, **extra), capture_output=True, text=True, timeout=WAIT)
+        lines = ended.stderr.splitlines()
+        check(ended.returncode == 1 and len(lines) == 1 and lines[0].startswith(said),
+              'for %s: status %d, %r' % (command[1:], ended.returncode, lines))
+    ended = subprocess.run([browser, '--timeout'], env=run.env, capture_output=True, text=True, timeout=WAIT)
+    check(ended.returncode == 2 and ended.stderr.startswith('qiravel-browser: --timeout needs a value\nusage:'),
+          'usage for a bad command line')
+
+
+SCENARIOS = {f.__name__: f for f in (interface, status, pick, navigation, drop, fallback, errors)}
 
 
 def main():
