@@ -66,7 +66,10 @@ class Run:
                         XDG_DATA_HOME=str(self.data),
                         XDG_DATA_DIRS='%s:/usr/local/share:/usr/share' % self.data,
                         XDG_CONFIG_HOME=str(self.root / 'config'), XDG_CACHE_HOME=str(self.root / 'cache'),
-                        GSETTINGS_BACKEND='memory', NO_AT_BRIDGE='1')
+                        GSETTINGS_BACKEND='memory', NO_AT_BRIDGE='1',
+                        # No session bus: none is started for the run (through the X display),
+                        # so no later run on the display finds one that outlived its folders.
+                        DBUS_SESSION_BUS_ADDRESS='disabled:')
         self.env.pop('QIRAVEL_RUNTIME_DIR', None)
         if preload:
             self.env['LD_PRELOAD'] = preload
