@@ -141,8 +141,10 @@ void LoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data)
 gboolean LoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data)
 {
     auto* browser = static_cast<Browser*>(data);
-    // A load the browser gave up itself (a dropped file it did not open) is no failure.
-    if (g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
+    // A load the browser gave up itself (a dropped file it did not open) is no failure, nor is one
+    // that another navigation replaced.
+    if (g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) ||
+        g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
         return FALSE;
     if (!browser->loaded || browser->options.test) {
         Fail(std::string("cannot load ") + uri + ": " + error->message);
@@ -245,8 +247,9 @@ int main(int argc, char** argv)
 
     WebKitWebContext* context = MakeContext(options, extensions, runtimeFolder);
     WebKitUserContentManager* content = webkit_user_content_manager_new();
-    browser.view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
-                                                "user-content-manager", content, nullptr));
+    // Held until the end: the services and the test mode outlive a window closed by the user.
+    browser.view = WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
+                                                                  "user-content-manager", content, nullptr)));
     WebKitSettings* settings = webkit_web_view_get_settings(browser.view);
     // A page taken from the back-forward cache would find its plug-in instances gone.
     webkit_settings_set_enable_page_cache(settings, FALSE);
@@ -284,6 +287,7 @@ int main(int argc, char** argv)
 
     browser.test.reset();
     browser.services.reset();
+    g_object_unref(browser.view);
     g_object_unref(content);
     g_object_unref(context);
     return browser.status;

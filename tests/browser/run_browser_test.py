@@ -301,6 +301,8 @@ def drop(run):
     run.start('drop.html', {'file': run.home / 'single.txt', 'docs': run.docs})
     target = run.expect(r'^test: drag-target (\d+) (\d+)$')
     run.drag([run.home / 'early.txt'], (int(target.group(1)), int(target.group(2))))
+    # Still on the page (the browser did not open the file): it hears the key.
+    run.press_key_in('n', ['--name', 'Qiravel Browser'])
     target = run.expect(r'^test: drag-target (\d+) (\d+)$')
     run.drag([run.home / 'single.txt', run.docs], (int(target.group(1)), int(target.group(2))))
     run.verdict()
