@@ -226,7 +226,7 @@ std::string ArrayItem(JSCValue* array, guint index)
     return text;
 }
 
-double CreateView(JSCValue* names, JSCValue* values, gpointer data)
+double CreateViewFor(JSCValue* names, JSCValue* values, gpointer data)
 {
     Document* document = DocumentOf(data);
     if (!document)
@@ -247,7 +247,7 @@ double CreateView(JSCValue* names, JSCValue* values, gpointer data)
     return number;
 }
 
-char* Initialize(double number, JSCValue* notificationCallback, JSCValue* loggingCallback, gpointer data)
+char* InitializeView(double number, JSCValue* notificationCallback, JSCValue* loggingCallback, gpointer data)
 {
     Document* document = DocumentOf(data);
     QVWebKitPlugin* view = ViewOf(document, number);
@@ -259,7 +259,7 @@ char* Initialize(double number, JSCValue* notificationCallback, JSCValue* loggin
                         .c_str());
 }
 
-int ExecuteRequest(double number, JSCValue* requestText, gpointer data)
+int ExecuteViewRequest(double number, JSCValue* requestText, gpointer data)
 {
     Document* document = DocumentOf(data);
     QVWebKitPlugin* view = ViewOf(document, number);
@@ -292,7 +292,7 @@ bool Registered(QVWebKitPlugin* view, const NSDraggingInfo& info)
     return false;
 }
 
-int Drag(double number, int phase, gboolean carriesFiles, gpointer data)
+int DragOverView(double number, int phase, gboolean carriesFiles, gpointer data)
 {
     Document* document = DocumentOf(data);
     QVWebKitPlugin* view = ViewOf(document, number);
@@ -304,7 +304,7 @@ int Drag(double number, int phase, gboolean carriesFiles, gpointer data)
     return static_cast<int>(phase == kDragEntered ? view->draggingEntered(info) : view->draggingUpdated(info));
 }
 
-gboolean Drop(double number, gboolean carriesFiles, gpointer data)
+gboolean DropOnView(double number, gboolean carriesFiles, gpointer data)
 {
     Document* document = DocumentOf(data);
     QVWebKitPlugin* view = ViewOf(document, number);
@@ -317,6 +317,46 @@ gboolean Drop(double number, gboolean carriesFiles, gpointer data)
         return FALSE;
     HostPageScope scope(document->page);
     return view->performDragOperation(info);
+}
+
+// The functions script calls. No exception may leave them into the script engine: one that
+// reaches them fails the call as a view that cannot be made or reached would.
+template <typename Result, typename Call>
+Result Guarded(Result failed, Call call)
+{
+    try {
+        return call();
+    } catch (...) {
+        g_warning("plug-in: a call from page script failed with an exception");
+        return failed;
+    }
+}
+
+double CreateView(JSCValue* names, JSCValue* values, gpointer data)
+{
+    return Guarded<double>(NAN, [&] { return CreateViewFor(names, values, data); });
+}
+
+char* Initialize(double number, JSCValue* notificationCallback, JSCValue* loggingCallback, gpointer data)
+{
+    char* response =
+        Guarded<char*>(nullptr, [&] { return InitializeView(number, notificationCallback, loggingCallback, data); });
+    return response ? response : g_strdup("failed");
+}
+
+int ExecuteRequest(double number, JSCValue* requestText, gpointer data)
+{
+    return Guarded<int>(0, [&] { return ExecuteViewRequest(number, requestText, data); });
+}
+
+int Drag(double number, int phase, gboolean carriesFiles, gpointer data)
+{
+    return Guarded<int>(NSDragOperationNone, [&] { return DragOverView(number, phase, carriesFiles, data); });
+}
+
+gboolean Drop(double number, gboolean carriesFiles, gpointer data)
+{
+    return Guarded<gboolean>(FALSE, [&] { return DropOnView(number, carriesFiles, data); });
 }
 
 void Unload(gpointer data) { EndDocument(SerialOf(data)); }
