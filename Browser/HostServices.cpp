@@ -15,14 +15,6 @@ struct PendingMessage {
 
 // The idle answers still to run, so that none outlives the services.
 std::set<guint> sPendingAnswers;
-
-std::string ByteStringText(GVariant* value)
-{
-    gsize size = 0;
-    const char* bytes = static_cast<const char*>(g_variant_get_fixed_array(value, &size, 1));
-    std::string text(bytes ? bytes : "", bytes ? size : 0);
-    return text.substr(0, text.find('\0'));
-}
 }  // namespace
 
 HostServices::HostServices(WebKitWebView* view, GtkWindow* window, std::unique_ptr<DialogToolkit> toolkit,
@@ -84,7 +76,7 @@ GVariant* HostServices::Answer(const char* name, GVariant* parameters)
         GVariant* identifier = g_variant_get_child_value(parameters, 0);
         guint32 options = 0;
         g_variant_get_child(parameters, 1, "u", &options);
-        const std::string bundleIdentifier = ByteStringText(identifier);
+        const std::string bundleIdentifier = HostMessageText(identifier);
         g_variant_unref(identifier);
         Report("launch " + bundleIdentifier);
         return g_variant_new("(b)", WorkspaceLaunchAppWithBundleIdentifier(bundleIdentifier.c_str(), options));
@@ -93,7 +85,7 @@ GVariant* HostServices::Answer(const char* name, GVariant* parameters)
         GVariant* first = g_variant_get_child_value(parameters, 0);
         if (g_variant_is_of_type(first, G_VARIANT_TYPE_BYTESTRING))
             Report(std::string("dialog ") + (g_strcmp0(name, kHostAlertMessage) == 0 ? "alert " : "panel ") +
-                   ByteStringText(first));
+                   HostMessageText(first));
         g_variant_unref(first);
     }
     return AnswerHostDialogMessage(name, parameters, *mToolkit, reinterpret_cast<DialogWindow>(mWindow));

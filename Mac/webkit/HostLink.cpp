@@ -112,10 +112,7 @@ gboolean HostMessageReceived(WebKitWebPage* page, WebKitUserMessage* message, gp
         paths.clear();
         for (gsize i = 0; i < g_variant_n_children(list); ++i) {
             GVariant* path = g_variant_get_child_value(list, i);
-            gsize size = 0;
-            const char* bytes = static_cast<const char*>(g_variant_get_fixed_array(path, &size, 1));
-            std::string text(bytes ? bytes : "", bytes ? size : 0);
-            text.resize(std::min(text.size(), text.find('\0')));
+            const std::string text = HostMessageText(path);
             if (!text.empty())
                 paths.push_back(text);
             g_variant_unref(path);

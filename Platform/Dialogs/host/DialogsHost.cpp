@@ -21,20 +21,10 @@ GVariant* ByteStrings(const std::vector<std::string>& texts)
     return g_variant_builder_end(&builder);
 }
 
-// Byte strings may arrive from the other process without their terminating NUL.
-std::string TextOf(GVariant* value)
-{
-    gsize size = 0;
-    const char* data = static_cast<const char*>(g_variant_get_fixed_array(value, &size, 1));
-    std::string text(data ? data : "", data ? size : 0);
-    const size_t nul = text.find('\0');
-    return nul == std::string::npos ? text : text.substr(0, nul);
-}
-
 std::string ChildText(GVariant* tuple, gsize index)
 {
     GVariant* child = g_variant_get_child_value(tuple, index);
-    std::string text = TextOf(child);
+    std::string text = HostMessageText(child);
     g_variant_unref(child);
     return text;
 }
@@ -174,6 +164,16 @@ private:
     bool mHostAnswers = true;
 };
 }  // namespace
+
+std::string HostMessageText(GVariant* bytes)
+{
+    if (!bytes || !g_variant_is_of_type(bytes, G_VARIANT_TYPE_BYTESTRING))
+        return std::string();
+    gsize size = 0;
+    const char* data = static_cast<const char*>(g_variant_get_fixed_array(bytes, &size, 1));
+    const std::string text(data ? data : "", data ? size : 0);
+    return text.substr(0, text.find('\0'));
+}
 
 std::unique_ptr<DialogToolkit> MakeHostDialogToolkit(HostDialogTransport transport, DialogToolkitFactory makeFallback)
 {

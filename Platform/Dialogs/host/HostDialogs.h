@@ -22,6 +22,7 @@
 #include <glib.h>
 
 #include <functional>
+#include <string>
 
 extern const char kHostOpenPanelMessage[];
 extern const char kHostAlertMessage[];
@@ -43,6 +44,10 @@ typedef std::function<HostReply(const char* name, GVariant* parameters, GVariant
 // host's window while the host is believed to answer.
 typedef std::function<std::unique_ptr<DialogToolkit>()> DialogToolkitFactory;
 std::unique_ptr<DialogToolkit> MakeHostDialogToolkit(HostDialogTransport transport, DialogToolkitFactory makeFallback);
+
+// The text of a byte string (ay) of a host message, which may arrive without its terminating NUL;
+// empty for a value of another type.
+std::string HostMessageText(GVariant* bytes);
 
 // The host's side: runs the dialog that message name asks for on toolkit, in front of window, and
 // returns the reply (floating); null when name is not a dialog message or its parameters do not
