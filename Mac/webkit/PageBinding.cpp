@@ -217,9 +217,9 @@ std::vector<std::pair<std::string, std::string>> ScriptMethods()
     return methods;
 }
 
-std::string ArrayItem(JSCValue* array, guint index)
+std::string ArrayItem(JSCValue* array, gint32 index)
 {
-    JSCValue* item = jsc_value_object_get_property_at_index(array, index);
+    JSCValue* item = jsc_value_object_get_property_at_index(array, static_cast<guint>(index));
     std::string text;
     ScriptValueToText(item, &text);
     g_object_unref(item);
@@ -233,9 +233,9 @@ double CreateViewFor(JSCValue* names, JSCValue* values, gpointer data)
         return NAN;
     PluginArguments arguments;
     JSCValue* length = jsc_value_object_get_property(names, "length");
-    const guint count = static_cast<guint>(jsc_value_to_int32(length));
+    const gint32 count = jsc_value_to_int32(length);
     g_object_unref(length);
-    for (guint i = 0; i < count; ++i)
+    for (gint32 i = 0; i < count; ++i)
         arguments[ArrayItem(names, i)] = ArrayItem(values, i);
     QVWebKitPlugin* view = QVWebKitPlugin::plugInViewWithArguments(arguments);
     if (!view)
