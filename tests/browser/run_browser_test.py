@@ -142,6 +142,10 @@ class Run:
     def error_lines(self, text):
         return [line for line in self.stderr if text in line]
 
+    def system_log(self, text):
+        """The plug-in's system-log lines with text, as its echo (--echo-system-log) shows them."""
+        return [line for line in self.stderr if line.startswith('syslog: ') and text in line]
+
     def trace(self, proc, suffix=''):
         """The plug-in view's trace lines of one method (with the given suffix)."""
         form = re.compile(r'^Plug-in: File=qvwebkitplugin\.cpp line=\d+ proc=%s %s$'
@@ -290,11 +294,11 @@ def navigation(run):
     run.expect(r'^test: nav3 ready$')
     run.wait_until(lambda: len(run.trace('-[QVWebKitPlugin dealloc]')) == 3, 'every view deallocated')
     for refcon in (gone_a, gone_b):
-        check(run.error_lines('Could not find plugin for refCon=%x' % refcon), 'event for %x dropped' % refcon)
-    check(len(run.error_lines('Removed instance of plugin')) == 3, 'every instance unregistered')
+        check(run.system_log('Could not find plugin for refCon=%x' % refcon), 'event for %x dropped' % refcon)
+    check(len(run.system_log('Removed instance of plugin')) == 3, 'every instance unregistered')
     # With the last claim given up, no handler takes status events any more.
     run.send_status(live, '{"type":"Notification","code":"Late"}', run.web_process_ports())
-    run.wait_until(lambda: run.error_lines("Event 'Laso'/'assS' dropped: no handler"), 'the late event dropped')
+    run.wait_until(lambda: run.system_log("Event 'Laso'/'assS' dropped: no handler"), 'the late event dropped')
 
 
 def drop(run):
@@ -318,7 +322,7 @@ def fallback(run):
     run.press_key_in('Return', ['--classname', 'WebKitWebProcess'])
     run.verdict()
     check(not [line for line in run.stdout if line.startswith('host:')], 'the host was asked nothing')
-    check(not run.error_lines('syslog:'), 'no settings reached the plug-in')
+    check(not run.system_log(''), 'no settings reached the plug-in')
 
 
 def errors(run):
