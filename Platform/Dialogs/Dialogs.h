@@ -1,7 +1,8 @@
 // Modal dialogs: an open panel (files and/or folders) and an alert with a row of buttons, run
 // over an interchangeable toolkit chosen at run time. The process has one current toolkit:
-// the browser host installs the GTK one, tests and command-line hosts the scripted one, and
-// without either the "none" toolkit answers that there is no application object.
+// a browser's web process installs the host one (host/HostDialogs.h: the browser shows the
+// dialogs in front of its window) over the GTK one, tests and command-line hosts the scripted
+// one, and without any the "none" toolkit answers that there is no application object.
 // All calls belong on the main thread. Texts and paths are UTF-8.
 #pragma once
 

@@ -50,9 +50,11 @@ bool ParseProcessSerialNumberName(const std::string& name, ProcessSerialNumber* 
 
 bool GetProcessRuntimeFolder(std::string* path)
 {
+    const char* chosen = getenv("QIRAVEL_RUNTIME_DIR");
     const char* runtime = getenv("XDG_RUNTIME_DIR");
-    const std::string folder = runtime && *runtime ? std::string(runtime) + "/qiravel"
-                                                   : "/tmp/qiravel-" + std::to_string(getuid());
+    const std::string folder = chosen && *chosen     ? std::string(chosen)
+                               : runtime && *runtime ? std::string(runtime) + "/qiravel"
+                                                     : "/tmp/qiravel-" + std::to_string(getuid());
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         LogRefusal(folder, strerror(errno));
         return false;

@@ -1,4 +1,4 @@
-// Launching through desktop entries with GIO.
+// Launching through desktop entries with GIO, or through a launcher the process installs.
 #include "Workspace.h"
 
 #include "Platform/SystemLog/SystemLog.h"
@@ -8,7 +8,26 @@
 #include <string>
 #include <syslog.h>
 
-bool WorkspaceLaunchAppWithBundleIdentifier(const char* bundleIdentifier, UInt32)
+namespace {
+WorkspaceLauncher& CurrentLauncher()
+{
+    static WorkspaceLauncher launcher;
+    return launcher;
+}
+}  // namespace
+
+void WorkspaceSetLauncher(WorkspaceLauncher launcher) { CurrentLauncher() = std::move(launcher); }
+
+bool WorkspaceLaunchAppWithBundleIdentifier(const char* bundleIdentifier, UInt32 options)
+{
+    if (!bundleIdentifier || !*bundleIdentifier)
+        return false;
+    // A copy: the launcher may run a nested main loop in which another one is installed.
+    const WorkspaceLauncher launcher = CurrentLauncher();
+    return launcher ? launcher(bundleIdentifier, options) : WorkspaceLaunchDesktopEntry(bundleIdentifier, options);
+}
+
+bool WorkspaceLaunchDesktopEntry(const char* bundleIdentifier, UInt32)
 {
     if (!bundleIdentifier || !*bundleIdentifier)
         return false;

@@ -4,6 +4,7 @@
 
 #include "Platform/AppleEvents/AppleEvents.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,9 +28,19 @@ enum : UInt32 {
     kWorkspaceLaunchWithoutActivation = 0x200,
 };
 
+// Asks the current launcher to start the application with this bundle identifier; false at once
+// for an empty identifier. True when the launch request was accepted.
+bool WorkspaceLaunchAppWithBundleIdentifier(const char* bundleIdentifier, UInt32 options);
+
 // Starts the application whose desktop entry "<bundleIdentifier>.desktop" is found in the XDG data
 // folders, without waiting for it and without startup notification, so nothing takes the focus.
-// Every launch is hidden, asynchronous and without activation, whatever the options. True when the
-// launch request was accepted; false at once when there is no such entry or it cannot be started.
-// The started program is not a child of the caller, so it never lingers as a zombie.
-bool WorkspaceLaunchAppWithBundleIdentifier(const char* bundleIdentifier, UInt32 options);
+// Every launch is hidden, asynchronous and without activation, whatever the options. False at once
+// when there is no such entry or it cannot be started. The started program is not a child of the
+// caller, so it never lingers as a zombie. This is the launcher until another is installed.
+bool WorkspaceLaunchDesktopEntry(const char* bundleIdentifier, UInt32 options);
+
+// Replaces the launcher; an empty one restores WorkspaceLaunchDesktopEntry. A process that should
+// not start programs itself (a sandboxed browser process, whose children would share its sandbox)
+// installs one that asks its host, falling back to WorkspaceLaunchDesktopEntry when none answers.
+typedef std::function<bool(const char* bundleIdentifier, UInt32 options)> WorkspaceLauncher;
+void WorkspaceSetLauncher(WorkspaceLauncher launcher);

@@ -1,0 +1,113 @@
+// The browser's command line, its dialog scripts and the folders its sandbox opens.
+#include "BrowserOptions.h"
+#include "SandboxFolders.h"
+
+#include <gtest/gtest.h>
+
+#include <glib.h>
+#include <glib/gstdio.h>
+
+#include <filesystem>
+
+TEST(BrowserOptions, CommandLines)
+{
+    struct Case {
+        std::vector<std::string> args;
+        const char* error;  // null when the line is taken
+    };
+    const Case cases[] = {
+        {{"page.html"}, nullptr},
+        {{"--no-sandbox", "--test", "--plain-host", "--timeout", "5", "--geometry", "800x600+10+20", "http://x/"},
+         nullptr},
+        {{}, "no page given"},
+        {{"a.html", "b.html"}, "more than one page given"},
+        {{"--plain-host", "a.html"}, "--plain-host is for test mode (--test)"},
+        {{"--benchmark-reference", "a.html"}, "--benchmark-reference is for test mode (--test)"},
+        {{"--timeout", "0", "--test", "a.html"}, "--timeout takes a number of seconds"},
+        {{"--timeout", "x", "a.html"}, "--timeout takes a number of seconds"},
+        {{"--geometry", "800x600+10", "a.html"}, "--geometry takes WIDTHxHEIGHT or WIDTHxHEIGHT+X+Y"},
+        {{"--geometry", "0x600", "a.html"}, "--geometry takes WIDTHxHEIGHT or WIDTHxHEIGHT+X+Y"},
+        {{"--geometry", "800x600+", "a.html"}, "--geometry takes WIDTHxHEIGHT or WIDTHxHEIGHT+X+Y"},
+        {{"a.html", "--screenshot"}, "--screenshot needs a value"},
+        {{"--frobnicate", "a.html"}, "unknown option --frobnicate"},
+    };
+    for (const Case& test : cases) {
+        BrowserOptions options;
+        std::string error;
+        const bool taken = ParseBrowserOptions(test.args, &options, &error);
+        EXPECT_EQ(taken, test.error == nullptr) << (test.args.empty() ? "" : test.args.back());
+        if (test.error) {
+            EXPECT_EQ(error, test.error);
+        }
+    }
+    BrowserOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseBrowserOptions({"--geometry", "800x600+10+20", "--screenshot", "s.png", "p.html"}, &options, &error));
+    EXPECT_EQ(options.page, "p.html");
+    EXPECT_EQ(options.screenshot, "s.png");
+    EXPECT_TRUE(options.sandbox);
+    EXPECT_EQ(std::vector<int>({options.width, options.height, options.x, options.y}),
+              std::vector<int>({800, 600, 10, 20}));
+    ASSERT_TRUE(ParseBrowserOptions({"--geometry", "640x480", "p.html"}, &options, &error));
+    EXPECT_EQ(options.x, -1);
+}
+
+TEST(BrowserOptions, DialogScripts)
+{
+    std::vector<std::string> args;
+    std::string error;
+    ASSERT_TRUE(ReadDialogScript("# answers\n\n  --pick '/a b/c' /d\n--confirm yes\r\n--download-folder \"/e f\"\n",
+                                 &args, &error));
+    EXPECT_EQ(args, (std::vector<std::string>{"--pick", "/a b/c", "/d", "--confirm", "yes", "--download-folder",
+                                              "/e f"}));
+    for (const char* bad : {"--pick 'unclosed\n", "pick /a\n"}) {
+        args.clear();
+        EXPECT_FALSE(ReadDialogScript(bad, &args, &error)) << bad;
+        EXPECT_EQ(error.compare(0, 7, "line 1:"), 0) << error;
+    }
+}
+
+// Which folders the sandbox opens: the runtime folder writable, the places files are kept
+// read-only, but none that holds a folder WebKit or the local link must write in.
+TEST(SandboxFolders, OpenUserFilesButNothingAboveWritableFolders)
+{
+    std::string root = std::string(g_get_tmp_dir()) + "/qv-sandbox-test-XXXXXX";
+    ASSERT_TRUE(g_mkdtemp(&root[0]));
+    const std::string home = root + "/home";
+    for (const char* folder : {"/home/Documents", "/home/.ssh", "/home/runtime/qiravel", "/home/zz-last"})
+        g_mkdir_with_parents((root + folder).c_str(), 0700);
+    g_file_set_contents((home + "/notes.txt").c_str(), "", 0, nullptr);
+
+    struct Case {
+        const char* name;
+        std::string runtime;
+        std::string xdg;
+        size_t maxHomeItems;
+        std::vector<std::string> readOnly;
+    };
+    const Case cases[] = {
+        {"runtime folder inside home", home + "/runtime/qiravel", "", 256,
+         {home + "/Documents", home + "/notes.txt", home + "/zz-last"}},
+        {"home items capped", root + "/elsewhere", "", 2, {home + "/Documents", home + "/notes.txt"}},
+        {"XDG_RUNTIME_DIR inside a home item", root + "/elsewhere", home + "/zz-last/run", 256,
+         {home + "/Documents", home + "/notes.txt", home + "/runtime"}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const std::vector<SandboxFolder> folders = SandboxFolders(test.runtime, home, test.xdg, test.maxHomeItems);
+        ASSERT_FALSE(folders.empty());
+        EXPECT_EQ(folders[0].path, test.runtime);
+        EXPECT_FALSE(folders[0].readOnly);
+        std::vector<std::string> readOnly;
+        for (size_t i = 1; i < folders.size(); ++i) {
+            EXPECT_TRUE(folders[i].readOnly) << folders[i].path;
+            if (folders[i].path.compare(0, home.size(), home) == 0)
+                readOnly.push_back(folders[i].path);
+            // /tmp holds this test's folders, and with them the runtime folder.
+            EXPECT_NE(folders[i].path, "/tmp");
+        }
+        EXPECT_EQ(readOnly, test.readOnly);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+}

@@ -1,0 +1,373 @@
+#!/usr/bin/env python3
+"""Runs one real-browser test: qiravel-browser in test mode on a page of tests/browser/pages,
+with the test Assistant as its peer, on the X display of the caller (CTest runs it under
+xvfb-run). The page checks what script sees and reports its verdict; this runner plays the user
+(drags, keys) and the Assistant's late status events, and checks the plug-in's trace and system-log
+lines on the browser's standard error.
+
+usage: run_browser_test.py --build DIR [--no-sandbox] [--screenshot FILE] [--preload LIB] SCENARIO
+
+With --preload (the ASan runtime of a sanitizer build) every process of the run loads LIB first, so
+that WebKit's web processes can load the instrumented plug-in. Leak checks are then off: the
+browser's own processes hold memory that WebKit and GTK never free, on stacks that pass through
+the plug-in as much as anything.
+"""
+
+import argparse
+import os
+import queue
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+from pathlib import Path
+
+PAGES = Path(__file__).resolve().parent / 'pages'
+BUNDLE = 'com.qiravel.Assistant'
+WAIT = 60
+
+
+class Failure(Exception):
+    pass
+
+
+class Run:
+    """One browser run in a private home, data and runtime folder."""
+
+    def __init__(self, build, sandbox, screenshot, preload=None):
+        self.build = Path(build)
+        self.sandbox = sandbox
+        self.screenshot = screenshot
+        self.pages = PAGES
+        self.root = Path(tempfile.mkdtemp(prefix='qv-browser-'))
+        self.home = self.root / 'home'
+        self.docs = self.home / 'Docs'
+        (self.docs / 'Sub').mkdir(parents=True)
+        (self.docs / 'a.txt').write_text('first file\n')
+        (self.docs / 'Sub' / 'b.txt').write_text('second file, one folder down\n')
+        (self.home / 'single.txt').write_text('one file\n')
+        (self.home / 'early.txt').write_text('dropped too early\n')
+        (self.home / 'Downloads').mkdir()
+        self.runtime = self.root / 'runtime'
+        self.runtime.mkdir(mode=0o700)
+        self.data = self.root / 'data'
+        (self.data / 'applications').mkdir(parents=True)
+        self.record = self.root / 'requests.log'
+        entry = self.data / 'applications' / (BUNDLE + '.desktop')
+        entry.write_text('[Desktop Entry]\nType=Application\nName=Qiravel Assistant (test)\n'
+                         'Exec=%s --idle-seconds 30 --record %s\n'
+                         % (self.build / 'tests' / 'assistant' / 'test_assistant', self.record))
+        self.env = dict(os.environ, HOME=str(self.home), XDG_RUNTIME_DIR=str(self.runtime),
+                        XDG_DATA_HOME=str(self.data),
+                        XDG_DATA_DIRS='%s:/usr/local/share:/usr/share' % self.data,
+                        XDG_CONFIG_HOME=str(self.root / 'config'), XDG_CACHE_HOME=str(self.root / 'cache'),
+                        GSETTINGS_BACKEND='memory', NO_AT_BRIDGE='1',
+                        # No session bus: none is started for the run (through the X display),
+                        # so no later run on the display finds one that outlived its folders.
+                        DBUS_SESSION_BUS_ADDRESS='disabled:')
+        self.env.pop('QIRAVEL_RUNTIME_DIR', None)
+        if preload:
+            self.env['LD_PRELOAD'] = preload
+            self.env['ASAN_OPTIONS'] = ':'.join(
+                [o for o in self.env.get('ASAN_OPTIONS', '').split(':') if o and not o.startswith('detect_leaks=')]
+                + ['detect_leaks=0'])
+        self.browser = None
+        self.lines = queue.Queue()
+        self.stdout = []
+        self.stderr = []
+
+    # The browser and what it says.
+
+    def start(self, page, query=None, dialogs=(), options=('--echo-system-log',)):
+        script = self.root / 'dialogs.txt'
+        script.write_text(''.join(line + '\n' for line in dialogs))
+        url = (self.pages / page).as_uri() + ('?' + urllib.parse.urlencode(query) if query else '')
+        command = [str(self.build / 'bin' / 'qiravel-browser'), '--test', '--timeout', '150',
+                   '--geometry', '900x700+0+0', '--dialog-script', str(script)]
+        if not self.sandbox:
+            command.append('--no-sandbox')
+        if self.screenshot:
+            command += ['--screenshot', self.screenshot]
+        self.browser = subprocess.Popen(command + list(options) + [url], env=self.env, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True, errors='replace')
+        threading.Thread(target=self._read, args=(self.browser.stdout, self.stdout, True), daemon=True).start()
+        threading.Thread(target=self._read, args=(self.browser.stderr, self.stderr, False), daemon=True).start()
+
+    def _read(self, stream, kept, announce):
+        for line in stream:
+            line = line.rstrip('\n')
+            kept.append(line)
+            if announce:
+                self.lines.put(line)
+        if announce:
+            self.lines.put(None)
+
+    def expect(self, pattern, timeout=WAIT):
+        """The next line of the page's reports that matches pattern (a regular expression)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                raise Failure('no line matching %r in time' % pattern)
+            if line is None:
+                raise Failure('the browser ended before a line matching %r' % pattern)
+            if line.startswith('test: fail'):
+                raise Failure('the page failed: ' + line)
+            match = re.search(pattern, line)
+            if match:
+                return match
+
+    def wait_until(self, condition, what, timeout=WAIT):
+        deadline = time.monotonic() + timeout
+        while not condition():
+            if time.monotonic() > deadline:
+                raise Failure('not in time: ' + what)
+            time.sleep(0.05)
+
+    def verdict(self, timeout=WAIT * 3):
+        self.expect(r'^test: pass$', timeout)
+        try:
+            status = self.browser.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            raise Failure('the browser did not end after its verdict')
+        if status != 0:
+            raise Failure('the browser ended with %d after the page passed' % status)
+
+    def error_lines(self, text):
+        return [line for line in self.stderr if text in line]
+
+    def system_log(self, text):
+        """The plug-in's system-log lines with text, as its echo (--echo-system-log) shows them."""
+        return [line for line in self.stderr if line.startswith('syslog: ') and text in line]
+
+    def trace(self, proc, suffix=''):
+        """The plug-in view's trace lines of one method (with the given suffix)."""
+        form = re.compile(r'^Plug-in: File=qvwebkitplugin\.cpp line=\d+ proc=%s %s$'
+                          % (re.escape(proc), re.escape(suffix)))
+        return [line for line in self.stderr if form.match(line)]
+
+    # The Assistant and the processes of the local link.
+
+    def requests(self):
+        return self.record.read_text().splitlines() if self.record.exists() else []
+
+    def refcons(self):
+        return [int(re.search(r'navG=\d+:(\d+) ', line).group(1)) for line in self.requests()]
+
+    def assistant_names(self):
+        return {path.name[:-len('.app')] for path in (self.runtime / 'qiravel').glob('*.app')}
+
+    def web_process_ports(self):
+        return [path.name[:-len('.sock')] for path in (self.runtime / 'qiravel').glob('*.sock')
+                if path.name[:-len('.sock')] not in self.assistant_names()]
+
+    def send_status(self, refcon, text, targets):
+        tool = self.build / 'tests' / 'browser' / 'send_status'
+        subprocess.run([str(tool), str(refcon), text] + targets, env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, timeout=WAIT)
+
+    # The user.
+
+    def drag(self, items, target):
+        """Drags the items (paths) from a drag source window onto the screen point target."""
+        tool = self.build / 'tests' / 'browser' / 'drag_source'
+        source = subprocess.Popen([str(tool), '1000', '50'] + [Path(item).as_uri() for item in items],
+                                  env=self.env, stdout=subprocess.PIPE, text=True)
+        try:
+            if source.stdout.readline().strip() != 'ready':
+                raise Failure('the drag source did not start')
+            start = (1100, 150)
+            xdotool('mousemove', '--sync', *start)
+            xdotool('mousedown', '1')
+            steps = 25
+            for step in range(1, steps + 1):
+                point = [round(a + (b - a) * step / steps) for a, b in zip(start, target)]
+                xdotool('mousemove', '--sync', *point)
+                time.sleep(0.04)
+            # A few moves over the target, so that the page has answered the drag before the drop.
+            for offset in (3, -3, 2, -2, 0):
+                xdotool('mousemove', '--sync', target[0] + offset, target[1])
+                time.sleep(0.1)
+            xdotool('mouseup', '1')
+            time.sleep(0.3)
+        finally:
+            source.terminate()
+            source.wait()
+
+    def press_key_in(self, key, search):
+        """Presses key in the first visible window that xdotool finds with search (its options)."""
+        window = subprocess.run(['xdotool', 'search', '--sync', '--onlyvisible'] + search,
+                                capture_output=True, text=True, timeout=WAIT, check=True).stdout.split()[0]
+        xdotool('windowfocus', '--sync', window)
+        xdotool('key', '--window', window, key)
+
+    # Checks common to every run, and the end.
+
+    def check_sanity(self):
+        for marker in ('ERROR: AddressSanitizer', 'runtime error:', 'ERROR: LeakSanitizer', 'CRITICAL **'):
+            if self.error_lines(marker):
+                raise Failure('standard error reports: ' + self.error_lines(marker)[0])
+
+    def close(self, failed):
+        if self.browser and self.browser.poll() is None:
+            self.browser.terminate()
+            try:
+                self.browser.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.browser.kill()
+                self.browser.wait()
+        # The Assistant was started for this run and is no child of it.
+        for name in self.assistant_names():
+            try:
+                os.kill(int(name.split('-')[1]), signal.SIGTERM)
+            except (OSError, ValueError):
+                pass
+        if failed:
+            print('--- browser standard output', file=sys.stderr)
+            print('\n'.join(self.stdout), file=sys.stderr)
+            print('--- browser standard error (last 120 lines)', file=sys.stderr)
+            print('\n'.join(self.stderr[-120:]), file=sys.stderr)
+            print('--- requests to the Assistant', file=sys.stderr)
+            print('\n'.join(self.requests()), file=sys.stderr)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def xdotool(*arguments):
+    subprocess.run(['xdotool'] + [str(a) for a in arguments], check=True, timeout=WAIT)
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+# Scenarios.
+
+def interface(run):
+    run.start('interface.html', {'file': run.home / 'single.txt'}, dialogs=['--confirm yes'] * 2)
+    run.verdict()
+    initialize = '-[QVWebKitPlugin Initialize:inLoggingCallback:]'
+    # Two elements were used; the one met only by typeof got no view.
+    check(len(run.trace('+[QVWebKitPlugin plugInViewWithArguments:]')) == 2, 'two views created')
+    check(len(run.trace(initialize, 'No notification callback specified')) == 2, 'missing notification callbacks')
+    check(len(run.trace(initialize, 'No logging callback specified')) == 2, 'missing logging callbacks')
+    check(len(run.trace(initialize, "Notification callback = '[object Function]'")) == 2, 'notification callbacks')
+    check(len(run.trace('-[QVWebKitPlugin ExecuteRequest:]')) == 14, 'ExecuteRequest trace lines')
+    check(run.trace('+[QVWebKitPlugin isSelectorExcludedFromWebScript:]', "selector = 'NotifyBrowser:'"),
+          'the view was asked about its other selectors')
+    check('host: dialog alert Add 1 item(s) for sending?' in run.stdout, 'confirmation shown by the host')
+
+
+def status(run):
+    run.start('status.html', {'file': run.home / 'single.txt', 'other': run.docs / 'a.txt'},
+              dialogs=['--confirm yes'] * 2)
+    run.verdict()
+    check('host: launch ' + BUNDLE in run.stdout, 'the host launched the Assistant')
+    check(len(run.requests()) == 2, 'two requests reached the Assistant')
+
+
+def pick(run):
+    run.start('pick.html', {'docs': run.docs},
+              dialogs=['--pick %s' % run.docs, '--download-folder %s' % (run.home / 'Downloads')])
+    run.verdict()
+    check('host: dialog panel Choose files and folders\u2026' in run.stdout, 'upload panel shown by the host')
+    check('host: dialog panel Choose a folder' in run.stdout, 'download panel shown by the host')
+
+
+def navigation(run):
+    run.start('nav1.html', {'file': run.home / 'single.txt'}, dialogs=['--confirm yes'] * 3)
+    run.expect(r'^test: nav1 leaving$')
+    run.expect(r'^test: nav2 ready$')
+    gone_a, gone_b, live = run.refcons()
+    ports = run.web_process_ports()
+    check(ports, 'a web process port')
+    # Status events for the instances of the page that went are dropped; the live one still hears.
+    for refcon in (gone_a, gone_b):
+        run.send_status(refcon, '{"type":"Notification","code":"Ghost"}', ports)
+    run.send_status(live, '{"type":"Notification","code":"Marker"}', ports)
+    run.expect(r'^test: nav3 ready$')
+    run.wait_until(lambda: len(run.trace('-[QVWebKitPlugin dealloc]')) == 3, 'every view deallocated')
+    for refcon in (gone_a, gone_b):
+        check(run.system_log('Could not find plugin for refCon=%x' % refcon), 'event for %x dropped' % refcon)
+    check(len(run.system_log('Removed instance of plugin')) == 3, 'every instance unregistered')
+    # With the last claim given up, no handler takes status events any more.
+    run.send_status(live, '{"type":"Notification","code":"Late"}', run.web_process_ports())
+    run.wait_until(lambda: run.system_log("Event 'Laso'/'assS' dropped: no handler"), 'the late event dropped')
+
+
+def drop(run):
+    run.start('drop.html', {'file': run.home / 'single.txt', 'docs': run.docs})
+    target = run.expect(r'^test: drag-target (\d+) (\d+)$')
+    run.drag([run.home / 'early.txt'], (int(target.group(1)), int(target.group(2))))
+    # Still on the page (the browser did not open the file): it hears the key.
+    run.press_key_in('n', ['--name', 'Qiravel Browser'])
+    target = run.expect(r'^test: drag-target (\d+) (\d+)$')
+    run.drag([run.home / 'single.txt', run.docs], (int(target.group(1)), int(target.group(2))))
+    run.verdict()
+    check(not [line for line in run.stdout if line.startswith('host: dialog')], 'no dialog for a drop')
+
+
+def fallback(run):
+    run.start('fallback.html', {'file': run.home / 'single.txt'}, options=['--plain-host', '--echo-system-log'])
+    run.expect(r'^test: request during panel 0$')
+    run.press_key_in('Escape', ['--name', 'Choose files and folders'])
+    run.expect(r'^test: request during alert 0$')
+    # The alert's default button, "Add Files".
+    run.press_key_in('Return', ['--classname', 'WebKitWebProcess'])
+    run.verdict()
+    check(not [line for line in run.stdout if line.startswith('host:')], 'the host was asked nothing')
+    check(not run.system_log(''), 'no settings reached the plug-in')
+
+
+def errors(run):
+    """What stops the browser is said in one line, with status 1."""
+    browser = str(run.build / 'bin' / 'qiravel-browser')
+    cases = [
+        ([browser, str(run.root / 'missing.html')], {}, 'qiravel-browser: page not found: '),
+        ([browser, str(PAGES / 'interface.html')], {'QIRAVEL_EXTENSIONS_DIR': str(run.root / 'none')},
+         'qiravel-browser: the plug-in folder %s does not exist' % (run.root / 'none')),
+        ([browser, '--dialog-script', str(run.root / 'none.txt'), str(PAGES / 'interface.html')], {},
+         'qiravel-browser: cannot read the dialog script: '),
+    ]
+    for command, extra, said in cases:
+        ended = subprocess.run(command, env=dict(run.env, **extra), capture_output=True, text=True, timeout=WAIT)
+        lines = ended.stderr.splitlines()
+        check(ended.returncode == 1 and len(lines) == 1 and lines[0].startswith(said),
+              'for %s: status %d, %r' % (command[1:], ended.returncode, lines))
+    ended = subprocess.run([browser, '--timeout'], env=run.env, capture_output=True, text=True, timeout=WAIT)
+    check(ended.returncode == 2 and ended.stderr.startswith('qiravel-browser: --timeout needs a value\nusage:'),
+          'usage for a bad command line')
+
+
+SCENARIOS = {f.__name__: f for f in (interface, status, pick, navigation, drop, fallback, errors)}
+
+
+def main():
+    parser = argparse.ArgumentParser(description='Runs one real-browser test.')
+    parser.add_argument('--build', required=True, help='the build folder')
+    parser.add_argument('--no-sandbox', action='store_true', help='run the web processes without their sandbox')
+    parser.add_argument('--screenshot', help='save a PNG of the page at its verdict')
+    parser.add_argument('--preload', help='a library every process of the run loads first')
+    parser.add_argument('scenario', choices=sorted(SCENARIOS))
+    args = parser.parse_args()
+    run = Run(args.build, not args.no_sandbox, args.screenshot, args.preload)
+    failed = True
+    try:
+        SCENARIOS[args.scenario](run)
+        run.check_sanity()
+        failed = False
+    except (Failure, subprocess.SubprocessError) as error:
+        print('FAILED: %s' % error, file=sys.stderr)
+    finally:
+        run.close(failed)
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,283 @@
+#include "Platform/Processes/Processes.h"
+
+#include <gtest/gtest.h>
+
+#include <glib.h>
+#include <glib/gstdio.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <sched.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+// One private runtime folder per test process, set before main and removed at exit.
+const struct Sandbox {
+    std::string path = std::string(g_get_tmp_dir()) + "/qv-processes-test-XXXXXX";
+    Sandbox()
+    {
+        g_mkdtemp(path.data());
+        g_mkdir((path + "/runtime").c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", (path + "/runtime").c_str(), 1);
+        unsetenv("QIRAVEL_RUNTIME_DIR");
+    }
+    ~Sandbox() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
+} kSandbox;
+
+std::string Folder() { return kSandbox.path + "/runtime/qiravel"; }
+std::string LockFile(const ProcessSerialNumber& psn) { return Folder() + "/." + ProcessSerialNumberName(psn) + ".lock"; }
+
+ProcessSerialNumber Self()
+{
+    ProcessSerialNumber self = {0, 0};
+    EXPECT_EQ(GetCurrentProcess(&self), noErr);
+    return self;
+}
+
+bool operator==(const ProcessSerialNumber& a, const ProcessSerialNumber& b)
+{
+    return a.highLongOfPSN == b.highLongOfPSN && a.lowLongOfPSN == b.lowLongOfPSN;
+}
+
+// A forked process that runs body with a pipe to the test and one from it, then exits.
+struct Child {
+    pid_t pid = -1;
+    int fromChild = -1;
+    int toChild = -1;
+
+    explicit Child(const std::function<void(int toTest, int fromTest)>& body)
+    {
+        int up[2];
+        int down[2];
+        if (pipe(up) != 0 || pipe(down) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            close(up[0]);
+            close(down[1]);
+            body(up[1], down[0]);
+            _exit(0);
+        }
+        close(up[1]);
+        close(down[0]);
+        fromChild = up[0];
+        toChild = down[1];
+    }
+    ~Child()
+    {
+        close(toChild);
+        close(fromChild);
+        if (pid > 0)
+            waitpid(pid, nullptr, 0);
+    }
+    template <typename T>
+    bool Read(T* value) const
+    {
+        return read(fromChild, value, sizeof *value) == static_cast<ssize_t>(sizeof *value);
+    }
+    void Go() const { (void)!write(toChild, "g", 1); }
+    // Lets the child end and waits until it has, without reaping it.
+    void Finish()
+    {
+        close(toChild);
+        toChild = -1;
+        siginfo_t info;
+        waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+    }
+};
+
+template <typename T>
+void Send(int fd, const T& value)
+{
+    (void)!write(fd, &value, sizeof value);
+}
+
+void Wait(int fd)
+{
+    char byte;
+    (void)!read(fd, &byte, 1);
+}
+}  // namespace
+
+TEST(Processes, SerialNumberNamesOneLiveProcess)
+{
+    const ProcessSerialNumber self = Self();
+    EXPECT_EQ(self.lowLongOfPSN, static_cast<UInt32>(getpid()));
+    EXPECT_TRUE(Self() == self);
+    ProcessSerialNumber byPid;
+    ASSERT_EQ(GetProcessForPID(getpid(), &byPid), noErr);
+    EXPECT_TRUE(byPid == self);
+    EXPECT_TRUE(IsProcessAlive(&self));
+
+    // Another start time, no pid, or a process that never took a number: not alive.
+    ProcessSerialNumber init;
+    ASSERT_EQ(GetProcessForPID(1, &init), noErr);
+    for (const ProcessSerialNumber& other : {ProcessSerialNumber{self.highLongOfPSN + 1, self.lowLongOfPSN},
+                                             ProcessSerialNumber{self.highLongOfPSN, 0}, init})
+        EXPECT_FALSE(IsProcessAlive(&other)) << ProcessSerialNumberName(other);
+    EXPECT_FALSE(IsProcessAlive(nullptr));
+    EXPECT_EQ(GetCurrentProcess(nullptr), paramErr);
+    EXPECT_EQ(GetProcessForPID(0, &byPid), procNotFound);
+
+    ProcessSerialNumber parsed;
+    for (const char* bad : {"1-0", "01-2", "1-2x", "4294967296-1", "-1", "1--2", "", "+1-2"})
+        EXPECT_FALSE(ParseProcessSerialNumberName(bad, &parsed)) << bad;
+    ASSERT_TRUE(ParseProcessSerialNumberName("4294967295-7", &parsed));
+    EXPECT_TRUE(parsed == (ProcessSerialNumber{4294967295u, 7}));
+}
+
+// A child takes its own number and sees its parent alive; once it has ended it counts as gone,
+// even while a grandchild it forked (which inherited its descriptors) still runs.
+TEST(Processes, ForkedChildrenHoldOnlyTheirOwnNumbers)
+{
+    const ProcessSerialNumber parent = Self();
+    int grandchildGate[2];
+    ASSERT_EQ(pipe(grandchildGate), 0);
+    ProcessSerialNumber childPsn = {0, 0};
+    {
+        Child child([&](int toTest, int fromTest) {
+            ProcessSerialNumber own = {0, 0};
+            GetCurrentProcess(&own);
+            Send(toTest, own);
+            Send(toTest, static_cast<bool>(IsProcessAlive(&parent)));
+            if (fork() == 0) {
+                close(grandchildGate[1]);
+                Wait(grandchildGate[0]);
+                _exit(0);
+            }
+            Wait(fromTest);
+        });
+        close(grandchildGate[0]);
+        bool parentAlive = false;
+        ASSERT_TRUE(child.Read(&childPsn));
+        ASSERT_TRUE(child.Read(&parentAlive));
+        EXPECT_TRUE(parentAlive);
+        EXPECT_EQ(childPsn.lowLongOfPSN, static_cast<UInt32>(child.pid));
+        EXPECT_FALSE(childPsn == parent);
+        EXPECT_TRUE(IsProcessAlive(&childPsn));
+        child.Finish();
+        EXPECT_FALSE(IsProcessAlive(&childPsn));
+    }
+    close(grandchildGate[1]);
+    EXPECT_TRUE(IsProcessAlive(&parent));
+}
+
+// A process in another pid namespace may hold the number a newcomer would take (same namespace
+// pid, same start tick): the newcomer takes another. Lock files of ended processes are cleared.
+TEST(Processes, NumberHeldElsewhereIsNotShared)
+{
+    Self();
+    const ProcessSerialNumber ended = {12345, 4242};
+    g_file_set_contents(LockFile(ended).c_str(), "", 0, nullptr);
+
+    Child child([](int toTest, int fromTest) {
+        Wait(fromTest);
+        ProcessSerialNumber own = {0, 0};
+        Send(toTest, GetCurrentProcess(&own));
+        Send(toTest, own);
+        Wait(fromTest);
+    });
+    ProcessSerialNumber natural;
+    ASSERT_EQ(GetProcessForPID(child.pid, &natural), noErr);
+    const std::string twinLock = LockFile(natural);
+    Child twin([&](int toTest, int fromTest) {
+        const int fd = open(twinLock.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        Send(toTest, fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0);
+        Wait(fromTest);
+    });
+    bool twinHolds = false;
+    ASSERT_TRUE(twin.Read(&twinHolds));
+    ASSERT_TRUE(twinHolds);
+    child.Go();
+    OSErr error = -1;
+    ProcessSerialNumber taken = {0, 0};
+    ASSERT_TRUE(child.Read(&error));
+    ASSERT_TRUE(child.Read(&taken));
+    EXPECT_EQ(error, noErr);
+    EXPECT_EQ(taken.lowLongOfPSN, natural.lowLongOfPSN);
+    EXPECT_NE(taken.highLongOfPSN, natural.highLongOfPSN);
+    EXPECT_TRUE(IsProcessAlive(&taken));
+    EXPECT_TRUE(IsProcessAlive(&natural));
+    EXPECT_FALSE(g_file_test(LockFile(ended).c_str(), G_FILE_TEST_EXISTS));
+    twin.Finish();
+    EXPECT_FALSE(IsProcessAlive(&natural));
+}
+
+// A process that is pid 1 of its own pid namespace (as a sandboxed web process is pid 2 of its
+// own) and this one see each other alive, and it counts as gone once it has ended.
+TEST(Processes, LivenessCrossesPidNamespaces)
+{
+    const ProcessSerialNumber self = Self();
+    Child child([&](int toTest, int fromTest) {
+        const uid_t uid = geteuid();
+        bool isolated = unshare(CLONE_NEWPID) == 0;
+        if (!isolated && unshare(CLONE_NEWUSER | CLONE_NEWPID) == 0) {
+            const std::string map = std::to_string(uid) + " " + std::to_string(uid) + " 1";
+            isolated = g_file_set_contents("/proc/self/uid_map", map.c_str(), -1, nullptr);
+        }
+        Send(toTest, isolated);
+        if (!isolated)
+            return;
+        const pid_t inner = fork();
+        if (inner == 0) {
+            ProcessSerialNumber own = {0, 0};
+            GetCurrentProcess(&own);
+            Send(toTest, own);
+            Wait(fromTest);
+            Send(toTest, static_cast<bool>(IsProcessAlive(&self)));
+            Wait(fromTest);
+            _exit(0);
+        }
+        waitpid(inner, nullptr, 0);
+        Send(toTest, true);
+    });
+    bool isolated = false;
+    ASSERT_TRUE(child.Read(&isolated));
+    if (!isolated)
+        GTEST_SKIP() << "no new pid namespace allowed here";
+    ProcessSerialNumber inner = {0, 0};
+    ASSERT_TRUE(child.Read(&inner));
+    EXPECT_EQ(inner.lowLongOfPSN, 1u);
+    EXPECT_TRUE(IsProcessAlive(&inner));
+    child.Go();
+    bool selfAlive = false;
+    ASSERT_TRUE(child.Read(&selfAlive));
+    EXPECT_TRUE(selfAlive);
+    child.Go();
+    bool ended = false;
+    ASSERT_TRUE(child.Read(&ended));
+    EXPECT_FALSE(IsProcessAlive(&inner));
+}
+
+TEST(RuntimeFolder, RefusedUnlessPrivate)
+{
+    std::string base = kSandbox.path + "/folder-XXXXXX";
+    g_mkdtemp(&base[0]);
+    const std::string saved = g_getenv("XDG_RUNTIME_DIR");
+    setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
+    std::string folder;
+    ASSERT_TRUE(GetProcessRuntimeFolder(&folder));
+    EXPECT_EQ(folder, base + "/qiravel");
+    struct stat status;
+    ASSERT_EQ(stat(folder.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+
+    // A host names the folder outright for processes that see another XDG_RUNTIME_DIR.
+    setenv("QIRAVEL_RUNTIME_DIR", (base + "/chosen").c_str(), 1);
+    ASSERT_TRUE(GetProcessRuntimeFolder(&folder));
+    EXPECT_EQ(folder, base + "/chosen");
+    unsetenv("QIRAVEL_RUNTIME_DIR");
+
+    chmod((base + "/qiravel").c_str(), 0755);
+    EXPECT_FALSE(GetProcessRuntimeFolder(&folder));
+    rmdir((base + "/qiravel").c_str());
+    g_mkdir((base + "/elsewhere").c_str(), 0700);
+    symlink((base + "/elsewhere").c_str(), (base + "/qiravel").c_str());
+    EXPECT_FALSE(GetProcessRuntimeFolder(&folder));
+    setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+}
