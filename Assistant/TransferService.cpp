@@ -215,7 +215,9 @@ void TransferService::FileDone(unsigned jobNumber, size_t index, const FileResul
         job->bytesFinished += bytes;
     job->moving.erase(moving);
     const TransferEntry& entry = job->request.entries[index];
-    if (!result.ok) {
+    if (!result.ok && mCancel) {
+        // Cancelled by a stop: the file counts among those left, which the stop reports.
+    } else if (!result.ok) {
         FileFailed(job, index, result.reason);
     } else if (job->request.kind == TransferKind::upload) {
         ++job->succeeded;
