@@ -3,10 +3,12 @@
 // `cp -r`, and 1,000 files of 100 KB uploaded to a local HTTP server against
 // `curl --parallel --parallel-max 4`, the Assistant's number of files at once.
 //
-// usage: bench_assistant [--work DIR] [--runs N]
-//   --work DIR  where the data and copies go (default: a new folder in the temporary folder,
-//               removed at the end); needs about 3 GB
-//   --runs N    runs of each case, alternating ours and the reference (default 3); medians are shown
+// usage: bench_assistant [--work DIR] [--runs N] [--cases big,tree,http]
+//   --work DIR    where the data and copies go (default: a new folder in the temporary folder,
+//                 removed at the end); needs about 3 GB
+//   --runs N      runs of each case, alternating ours and the reference (default 3); medians are
+//                 shown
+//   --cases LIST  which cases run (default all three)
 #include "Platform/AppleEvents/AppleEvents.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
@@ -166,20 +168,22 @@ struct Data {
     std::vector<Entry> uploads;
 };
 
-Data MakeData(const std::string& source)
+Data MakeData(const std::string& source, const std::function<bool(const char*)>& wanted)
 {
     Data data;
     const std::string megabyte = RandomBlock(1 << 20, 1);
-    WriteFile(source + "/big.bin", megabyte, 1024);
-    data.big.push_back({source + "/big.bin", "", 1ull << 30});
-    for (int i = 0; i < 10000; ++i) {
+    if (wanted("big")) {
+        WriteFile(source + "/big.bin", megabyte, 1024);
+        data.big.push_back({source + "/big.bin", "", 1ull << 30});
+    }
+    for (int i = 0; i < 10000 && wanted("tree"); ++i) {
         const std::string folder = "d" + std::to_string(i / 100);
         const size_t size = 512 + static_cast<size_t>(i % 16) * 512;
         const std::string path = source + "/tree/" + folder + "/f" + std::to_string(i);
         WriteFile(path, megabyte.substr(static_cast<size_t>(i) * 64, size), 1);
         data.tree.push_back({path, "tree/" + folder + "/", size});
     }
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1000 && wanted("http"); ++i) {
         const std::string path = source + "/http/f" + std::to_string(i);
         WriteFile(path, megabyte.substr(static_cast<size_t>(i) * 512, 100 * 1024), 1);
         data.uploads.push_back({path, "http/", 100 * 1024});
@@ -226,15 +230,19 @@ void Report(const char* name, const char* reference, const std::vector<double>& 
 int main(int argc, char** argv)
 {
     std::string work;
+    std::string cases = "big,tree,http";
     int runs = 3;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--work") && i + 1 < argc)
             work = argv[++i];
         else if (!strcmp(argv[i], "--runs") && i + 1 < argc && atoi(argv[i + 1]) > 0)
             runs = atoi(argv[++i]);
+        else if (!strcmp(argv[i], "--cases") && i + 1 < argc)
+            cases = argv[++i];
         else
-            Fail("usage: bench_assistant [--work DIR] [--runs N]");
+            Fail("usage: bench_assistant [--work DIR] [--runs N] [--cases big,tree,http]");
     }
+    const auto wanted = [&cases](const char* name) { return ("," + cases + ",").find(std::string(",") + name + ",") != std::string::npos; };
     const bool removeWork = work.empty();
     if (removeWork) {
         gchar* made = g_dir_make_tmp("qv-bench-assistant-XXXXXX", nullptr);
@@ -247,7 +255,7 @@ int main(int argc, char** argv)
     setenv("XDG_DATA_HOME", (work + "/data").c_str(), 1);
 
     fprintf(stderr, "making the data in %s\n", work.c_str());
-    const Data data = MakeData(work + "/src");
+    const Data data = MakeData(work + "/src", wanted);
     Run({"sync"});
 
     if (AEInstallEventHandler('Laso', 'assS', &OnStatus, nullptr, false) != noErr)
@@ -267,14 +275,17 @@ int main(int argc, char** argv)
     printf("| Case | Reference | reference | Assistant | ratio |\n|---|---|---|---|---|\n");
     const std::string destination = work + "/dst";
     const struct {
+        const char* key;
         const char* name;
         const std::vector<Entry>* entries;
         std::string source;
     } copies[] = {
-        {"1 GB file", &data.big, work + "/src/big.bin"},
-        {"10,000 files of 0.5 to 8 KB", &data.tree, work + "/src/tree"},
+        {"big", "1 GB file", &data.big, work + "/src/big.bin"},
+        {"tree", "10,000 files of 0.5 to 8 KB", &data.tree, work + "/src/tree"},
     };
     for (const auto& copy : copies) {
+        if (!wanted(copy.key))
+            continue;
         std::vector<double> ours;
         std::vector<double> cp;
         std::vector<double> cpSync;
@@ -298,6 +309,12 @@ int main(int argc, char** argv)
         Report(copy.name, "`cp -r`, then `sync -f`", ours, cpSync);
     }
 
+    if (!wanted("http")) {
+        Stop(assistant);
+        if (removeWork)
+            fs::remove_all(work);
+        return 0;
+    }
     const Spawned server = Start({"python3", PUT_SERVER}, true);
     char port[16] = {};
     if (read(server.output, port, sizeof port - 1) <= 0)
