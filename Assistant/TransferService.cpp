@@ -22,6 +22,19 @@ std::string ProcessName(const ProcessSerialNumber& psn)
     return std::to_string(psn.highLongOfPSN) + "-" + std::to_string(psn.lowLongOfPSN);
 }
 
+// A destination as the log shows it: URLs without their passwords.
+std::string LoggedDestination(const std::string& destination)
+{
+    GUri* uri = g_uri_parse(destination.c_str(), static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_HAS_PASSWORD), nullptr);
+    if (!uri)
+        return destination;
+    gchar* text = g_uri_to_string_partial(uri, G_URI_HIDE_PASSWORD);
+    const std::string shown = text;
+    g_free(text);
+    g_uri_unref(uri);
+    return shown;
+}
+
 std::string LastComponent(const std::string& path)
 {
     const size_t slash = path.rfind('/');
@@ -77,7 +90,7 @@ void TransferService::Accept(const char* text, size_t length, const StatusAddres
     const size_t count = job->request.entries.size();
     AssistantLog(LogLevel::info, "Job " + std::to_string(job->number) + " from process " +
                                      ProcessName(address.process) + ": " + (upload ? "upload" : "download") +
-                                     " of " + std::to_string(count) + " files to " + job->root);
+                                     " of " + std::to_string(count) + " files to " + LoggedDestination(job->root));
     Send(*job, Notification("TransferStarted", job->request.job, job->number)
                    .Add("request", std::string(upload ? "StartUpload" : "StartDownload"))
                    .Add("destination", job->root)

@@ -74,15 +74,19 @@ bool ParseOptions(int argc, char** argv, Options* options)
     return true;
 }
 
-// Held for the life of the process; false when another copy holds it.
-bool TakeInstanceLock(int* fd)
+enum class Lock { taken, heldByAnother, unavailable };
+
+// Held for the life of the process.
+Lock TakeInstanceLock(int* fd)
 {
     std::string folder;
     if (!GetProcessRuntimeFolder(&folder))
-        return false;
+        return Lock::unavailable;
     const std::string path = folder + "/" + kBundleIdentifier + ".lock";
     *fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    return *fd >= 0 && flock(*fd, LOCK_EX | LOCK_NB) == 0;
+    if (*fd < 0)
+        return Lock::unavailable;
+    return flock(*fd, LOCK_EX | LOCK_NB) == 0 ? Lock::taken : Lock::heldByAnother;
 }
 
 void Quit() { g_main_loop_quit(sProgram.loop); }
@@ -170,9 +174,15 @@ int main(int argc, char** argv)
         return 2;
     }
     int lock = -1;
-    if (!TakeInstanceLock(&lock)) {
+    switch (TakeInstanceLock(&lock)) {
+    case Lock::taken:
+        break;
+    case Lock::heldByAnother:
         AssistantLog(LogLevel::info, "Another copy is running; this one leaves it in charge");
         return 0;
+    case Lock::unavailable:
+        AssistantLog(LogLevel::error, "Cannot use the runtime folder; quitting");
+        return 1;
     }
     signal(SIGPIPE, SIG_IGN);
     sProgram.loop = g_main_loop_new(nullptr, false);

@@ -6,6 +6,7 @@
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
+#include "tests/support/JsonMember.h"
 #include "tests/support/MainLoop.h"
 
 #include <glib.h>
@@ -14,7 +15,6 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/wait.h>
-#include <thread>
 
 namespace {
 const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
@@ -55,16 +55,6 @@ size_t DeletedFromUploadList(const Shell& shell)
     return count;
 }
 
-bool EventuallyTrue(const std::function<bool()>& condition, int timeoutMilliseconds)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 }  // namespace
 
 TEST(Transfer, FolderUploadedToTheOutboxArrivesWholeAfterALaunch)
@@ -91,19 +81,19 @@ TEST(Transfer, FolderUploadedToTheOutboxArrivesWholeAfterALaunch)
     // After "TransferStarted" the page sees progress and deletions from its list, then the end.
     std::vector<std::string> codes;
     for (const std::string& notification : shell.Notifications())
-        codes.push_back(Member(notification, "code"));
+        codes.push_back(JsonMember(notification, "code"));
     const auto started = std::find(codes.begin(), codes.end(), "TransferStarted");
     ASSERT_NE(started, codes.end());
     EXPECT_EQ(codes.back(), "TransferComplete");
     for (auto code = started + 1; code + 1 != codes.end(); ++code)
         EXPECT_TRUE(*code == "TransferProgress" || *code == "FilesDeletedFromUploadList") << *code;
-    EXPECT_EQ(Member(shell.NotificationsWithCode("TransferStarted")[0], "file_count"), std::to_string(files.size()));
+    EXPECT_EQ(JsonMember(shell.NotificationsWithCode("TransferStarted")[0], "file_count"), std::to_string(files.size()));
     EXPECT_GE(shell.NotificationsWithCode("FilesDeletedFromUploadList").size(), 2u);
     EXPECT_EQ(DeletedFromUploadList(shell), files.size());
     const std::string complete = shell.Notifications().back();
-    EXPECT_EQ(Member(complete, "job"), "outbox");
-    EXPECT_EQ(Member(complete, "files_sent"), std::to_string(files.size()));
-    EXPECT_EQ(Member(complete, "files_failed"), "0");
+    EXPECT_EQ(JsonMember(complete, "job"), "outbox");
+    EXPECT_EQ(JsonMember(complete, "files_sent"), std::to_string(files.size()));
+    EXPECT_EQ(JsonMember(complete, "files_failed"), "0");
     EXPECT_EQ(shell.Request(Upload("again")), 0);  // the upload list is empty
 
     EXPECT_EQ(ReadTree(sandbox.Path("data/qiravel/outbox")), Under("Docs/", files));
@@ -126,18 +116,18 @@ TEST(Transfer, FolderUrlKeepsExistingFilesAndAMissingSourceFailsAlone)
 
     const std::vector<std::string> failed = shell.NotificationsWithCode("FileFailed");
     ASSERT_EQ(failed.size(), 1u);
-    EXPECT_EQ(Member(failed[0], "file_path"), sandbox.Path("src/Docs/gone.txt"));
-    EXPECT_EQ(Member(failed[0], "relative_path"), "Docs/");
-    EXPECT_NE(Member(failed[0], "reason").find("No such file"), std::string::npos);
-    EXPECT_EQ(Member(shell.Notifications().back(), "files_sent"), "3");
-    EXPECT_EQ(Member(shell.Notifications().back(), "files_failed"), "1");
+    EXPECT_EQ(JsonMember(failed[0], "file_path"), sandbox.Path("src/Docs/gone.txt"));
+    EXPECT_EQ(JsonMember(failed[0], "relative_path"), "Docs/");
+    EXPECT_NE(JsonMember(failed[0], "reason").find("No such file"), std::string::npos);
+    EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_sent"), "3");
+    EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_failed"), "1");
     EXPECT_EQ(DeletedFromUploadList(shell), 3u);
     const std::map<std::string, std::string> expected = {
         {"Docs/a.txt", "old a"}, {"Docs/a (2).txt", "new a"}, {"Docs/b.txt", "b"}, {"Docs/Sub/c.txt", "c"}};
     EXPECT_EQ(ReadTree(destination), Fingerprints(expected));
 }
 
-TEST(Transfer, HttpUploadsArriveWholeAndFailedPutsAreRetried)
+TEST(Transfer, HttpUploadsArriveWholeAreRetriedAndOutliveTheirPlugIn)
 {
     Sandbox sandbox;
     sandbox.InstallAssistantEntry();
@@ -146,19 +136,27 @@ TEST(Transfer, HttpUploadsArriveWholeAndFailedPutsAreRetried)
         {"a b.txt", "spaced"}, {"Sub/big.bin", RandomBytes(5 << 20, 2)}, {"\xC3\xBC#?.txt", "u"}};
     WriteTree(sandbox.Path("src/Docs"), files);
 
-    Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs"), "--pick", sandbox.Path("src/Docs")});
+    Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs"), "--pick", sandbox.Path("src/Docs"), "--pick",
+                          sandbox.Path("src/Docs")});
     size_t jobs = 0;
     for (const char* base : {"/up/", "/flaky/"}) {
         ASSERT_EQ(shell.Request(kSelectFiles), 1);
         ASSERT_EQ(shell.Request(Upload(base, server.Url(base))), 1);
         ASSERT_TRUE(shell.WaitFor("TransferComplete", ++jobs));
-        EXPECT_EQ(Member(shell.Notifications().back(), "files_sent"), "3");
+        EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_sent"), "3");
         EXPECT_EQ(ReadTree(server.Root() + base), Under("Docs/", files));
     }
     size_t flakyPuts = 0;
     for (const std::string& line : server.Requests())
         flakyPuts += line.compare(0, 11, "PUT /flaky/") == 0;
     EXPECT_EQ(flakyPuts, 2 * files.size());
+
+    // A job goes on when the process that asked for it is gone.
+    ASSERT_EQ(shell.Request(kSelectFiles), 1);
+    ASSERT_EQ(shell.Request(Upload("slow", server.Url("/slow/"))), 1);
+    ASSERT_TRUE(shell.WaitFor("TransferStarted", 3));
+    kill(shell.Pid(), SIGKILL);
+    EXPECT_TRUE(Eventually([&] { return ReadTree(server.Root() + "/slow") == Under("Docs/", files); }, 30000));
 }
 
 TEST(Transfer, DownloadsArriveInTheChosenFolder)
@@ -191,13 +189,13 @@ TEST(Transfer, DownloadsArriveInTheChosenFolder)
     const std::vector<std::string> received = shell.NotificationsWithCode("FileReceived");
     ASSERT_EQ(received.size(), 4u);
     for (const std::string& notification : received)
-        EXPECT_EQ(Member(notification, "path").compare(0, destination.size() + 1, destination + "/"), 0);
+        EXPECT_EQ(JsonMember(notification, "path").compare(0, destination.size() + 1, destination + "/"), 0);
     const std::vector<std::string> failed = shell.NotificationsWithCode("FileFailed");
     ASSERT_EQ(failed.size(), 2u);
-    std::string reasons = Member(failed[0], "reason") + " | " + Member(failed[1], "reason");
+    std::string reasons = JsonMember(failed[0], "reason") + " | " + JsonMember(failed[1], "reason");
     EXPECT_NE(reasons.find("404"), std::string::npos) << reasons;
     EXPECT_NE(reasons.find("leaves the destination"), std::string::npos) << reasons;
-    EXPECT_EQ(Member(shell.Notifications().back(), "files_received"), "4");
+    EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_received"), "4");
 
     // The cut download went on from where it stopped.
     bool resumed = false;
@@ -228,36 +226,17 @@ TEST(Transfer, StoppedMidTransferLeavesNoIncompleteFile)
         if (signal == SIGTERM) {
             // Stopped in order: the page hears of it and no temporary file is left.
             ASSERT_TRUE(shell.WaitFor("TransferFailed"));
-            EXPECT_EQ(Member(shell.NotificationsWithCode("TransferFailed")[0], "files_left"), "1");
+            EXPECT_EQ(JsonMember(shell.NotificationsWithCode("TransferFailed")[0], "files_left"), "1");
             EXPECT_TRUE(ReadTree(destination).empty());
         }
     }
-}
-
-TEST(Transfer, JobGoesOnWhenThePlugInProcessIsGone)
-{
-    Sandbox sandbox;
-    sandbox.InstallAssistantEntry();
-    HttpTestServer server(sandbox);
-    std::map<std::string, std::string> files;
-    for (int i = 0; i < 8; ++i)
-        files["f" + std::to_string(i)] = std::to_string(i);
-    WriteTree(sandbox.Path("src/Docs"), files);
-
-    Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
-    ASSERT_EQ(shell.Request(kSelectFiles), 1);
-    ASSERT_EQ(shell.Request(Upload("slow", server.Url("/slow/"))), 1);
-    ASSERT_TRUE(shell.WaitFor("TransferStarted"));
-    kill(shell.Pid(), SIGKILL);
-    EXPECT_TRUE(EventuallyTrue([&] { return ReadTree(server.Root() + "/slow").size() == files.size(); }, 30000));
-    EXPECT_EQ(ReadTree(server.Root() + "/slow"), Under("Docs/", files));
 }
 
 TEST(Transfer, OneCopyRunsAndQuitsWhenIdle)
 {
     Sandbox sandbox;
     Child first({ASSISTANT_PATH, "--idle-exit", "2"}, sandbox.ErrorLog(), false);
-    ASSERT_TRUE(EventuallyTrue([&] { return sandbox.AssistantPid() == first.Pid(); }, 30000));
+    ASSERT_TRUE(Eventually([&] { return sandbox.AssistantPid() == first.Pid(); }, 30000));
     Child second({ASSISTANT_PATH}, sandbox.ErrorLog(), false);
     EXPECT_EQ(second.Wait(30000), 0);
     EXPECT_EQ(sandbox.AssistantPid(), first.Pid());
@@ -320,7 +299,7 @@ TEST(Transfer, AnswersEveryRequestWithTheRefConItCarried)
     ASSERT_EQ(AEInstallEventHandler('Laso', 'assS', &RecordStatus, nullptr, false), noErr);
     ASSERT_TRUE(WorkspaceLaunchAppWithBundleIdentifier("com.qiravel.Assistant", 0));
     std::vector<RunningApplication> running;
-    ASSERT_TRUE(EventuallyTrue([&] { return (running = WorkspaceLaunchedApplications()).size() == 1; }, 30000));
+    ASSERT_TRUE(Eventually([&] { return (running = WorkspaceLaunchedApplications()).size() == 1; }, 30000));
 
     const uint8_t refCon[8] = {0x11, 0x22, 0x33, 0x44, 0, 0, 0, 0};
     sStatuses.clear();
@@ -337,10 +316,10 @@ TEST(Transfer, AnswersEveryRequestWithTheRefConItCarried)
         EXPECT_EQ(sStatuses[i].refCon, std::vector<uint8_t>(refCon, refCon + 8));
         const std::string envelope = R"({"version":"8.0.1x189","type":"Notification","code":")";
         EXPECT_EQ(sStatuses[i].text.compare(0, envelope.size(), envelope), 0) << sStatuses[i].text;
-        EXPECT_EQ(Member(sStatuses[i].text, "code"), codes[i]);
+        EXPECT_EQ(JsonMember(sStatuses[i].text, "code"), codes[i]);
     }
-    EXPECT_NE(Member(sStatuses[0].text, "reason").find("not one JSON text"), std::string::npos);
-    EXPECT_EQ(Member(sStatuses[1].text, "job"), R"({"tag":[1,2]})");
-    EXPECT_NE(Member(sStatuses[2].text, "reason").find("leaves the destination"), std::string::npos);
-    EXPECT_EQ(Member(sStatuses[3].text, "files_failed"), "1");
+    EXPECT_NE(JsonMember(sStatuses[0].text, "reason").find("not one JSON text"), std::string::npos);
+    EXPECT_EQ(JsonMember(sStatuses[1].text, "job"), R"({ "tag": [ 1, 2 ] })");
+    EXPECT_NE(JsonMember(sStatuses[2].text, "reason").find("leaves the destination"), std::string::npos);
+    EXPECT_EQ(JsonMember(sStatuses[3].text, "files_failed"), "1");
 }

@@ -2,6 +2,7 @@
 
 #include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
+#include "tests/support/JsonMember.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -25,18 +26,6 @@
 namespace {
 const char kBundleIdentifier[] = "com.qiravel.Assistant";
 using Clock = std::chrono::steady_clock;
-
-// Polls the condition every few milliseconds until it holds or the time is up.
-bool Eventually(const std::function<bool()>& condition, int timeoutMilliseconds)
-{
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-    while (!condition()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 std::string ReadWhole(const std::string& path)
 {
@@ -254,7 +243,7 @@ std::vector<std::string> Shell::NotificationsWithCode(const std::string& code) c
 {
     std::vector<std::string> found;
     for (const std::string& notification : mNotifications) {
-        if (Member(notification, "code") == code)
+        if (JsonMember(notification, "code") == code)
             found.push_back(notification);
     }
     return found;
@@ -310,16 +299,15 @@ std::vector<std::string> HttpTestServer::Requests() const
     return lines;
 }
 
-std::string Member(const std::string& json, const char* key)
+bool Eventually(const std::function<bool()>& condition, int timeoutMilliseconds)
 {
-    json_object* parsed = json_tokener_parse(json.c_str());
-    json_object* value = nullptr;
-    std::string text = "<missing>";
-    if (parsed && json_object_object_get_ex(parsed, key, &value))
-        text = json_object_is_type(value, json_type_string) ? json_object_get_string(value)
-                                                            : json_object_to_json_string_ext(value, JSON_C_TO_STRING_PLAIN);
-    json_object_put(parsed);
-    return text;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    while (!condition()) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 size_t FileCount(const std::string& json)

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -104,7 +105,7 @@ private:
     std::string mPort;
 };
 
-// A JSON member as text (a string's value, anything else as JSON).
-std::string Member(const std::string& json, const char* key);
 // The number of entries of the notification's "files_ul".
 size_t FileCount(const std::string& json);
+// Polls the condition every few milliseconds until it holds or the time is up.
+bool Eventually(const std::function<bool()>& condition, int timeoutMilliseconds);
