@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <set>
 #include <unistd.h>
 
 namespace {
@@ -92,17 +93,36 @@ bool CopyContents(int from, int to, std::atomic<uint64_t>* done, const std::atom
     }
 }
 
-bool CopyFileInto(const std::string& source, const std::string& folder, const std::string& name,
-                  FileProgress* progress, const std::atomic<bool>& cancel, std::string* finalPath,
-                  std::string* reason)
+void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel)
 {
-    struct stat info;
-    const int from = OpenSourceFile(source, &info, reason);
-    if (from < 0)
-        return false;
-    progress->total = static_cast<uint64_t>(info.st_size);
-    std::unique_ptr<PartialFile> file = PartialFile::Create(folder, name, info.st_mode & 0777, reason);
-    const bool copied = file && CopyContents(from, file->Fd(), &progress->done, cancel, reason);
-    close(from);
-    return copied && file->Commit(finalPath, reason);
+    std::vector<std::unique_ptr<PartialFile>> files(items->size());
+    for (size_t i = 0; i < items->size(); ++i) {
+        CopyItem& item = (*items)[i];
+        if (cancel.load()) {
+            item.reason = kStopped;
+            continue;
+        }
+        struct stat info;
+        const int from = OpenSourceFile(item.source, &info, &item.reason);
+        if (from < 0)
+            continue;
+        item.progress->total = static_cast<uint64_t>(info.st_size);
+        files[i] = PartialFile::Create(item.folder, item.name, info.st_mode & 0777, &item.reason);
+        const bool copied = files[i] && CopyContents(from, files[i]->Fd(), &item.progress->done, cancel, &item.reason);
+        close(from);
+        if (copied)
+            files[i]->StartWriteBack();
+        else
+            files[i].reset();
+    }
+    std::set<std::string> folders;
+    for (size_t i = 0; i < items->size(); ++i) {
+        CopyItem& item = (*items)[i];
+        if (files[i])
+            item.ok = files[i]->Commit(&item.finalPath, &item.reason, PartialFile::FolderSync::byCaller);
+        if (item.ok)
+            folders.insert(item.folder);
+    }
+    for (const std::string& folder : folders)
+        PartialFile::SyncFolder(folder);
 }

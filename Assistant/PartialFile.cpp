@@ -6,6 +6,7 @@
 #include <glib/gstdio.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <set>
@@ -44,8 +45,9 @@ bool LinkWithoutReplacing(const std::string& from, const std::string& to)
     }
     return rename(from.c_str(), to.c_str()) == 0;
 }
+}  // namespace
 
-void SyncFolder(const std::string& folder)
+void PartialFile::SyncFolder(const std::string& folder)
 {
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -53,19 +55,25 @@ void SyncFolder(const std::string& folder)
     fsync(fd);
     close(fd);
 }
-}  // namespace
 
 std::unique_ptr<PartialFile> PartialFile::Create(const std::string& folder, const std::string& name, mode_t mode,
                                                  std::string* reason)
 {
-    if (g_mkdir_with_parents(folder.c_str(), 0777) != 0) {
-        *reason = Failure("Could not create the folder", folder, errno);
-        return nullptr;
-    }
     // The open applies the umask to the mode; the leading dot hides the file from folder walks.
     gchar* path = g_build_filename(folder.c_str(), ".qiravel-XXXXXX.part", nullptr);
+    const size_t templateStart = strlen(path) - strlen("XXXXXX.part");
     std::lock_guard<std::mutex> lock(sMutex);
-    const int fd = g_mkstemp_full(path, O_RDWR | O_CLOEXEC, static_cast<int>(mode));
+    int fd = g_mkstemp_full(path, O_RDWR | O_CLOEXEC, static_cast<int>(mode));
+    // The folder is made only when missing, which spares a look at each of its parents per file.
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        if (g_mkdir_with_parents(folder.c_str(), 0777) != 0) {
+            *reason = Failure("Could not create the folder", folder, errno);
+            g_free(path);
+            return nullptr;
+        }
+        memcpy(path + templateStart, "XXXXXX", 6);
+        fd = g_mkstemp_full(path, O_RDWR | O_CLOEXEC, static_cast<int>(mode));
+    }
     if (fd < 0) {
         *reason = Failure("Could not create a file in", folder, errno);
         g_free(path);
@@ -95,7 +103,13 @@ void PartialFile::Discard()
         unlink(mTemporaryPath.c_str());
 }
 
-bool PartialFile::Commit(std::string* finalPath, std::string* reason)
+void PartialFile::StartWriteBack()
+{
+    if (mFd >= 0)
+        sync_file_range(mFd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+bool PartialFile::Commit(std::string* finalPath, std::string* reason, FolderSync folderSync)
 {
     const std::string target = JoinPath(mFolder, mName);
     const int fd = mFd;
@@ -109,7 +123,8 @@ bool PartialFile::Commit(std::string* finalPath, std::string* reason)
         Discard();
         return false;
     }
-    SyncFolder(mFolder);
+    if (folderSync == FolderSync::now)
+        SyncFolder(mFolder);
     return true;
 }
 

@@ -24,10 +24,17 @@ public:
     int Fd() const { return mFd; }
     const std::string& TemporaryPath() const { return mTemporaryPath; }
 
-    // Syncs the file, closes it and links it under the first free name, then syncs the folder.
-    // Fills the final path; false with a reason when any step fails (the temporary file is then
-    // removed).
-    bool Commit(std::string* finalPath, std::string* reason);
+    // Starts writing the file's data out, so that a later commit finds it on its way.
+    void StartWriteBack();
+
+    enum class FolderSync { now, byCaller };
+    // Syncs the file, closes it and links it under the first free name, then syncs the folder
+    // unless the caller does that for several files at once (SyncFolder). Fills the final path;
+    // false with a reason when any step fails (the temporary file is then removed).
+    bool Commit(std::string* finalPath, std::string* reason, FolderSync folderSync = FolderSync::now);
+
+    // Makes the names in a folder durable.
+    static void SyncFolder(const std::string& folder);
 
     // Removes every temporary file not yet committed or destroyed; later commits of them fail.
     static void RemoveAllTemporary();

@@ -15,6 +15,10 @@
 
 namespace {
 const size_t kMostEntriesPerFileSent = 1000;
+// Uploads of files this small go to the pool in groups of up to this many files and bytes.
+const double kLargestGroupedFile = 1 << 20;
+const size_t kMostGroupedFiles = 64;
+const double kMostGroupedBytes = 16 << 20;
 const auto kStatusDrainBound = std::chrono::milliseconds(1000);
 
 std::string ProcessName(const ProcessSerialNumber& psn)
@@ -123,60 +127,82 @@ bool TransferService::Prepare(Job* job, std::string* reason)
 void TransferService::Pump(Job* job)
 {
     const size_t count = job->request.entries.size();
-    while (!mStopping && job->moving.size() < mSettings.parallel && job->next < count) {
+    while (!mStopping && job->tasks < mSettings.parallel && job->next < count) {
         const size_t index = job->next++;
         const TransferEntry& entry = job->request.entries[index];
         if (entry.problem.empty())
-            Launch(job, index);
+            StartTask(job, index);
         else
             FileFailed(job, index, entry.problem);
     }
     FinishIfDone(job);
 }
 
-std::function<void(const TransferService::FileResult&)> TransferService::Completion(const Job& job, size_t index)
+TransferService::TaskCompletion TransferService::Completion(const Job& job)
 {
     const std::weak_ptr<int> lifetime = mLifetime;
     const unsigned number = job.number;
-    return [this, lifetime, number, index](const FileResult& result) {
-        RunOnMainThread([this, lifetime, number, index, result] {
+    return [this, lifetime, number](std::vector<FileResult> results) {
+        RunOnMainThread([this, lifetime, number, results] {
             if (!lifetime.expired())
-                FileDone(number, index, result);
+                TaskDone(number, results);
         });
     };
 }
 
-void TransferService::Launch(Job* job, size_t index)
+// Starts the file at the index; small uploads to folders take the next small ones along, as a
+// group that shares its syncs.
+void TransferService::StartTask(Job* job, size_t index)
 {
-    const TransferEntry& entry = job->request.entries[index];
-    job->moving[index] = std::make_shared<FileProgress>();
-    if (job->request.kind == TransferKind::upload) {
-        if (job->request.target == UploadTarget::http)
-            SendHttp(job, index);
+    ++job->tasks;
+    const std::vector<TransferEntry>& entries = job->request.entries;
+    const bool upload = job->request.kind == TransferKind::upload;
+    if (upload && job->request.target == UploadTarget::http)
+        return SendHttp(job, index);
+    if (!upload) {
+        gchar* localPath = g_filename_from_uri(entries[index].source.c_str(), nullptr, nullptr);
+        if (localPath)
+            CopyInBackground(job, {index}, {localPath});
         else
-            CopyInBackground(job, index, entry.source);
+            SendHttp(job, index);
+        g_free(localPath);
         return;
     }
-    gchar* localPath = g_filename_from_uri(entry.source.c_str(), nullptr, nullptr);
-    if (localPath)
-        CopyInBackground(job, index, localPath);
-    else
-        SendHttp(job, index);
-    g_free(localPath);
+    std::vector<size_t> group = {index};
+    std::vector<std::string> sources = {entries[index].source};
+    double bytes = entries[index].size;
+    while (bytes <= kLargestGroupedFile && job->next < entries.size() && group.size() < kMostGroupedFiles) {
+        const TransferEntry& entry = entries[job->next];
+        if (!entry.problem.empty() || entry.size > kLargestGroupedFile || bytes + entry.size > kMostGroupedBytes)
+            break;
+        bytes += entry.size;
+        group.push_back(job->next++);
+        sources.push_back(entry.source);
+    }
+    CopyInBackground(job, group, sources);
 }
 
-void TransferService::CopyInBackground(Job* job, size_t index, const std::string& source)
+void TransferService::CopyInBackground(Job* job, const std::vector<size_t>& indices,
+                                       const std::vector<std::string>& sources)
 {
-    const TransferEntry& entry = job->request.entries[index];
-    const std::string folder = JoinPath(job->root, entry.folder);
-    const std::string name = entry.name;
-    const std::shared_ptr<FileProgress> progress = job->moving[index];
-    const auto completion = Completion(*job, index);
+    std::vector<CopyItem> items(indices.size());
+    std::vector<std::shared_ptr<FileProgress>> progress(indices.size());
+    for (size_t i = 0; i < indices.size(); ++i) {
+        const TransferEntry& entry = job->request.entries[indices[i]];
+        progress[i] = job->moving[indices[i]] = std::make_shared<FileProgress>();
+        items[i].source = sources[i];
+        items[i].folder = JoinPath(job->root, entry.folder);
+        items[i].name = entry.name;
+        items[i].progress = progress[i].get();
+    }
+    const TaskCompletion completion = Completion(*job);
     const std::atomic<bool>* cancel = &mCancel;
-    mPool.Submit([source, folder, name, progress, completion, cancel] {
-        FileResult result;
-        result.ok = CopyFileInto(source, folder, name, progress.get(), *cancel, &result.finalPath, &result.reason);
-        completion(result);
+    mPool.Submit([items, progress, indices, completion, cancel]() mutable {
+        CopyFilesInto(&items, *cancel);
+        std::vector<FileResult> results(items.size());
+        for (size_t i = 0; i < items.size(); ++i)
+            results[i] = {indices[i], items[i].ok, items[i].finalPath, items[i].reason};
+        completion(std::move(results));
     });
 }
 
@@ -184,14 +210,14 @@ void TransferService::SendHttp(Job* job, size_t index)
 {
     const TransferEntry& entry = job->request.entries[index];
     HttpTransfer transfer;
-    transfer.progress = job->moving[index];
-    const auto completion = Completion(*job, index);
+    transfer.progress = job->moving[index] = std::make_shared<FileProgress>();
+    const TaskCompletion completion = Completion(*job);
     if (job->request.kind == TransferKind::upload) {
         transfer.method = HttpTransfer::Method::put;
         transfer.url = JoinUrl(job->root, entry.folder, entry.name);
         transfer.sourcePath = entry.source;
-        transfer.finished = [completion, url = transfer.url](HttpOutcome outcome) {
-            completion({outcome.ok, url, outcome.reason});
+        transfer.finished = [completion, index, url = transfer.url](HttpOutcome outcome) {
+            completion({{index, outcome.ok, url, outcome.reason}});
         };
     } else {
         transfer.method = HttpTransfer::Method::get;
@@ -200,44 +226,55 @@ void TransferService::SendHttp(Job* job, size_t index)
         transfer.name = entry.name;
         // A received file is synced and named in the pool, off the HTTP thread.
         WorkerPool* pool = &mPool;
-        transfer.finished = [completion, pool](HttpOutcome outcome) {
+        transfer.finished = [completion, index, pool](HttpOutcome outcome) {
             if (!outcome.ok)
-                return completion({false, {}, outcome.reason});
+                return completion({{index, false, {}, outcome.reason}});
             std::shared_ptr<PartialFile> body = std::move(outcome.body);
-            pool->Submit([completion, body] {
+            pool->Submit([completion, index, body] {
                 FileResult result;
+                result.index = index;
                 result.ok = body->Commit(&result.finalPath, &result.reason);
-                completion(result);
+                completion({result});
             });
         };
     }
     mHttp.Start(std::move(transfer));
 }
 
-void TransferService::FileDone(unsigned jobNumber, size_t index, const FileResult& result)
+void TransferService::TaskDone(unsigned jobNumber, const std::vector<FileResult>& results)
 {
     const auto found = mJobs.find(jobNumber);
     if (found == mJobs.end())
         return;
     Job* job = found->second.get();
-    const auto moving = job->moving.find(index);
+    --job->tasks;
+    for (const FileResult& result : results)
+        FileDone(job, result);
+    Pump(job);
+    if (mStopping && MovingFiles() == 0)
+        FinishStop();
+}
+
+void TransferService::FileDone(Job* job, const FileResult& result)
+{
+    const auto moving = job->moving.find(result.index);
     if (moving == job->moving.end())
         return;
     const uint64_t bytes = moving->second->done;
     if (result.ok)
         job->bytesFinished += bytes;
     job->moving.erase(moving);
-    const TransferEntry& entry = job->request.entries[index];
+    const TransferEntry& entry = job->request.entries[result.index];
     if (!result.ok && mCancel) {
         // Cancelled by a stop: the file counts among those left, which the stop reports.
     } else if (!result.ok) {
-        FileFailed(job, index, result.reason);
+        FileFailed(job, result.index, result.reason);
     } else if (job->request.kind == TransferKind::upload) {
         ++job->succeeded;
         if (job->request.target != UploadTarget::http && LastComponent(result.finalPath) != entry.name)
             AssistantLog(LogLevel::info, "Job " + std::to_string(job->number) + ": " + entry.source + " sent as " +
                                              result.finalPath + ", since \"" + entry.name + "\" was taken");
-        job->sentBatch.push_back(index);
+        job->sentBatch.push_back(result.index);
         if (job->sentBatch.size() >= kMostEntriesPerFileSent)
             FlushSent(job);
     } else {
@@ -248,9 +285,6 @@ void TransferService::FileDone(unsigned jobNumber, size_t index, const FileResul
                        .Add("path", result.finalPath)
                        .Add("size", bytes));
     }
-    Pump(job);
-    if (mStopping && MovingFiles() == 0)
-        FinishStop();
 }
 
 void TransferService::FileFailed(Job* job, size_t index, const std::string& reason)

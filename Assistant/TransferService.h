@@ -23,7 +23,7 @@
 
 struct ServiceSettings {
     std::string outbox;                          // where uploads without "upload_url" go
-    unsigned parallel = 4;                       // files of one job moving at once
+    unsigned parallel = 4;                       // copy groups or HTTP files of one job at once
     std::chrono::milliseconds progressInterval{250};
     std::chrono::milliseconds stopGrace{3000};   // running files may finish in this time
     std::chrono::milliseconds cancelBound{2000}; // then they are cancelled, and waited for this long
@@ -53,16 +53,19 @@ public:
 
 private:
     struct FileResult {
+        size_t index = 0;
         bool ok = false;
         std::string finalPath;
         std::string reason;
     };
+    typedef std::function<void(std::vector<FileResult>)> TaskCompletion;
     struct Job {
         unsigned number = 0;
         TransferRequest request;
         StatusAddress address;
         std::string root;  // destination folder, or base URL for HTTP uploads
         size_t next = 0;   // the next entry to start
+        unsigned tasks = 0;  // copy groups and HTTP transfers under way
         unsigned succeeded = 0;
         unsigned failed = 0;
         uint64_t bytesTotal = 0;
@@ -74,16 +77,17 @@ private:
 
     bool Prepare(Job* job, std::string* reason);
     void Pump(Job* job);
-    void Launch(Job* job, size_t index);
-    void CopyInBackground(Job* job, size_t index, const std::string& source);
+    void StartTask(Job* job, size_t index);
+    void CopyInBackground(Job* job, const std::vector<size_t>& indices, const std::vector<std::string>& sources);
     void SendHttp(Job* job, size_t index);
-    void FileDone(unsigned jobNumber, size_t index, const FileResult& result);
+    void TaskDone(unsigned jobNumber, const std::vector<FileResult>& results);
+    void FileDone(Job* job, const FileResult& result);
     void FileFailed(Job* job, size_t index, const std::string& reason);
     void FlushSent(Job* job);
     void ReportProgress(Job* job);
     void FinishIfDone(Job* job);
     void Send(const Job& job, const Notification& notification);
-    std::function<void(const FileResult&)> Completion(const Job& job, size_t index);
+    TaskCompletion Completion(const Job& job);
     size_t MovingFiles() const;
     void CancelMoving();
     void FinishStop();

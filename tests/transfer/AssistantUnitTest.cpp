@@ -313,33 +313,44 @@ TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
     EXPECT_NE(reason.find("Could not create the folder"), std::string::npos);
 }
 
-TEST(LocalCopy, CopiesWithinAndAcrossFileSystemsAndRefusesWhatIsNoFile)
+TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
 {
     TempFolder temp;
     const std::string content = std::string(3 << 20, 'x') + "end";
-    std::vector<std::string> sources = {temp.path + "/source.bin"};
+    std::vector<std::string> sources = {temp.path + "/source.bin", temp.path + "/missing"};
     // /dev/shm is another file system, where the kernel's copy path gives way to the buffer copy.
     if (access("/dev/shm", W_OK) == 0)
         sources.push_back("/dev/shm/qv-assistant-unit-" + std::to_string(getpid()));
-    std::atomic<bool> cancel{false};
     for (const std::string& source : sources) {
-        SCOPED_TRACE(source);
-        std::ofstream(source, std::ios::binary) << content;
-        FileProgress progress;
-        std::string finalPath;
-        std::string reason;
-        ASSERT_TRUE(CopyFileInto(source, temp.path + "/out", "copy.bin", &progress, cancel, &finalPath, &reason))
-            << reason;
-        EXPECT_EQ(ReadFile(finalPath), content);
-        EXPECT_EQ(progress.done, content.size());
-        EXPECT_EQ(progress.total, content.size());
-        cancel = true;
-        EXPECT_FALSE(CopyFileInto(source, temp.path + "/out", "copy.bin", &progress, cancel, &finalPath, &reason));
-        EXPECT_NE(reason.find("stopped"), std::string::npos);
-        cancel = false;
-        unlink(source.c_str());
+        if (source != sources[1])
+            std::ofstream(source, std::ios::binary) << content;
     }
-    EXPECT_EQ(FolderNames(temp.path + "/out").size(), sources.size());
+    std::atomic<bool> cancel{false};
+    for (const bool cancelled : {false, true}) {
+        SCOPED_TRACE(cancelled);
+        cancel = cancelled;
+        std::vector<FileProgress> progress(sources.size());
+        std::vector<CopyItem> items(sources.size());
+        for (size_t i = 0; i < sources.size(); ++i)
+            items[i] = {sources[i], temp.path + "/out/" + std::to_string(i / 2), "copy.bin", &progress[i], false, {}, {}};
+        CopyFilesInto(&items, cancel);
+        for (size_t i = 0; i < sources.size(); ++i) {
+            const bool copied = !cancelled && i != 1;
+            EXPECT_EQ(items[i].ok, copied) << sources[i] << ": " << items[i].reason;
+            if (copied) {
+                EXPECT_EQ(ReadFile(items[i].finalPath), content);
+                EXPECT_EQ(progress[i].done, content.size());
+                EXPECT_EQ(progress[i].total, content.size());
+            }
+        }
+        EXPECT_NE(items[1].reason.find(cancelled ? "stopped" : "No such file"), std::string::npos) << items[1].reason;
+    }
+    // Two folders, each with one copy and no temporary file.
+    EXPECT_EQ(FolderNames(temp.path + "/out/0"), (std::vector<std::string>{"copy.bin"}));
+    if (sources.size() == 3) {
+        EXPECT_EQ(FolderNames(temp.path + "/out/1"), (std::vector<std::string>{"copy.bin"}));
+        unlink(sources.back().c_str());
+    }
 
     const std::string fifo = temp.path + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
