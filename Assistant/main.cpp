@@ -5,7 +5,7 @@
 // usage: qiravel-assistant [--outbox DIR] [--idle-exit SECONDS] [--parallel N]
 //   --outbox DIR         where uploads without an "upload_url" go ($XDG_DATA_HOME/qiravel/outbox)
 //   --idle-exit SECONDS  quit after this long without a job (600; 0 stays)
-//   --parallel N         files of one job moving at once (4)
+//   --parallel N         files (or groups of small files) of one job moving at once (4)
 //
 // Only one copy runs per user and runtime folder: a second one exits at once.
 #include "AssistantLog.h"
@@ -171,7 +171,8 @@ int main(int argc, char** argv)
                         "  --outbox DIR         absolute folder for uploads without an upload URL\n"
                         "                       (default $XDG_DATA_HOME/qiravel/outbox)\n"
                         "  --idle-exit SECONDS  quit after this long without a job (default 600, 0 never)\n"
-                        "  --parallel N         files of one job moving at once, 1 to 64 (default 4)\n");
+                        "  --parallel N         files (or groups of small files) of one job moving at\n"
+                        "                       once, 1 to 64 (default 4)\n");
         return 2;
     }
     int lock = -1;
