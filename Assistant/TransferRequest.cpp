@@ -4,11 +4,15 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <strings.h>
 
 namespace {
+// Sizes are counted in 64 bits: larger ones are cut, negative ones are 0.
+const double kLargestSize = 4611686018427387904.0;
+
 enum class Text { absent, wrongType, value };
 
 // A member as text; a string holding a NUL counts as the wrong type, since no path can hold one.
@@ -85,8 +89,10 @@ void ReadUploadEntry(json_object* object, TransferEntry* entry)
     }
     json_object* size = nullptr;
     if (json_object_object_get_ex(object, "size", &size) &&
-        (json_object_is_type(size, json_type_double) || json_object_is_type(size, json_type_int)))
-        entry->size = json_object_get_double(size);
+        (json_object_is_type(size, json_type_double) || json_object_is_type(size, json_type_int))) {
+        const double value = json_object_get_double(size);
+        entry->size = value > 0 ? std::min(value, kLargestSize) : 0;
+    }
     if (MemberText(object, "file_path", &entry->source) != Text::value || entry->source.empty()) {
         entry->problem = "The entry has no file path";
         return;

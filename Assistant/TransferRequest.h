@@ -27,7 +27,7 @@ struct TransferEntry {
     std::string sourceRelativePath;   // "relative_path" as received
     std::string folder;               // the normalized relative folder below the destination
     std::string name;                 // the file name at the destination
-    double size = 0;                  // upload: as the plug-in listed it
+    double size = 0;                  // upload: as the plug-in listed it, within 0 and 2^62
     std::string problem;
 };
 

@@ -7,10 +7,7 @@
 #include "Notifications.h"
 #include "PartialFile.h"
 
-#include <glib/gstdio.h>
-
 #include <algorithm>
-
 #include <cerrno>
 
 namespace {
@@ -29,7 +26,8 @@ std::string ProcessName(const ProcessSerialNumber& psn)
 // A destination as the log shows it: URLs without their passwords.
 std::string LoggedDestination(const std::string& destination)
 {
-    GUri* uri = g_uri_parse(destination.c_str(), static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_HAS_PASSWORD), nullptr);
+    const auto flags = static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_HAS_PASSWORD);
+    GUri* uri = g_uri_parse(destination.c_str(), flags, nullptr);
     if (!uri)
         return destination;
     gchar* text = g_uri_to_string_partial(uri, G_URI_HIDE_PASSWORD);
@@ -119,7 +117,7 @@ bool TransferService::Prepare(Job* job, std::string* reason)
     }
     if (request.kind == TransferKind::upload) {
         for (const TransferEntry& entry : request.entries)
-            job->bytesTotal += entry.size > 0 ? static_cast<uint64_t>(entry.size) : 0;
+            job->bytesTotal += static_cast<uint64_t>(entry.size);
     }
     return true;
 }

@@ -206,7 +206,9 @@ TEST(TransferRequest, ReadsUploadsWithTheirTargetsAndEntryProblems)
         {"file_path":"/src/"},
         {"relative_path":"x/"},
         {"file_path":"/src/n\u0000ul"},
-        "not an object"])";
+        "not an object",
+        {"file_path":"/src/huge","size":1e300},
+        {"file_path":"/src/negative","size":-5}])";
     const struct {
         const char* problem;  // a part of it; "" for none
         const char* folder;
@@ -218,6 +220,7 @@ TEST(TransferRequest, ReadsUploadsWithTheirTargetsAndEntryProblems)
         {"not a text", "", "", 0}, {"not absolute", "", "", 0},
         {"names no file", "", "", 0}, {"no file path", "", "", 0},
         {"no file path", "", "", 0}, {"not an object", "", "", 0},
+        {"", "", "huge", 4611686018427387904.0}, {"", "", "negative", 0},
     };
     for (const auto& t : targets) {
         std::string text = R"({"type":"request","code":"startupload","job":{"tag":[1]},)";
