@@ -1,0 +1,85 @@
+// HTTP uploads (PUT of a local file) and downloads (GET into a partial file), all driven by one
+// libcurl multi handle on a thread of its own, so that connections to a server are reused across
+// files and jobs and no file or socket work ever runs on the main loop. A failed attempt that may
+// succeed later (no connection, a cut transfer, a 408, 429 or 5xx answer) is retried with growing
+// delays; a cut download goes on from where it stopped when the server accepts a range request.
+#pragma once
+
+#include "FileProgress.h"
+#include "PartialFile.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct HttpOutcome {
+    bool ok = false;
+    std::string reason;                 // when not ok
+    std::shared_ptr<PartialFile> body;  // a download's file, complete but not yet committed
+};
+
+struct HttpTransfer {
+    enum class Method { put, get };
+    Method method = Method::put;
+    std::string url;
+    std::string sourcePath;  // put: the file sent
+    std::string folder;      // get: where the file goes
+    std::string name;
+    std::shared_ptr<FileProgress> progress;
+    // Called once, on the HTTP thread.
+    std::function<void(HttpOutcome)> finished;
+};
+
+class HttpTransfers {
+public:
+    struct Settings {
+        unsigned attempts = 4;
+        std::chrono::milliseconds firstRetryDelay{500};
+    };
+
+    explicit HttpTransfers(Settings settings);
+    // Ends every transfer still running or waiting (each reports that the Assistant stopped).
+    ~HttpTransfers();
+    HttpTransfers(const HttpTransfers&) = delete;
+    HttpTransfers& operator=(const HttpTransfers&) = delete;
+
+    // Safe from any thread.
+    void Start(HttpTransfer transfer);
+    // Ends every transfer running or waiting now, as the destructor does, without ending the thread.
+    void CancelAll();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Active;
+
+    void Run();
+    void Open(HttpTransfer transfer);
+    void StartAttempt(std::unique_ptr<Active> active);
+    void Finished(CURL* easy, CURLcode code);
+    static void End(std::unique_ptr<Active> active, bool ok, const std::string& reason);
+    void EndAll();
+    int PollTimeout() const;
+
+    static size_t ReadBody(char* buffer, size_t size, size_t count, void* data);
+    static size_t WriteBody(char* buffer, size_t size, size_t count, void* data);
+
+    const Settings mSettings;
+    CURLM* mMulti;
+    std::mutex mMutex;
+    std::vector<HttpTransfer> mIncoming;  // guarded by mMutex
+    bool mCancel = false;                 // guarded by mMutex
+    std::atomic<bool> mEnding{false};
+    // HTTP thread only:
+    std::map<CURL*, std::unique_ptr<Active>> mRunning;
+    std::list<std::unique_ptr<Active>> mWaiting;
+    std::thread mThread;
+};

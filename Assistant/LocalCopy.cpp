@@ -1,0 +1,128 @@
+#include "LocalCopy.h"
+
+#include <glib.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <set>
+#include <unistd.h>
+
+namespace {
+// Chunks are large for speed and small enough that a cancel or a progress report is not held up
+// for long.
+const size_t kKernelChunk = 16u << 20;
+const size_t kBufferSize = 1u << 20;
+
+const char kStopped[] = "The Assistant was stopped before the file was complete";
+
+std::string WriteFailure(int error) { return std::string("Could not write the file: ") + g_strerror(error); }
+
+bool CopyThroughBuffer(int from, int to, std::atomic<uint64_t>* done, const std::atomic<bool>& cancel,
+                       std::string* reason)
+{
+    std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+    for (;;) {
+        if (cancel.load()) {
+            *reason = kStopped;
+            return false;
+        }
+        const ssize_t count = read(from, buffer.get(), kBufferSize);
+        if (count == 0)
+            return true;
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            *reason = std::string("Could not read the file: ") + g_strerror(errno);
+            return false;
+        }
+        for (ssize_t written = 0; written < count;) {
+            const ssize_t step = write(to, buffer.get() + written, static_cast<size_t>(count - written));
+            if (step < 0 && errno == EINTR)
+                continue;
+            if (step <= 0) {
+                *reason = WriteFailure(step < 0 ? errno : ENOSPC);
+                return false;
+            }
+            written += step;
+        }
+        done->fetch_add(static_cast<uint64_t>(count));
+    }
+}
+}  // namespace
+
+int OpenSourceFile(const std::string& path, struct stat* info, std::string* reason)
+{
+    // Non-blocking, so that opening a named pipe does not wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        *reason = std::string("Could not read the file: ") + g_strerror(errno);
+        return -1;
+    }
+    if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
+        *reason = "The file is not a regular file";
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+bool CopyContents(int from, int to, std::atomic<uint64_t>* done, const std::atomic<bool>& cancel,
+                  std::string* reason)
+{
+    for (;;) {
+        if (cancel.load()) {
+            *reason = kStopped;
+            return false;
+        }
+        const ssize_t count = copy_file_range(from, nullptr, to, nullptr, kKernelChunk, 0);
+        if (count == 0)
+            return true;
+        if (count > 0) {
+            done->fetch_add(static_cast<uint64_t>(count));
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        // Both offsets moved only by what was copied, so the buffer copy goes on from there.
+        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF)
+            return CopyThroughBuffer(from, to, done, cancel, reason);
+        *reason = std::string("Could not copy the file: ") + g_strerror(errno);
+        return false;
+    }
+}
+
+void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel)
+{
+    std::vector<std::unique_ptr<PartialFile>> files(items->size());
+    for (size_t i = 0; i < items->size(); ++i) {
+        CopyItem& item = (*items)[i];
+        if (cancel.load()) {
+            item.reason = kStopped;
+            continue;
+        }
+        struct stat info;
+        const int from = OpenSourceFile(item.source, &info, &item.reason);
+        if (from < 0)
+            continue;
+        item.progress->total = static_cast<uint64_t>(info.st_size);
+        files[i] = PartialFile::Create(item.folder, item.name, info.st_mode & 0777, &item.reason);
+        const bool copied = files[i] && CopyContents(from, files[i]->Fd(), &item.progress->done, cancel, &item.reason);
+        close(from);
+        if (copied)
+            files[i]->StartWriteBack();
+        else
+            files[i].reset();
+    }
+    std::set<std::string> folders;
+    for (size_t i = 0; i < items->size(); ++i) {
+        CopyItem& item = (*items)[i];
+        if (files[i])
+            item.ok = files[i]->Commit(&item.finalPath, &item.reason, PartialFile::FolderSync::byCaller);
+        if (item.ok)
+            folders.insert(item.folder);
+    }
+    for (const std::string& folder : folders)
+        PartialFile::SyncFolder(folder);
+}

@@ -1,0 +1,40 @@
+// Copying a local file into a partial file through the kernel's copy path.
+#pragma once
+
+#include "FileProgress.h"
+#include "PartialFile.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+// Opens a file for reading; refuses, with a readable reason, anything that is not a regular file
+// (so a named pipe cannot hold a worker). Returns the descriptor, or -1.
+int OpenSourceFile(const std::string& path, struct stat* info, std::string* reason);
+
+// Copies everything from the source descriptor's position to the destination's with
+// copy_file_range, or through a large buffer where the two files cannot share the kernel's path
+// (other file systems, special files). Adds each chunk to done; stops between chunks once cancel
+// is set. False with a readable reason on failure.
+bool CopyContents(int from, int to, std::atomic<uint64_t>* done, const std::atomic<bool>& cancel,
+                  std::string* reason);
+
+// One file of a group copy: what to copy where, and how it went.
+struct CopyItem {
+    std::string source;
+    std::string folder;
+    std::string name;
+    FileProgress* progress = nullptr;
+    bool ok = false;
+    std::string finalPath;
+    std::string reason;
+};
+
+// Copies the files one after the other into partial files of their folders, then makes them
+// durable together: write-back started for all, then each synced and named (once the first sync
+// has committed the file system's journal, the others find little left to commit), then each
+// folder synced once. So a group of small files costs a few commits instead of two per file, and
+// still no file has its name before its data is on disk. A file that fails does so alone.
+void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel);

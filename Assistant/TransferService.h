@@ -1,0 +1,115 @@
+// The Assistant's jobs: each accepted request becomes a job whose files move a few at a time
+// (local copies in a pool of worker threads, HTTP through one libcurl thread), while the main loop
+// keeps the jobs' state, reports their status to the requesting process and stays free to accept
+// more requests. Everything here runs on the main thread.
+#pragma once
+
+#include "FileProgress.h"
+#include "HttpTransfers.h"
+#include "Notifications.h"
+#include "StatusSender.h"
+#include "TransferRequest.h"
+#include "WorkerPool.h"
+
+#include <glib.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct ServiceSettings {
+    std::string outbox;                          // where uploads without "upload_url" go
+    unsigned parallel = 4;                       // copy groups or HTTP files of one job at once
+    std::chrono::milliseconds progressInterval{250};
+    std::chrono::milliseconds stopGrace{3000};   // running files may finish in this time
+    std::chrono::milliseconds cancelBound{2000}; // then they are cancelled, and waited for this long
+    HttpTransfers::Settings http;
+};
+
+class TransferService {
+public:
+    explicit TransferService(ServiceSettings settings);
+    ~TransferService();
+    TransferService(const TransferService&) = delete;
+    TransferService& operator=(const TransferService&) = delete;
+
+    // One request: its text and where its status goes. Every request is answered, at the least
+    // with "TransferFailed".
+    void Accept(const char* text, size_t length, const StatusAddress& address);
+
+    bool HasJobs() const { return !mJobs.empty(); }
+    // Called each time the last job has ended.
+    void SetIdleCallback(std::function<void()> idle) { mIdle = std::move(idle); }
+
+    // Starts no more files, gives running ones the grace period, then cancels them; reports the
+    // jobs left as failed, removes temporary files, and calls done once the status events have
+    // gone out (or after a bound). Settled() then says whether every transfer thread is idle.
+    void Stop(std::function<void()> done);
+    bool Settled() const { return MovingFiles() == 0; }
+
+private:
+    struct FileResult {
+        size_t index = 0;
+        bool ok = false;
+        std::string finalPath;
+        std::string reason;
+    };
+    typedef std::function<void(std::vector<FileResult>)> TaskCompletion;
+    struct Job {
+        unsigned number = 0;
+        TransferRequest request;
+        StatusAddress address;
+        std::string root;  // destination folder, or base URL for HTTP uploads
+        size_t next = 0;   // the next entry to start
+        unsigned tasks = 0;  // copy groups and HTTP transfers under way
+        unsigned succeeded = 0;
+        unsigned failed = 0;
+        uint64_t bytesTotal = 0;
+        uint64_t bytesFinished = 0;
+        uint64_t bytesReported = 0;
+        std::map<size_t, std::shared_ptr<FileProgress>> moving;
+        std::vector<size_t> sentBatch;
+    };
+
+    bool Prepare(Job* job, std::string* reason);
+    void Pump(Job* job);
+    void StartTask(Job* job, size_t index);
+    void CopyInBackground(Job* job, const std::vector<size_t>& indices, const std::vector<std::string>& sources);
+    void SendHttp(Job* job, size_t index);
+    void TaskDone(unsigned jobNumber, const std::vector<FileResult>& results);
+    void FileDone(Job* job, const FileResult& result);
+    void FileFailed(Job* job, size_t index, const std::string& reason);
+    void FlushSent(Job* job);
+    void ReportProgress(Job* job);
+    void FinishIfDone(Job* job);
+    void Send(const Job& job, const Notification& notification);
+    TaskCompletion Completion(const Job& job);
+    size_t MovingFiles() const;
+    void CancelMoving();
+    void FinishStop();
+    void RemoveTimer(guint* timer);
+
+    static gboolean OnProgressTimer(gpointer data);
+    static gboolean OnGraceOver(gpointer data);
+    static gboolean OnCancelBound(gpointer data);
+
+    const ServiceSettings mSettings;
+    StatusSender mStatus;
+    std::shared_ptr<int> mLifetime = std::make_shared<int>(0);  // closures check it before they run
+    std::map<unsigned, std::unique_ptr<Job>> mJobs;
+    unsigned mLastJob = 0;
+    guint mProgressTimer = 0;
+    guint mStopTimer = 0;
+    bool mStopping = false;
+    std::function<void()> mStopDone;
+    std::function<void()> mIdle;
+    std::atomic<bool> mCancel{false};
+    // Declared last, so that their threads end before the jobs they report to are gone; the
+    // HTTP thread hands finished downloads to the pool, so it ends first.
+    WorkerPool mPool;
+    HttpTransfers mHttp;
+};

@@ -1,0 +1,374 @@
+// The Assistant's units: destination paths and names, URLs, request parsing, partial files and
+// local copies.
+#include "Assistant/DestinationPaths.h"
+#include "Assistant/LocalCopy.h"
+#include "Assistant/PartialFile.h"
+#include "Assistant/TransferRequest.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+struct TempFolder {
+    TempFolder()
+    {
+        gchar* made = g_dir_make_tmp("qv-assistant-unit-XXXXXX", nullptr);
+        path = made;
+        g_free(made);
+    }
+    ~TempFolder() { std::filesystem::remove_all(path); }
+    std::string path;
+};
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> FolderNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+}  // namespace
+
+TEST(DestinationPaths, RelativeFoldersStayInsideTheDestination)
+{
+    const struct {
+        const char* relative;
+        bool accepted;
+        const char* normalized;
+    } cases[] = {
+        {"", true, ""},
+        {"Docs/", true, "Docs"},
+        {"Docs/Sub/", true, "Docs/Sub"},
+        {"a//b/./c/", true, "a/b/c"},
+        {"./", true, ""},
+        {"..a/b../", true, "..a/b.."},
+        {"\xC3\xA9t\xC3\xA9 x/", true, "\xC3\xA9t\xC3\xA9 x"},
+        {"/etc/", false, ""},
+        {"../x/", false, ""},
+        {"a/../b/", false, ""},
+        {"a/..", false, ""},
+        {"..", false, ""},
+    };
+    for (const auto& c : cases) {
+        std::string normalized;
+        std::string reason;
+        EXPECT_EQ(NormalizeRelativeFolder(c.relative, &normalized, &reason), c.accepted) << c.relative;
+        if (c.accepted) {
+            EXPECT_EQ(normalized, c.normalized) << c.relative;
+        } else {
+            EXPECT_NE(reason.find(c.relative), std::string::npos) << reason;
+        }
+    }
+}
+
+TEST(DestinationPaths, FileNamesOfPathsAndUrls)
+{
+    const struct {
+        const char* path;
+        const char* name;  // null: names no file
+    } paths[] = {
+        {"/a/b.txt", "b.txt"}, {"/x/.hidden", ".hidden"}, {"/a/", nullptr}, {"/", nullptr},
+        {"/a/..", nullptr},    {"/a/.", nullptr},
+    };
+    for (const auto& c : paths) {
+        std::string name;
+        EXPECT_EQ(FileNameOfPath(c.path, &name), c.name != nullptr) << c.path;
+        if (c.name) {
+            EXPECT_EQ(name, c.name);
+        }
+    }
+    const struct {
+        const char* url;
+        const char* name;
+    } urls[] = {
+        {"http://h/a/b%20c.txt", "b c.txt"},
+        {"https://h:8443/dir/file.bin?x=1#top", "file.bin"},
+        {"http://h/%C3%BC.txt", "\xC3\xBC.txt"},
+        {"file:///tmp/a%20b", "a b"},
+        {"http://h/a/%2Fetc", nullptr},
+        {"http://h/a/x%00y", nullptr},
+        {"http://h/a/%2E%2E", nullptr},
+        {"http://h/a/..", nullptr},
+        {"http://h/", nullptr},
+        {"not a url", nullptr},
+    };
+    for (const auto& c : urls) {
+        std::string name;
+        std::string reason;
+        EXPECT_EQ(FileNameOfUrl(c.url, &name, &reason), c.name != nullptr) << c.url;
+        if (c.name) {
+            EXPECT_EQ(name, c.name);
+        } else {
+            EXPECT_FALSE(reason.empty());
+        }
+    }
+}
+
+TEST(DestinationPaths, NumberedNamesAndJoinedUrls)
+{
+    EXPECT_EQ(NumberedName("a.txt", 2), "a (2).txt");
+    EXPECT_EQ(NumberedName("archive.tar.gz", 3), "archive.tar (3).gz");
+    EXPECT_EQ(NumberedName(".bashrc", 2), ".bashrc (2)");
+    EXPECT_EQ(NumberedName("README", 12), "README (12)");
+    EXPECT_EQ(NumberedName("dot.", 2), "dot. (2)");
+
+    const struct {
+        const char* base;
+        const char* folder;
+        const char* name;
+        const char* url;
+    } joins[] = {
+        {"http://127.0.0.1:8080/up", "Docs/Sub", "a b.txt", "http://127.0.0.1:8080/up/Docs/Sub/a%20b.txt"},
+        {"http://h/up/", "", "n.txt", "http://h/up/n.txt"},
+        {"http://h", "", "n.txt", "http://h/n.txt"},
+        {"https://h/up/?token=x%2By", "D", "n.txt", "https://h/up/D/n.txt?token=x%2By"},
+        {"http://h/up%20load/", "", "#?%&+;=.txt", "http://h/up%20load/%23%3F%25%26%2B%3B%3D.txt"},
+        {"http://h/", "\xC3\xA9", "\xC3\xBC", "http://h/%C3%A9/%C3%BC"},
+        {"http://user@[::1]:81/u", "", "n", "http://user@[::1]:81/u/n"},
+        {"no scheme", "", "n", ""},
+    };
+    for (const auto& c : joins)
+        EXPECT_EQ(JoinUrl(c.base, c.folder, c.name), c.url) << c.base;
+}
+
+TEST(TransferRequest, RefusesRequestsThatCannotRun)
+{
+    const struct {
+        std::string text;
+        const char* reason;  // a part of the reason
+    } cases[] = {
+        {"", "empty"},
+        {"not json", "not one JSON text"},
+        {R"({"type":"Request","code":"StartUpload"} trailing)", "not one JSON text"},
+        {"{\"type\":\"Request\",\"code\":\"StartUpload\",\"x\":\"\xFF\"}", "not one JSON text"},
+        {R"([1,2])", "not a JSON object"},
+        {R"({"type":"Notification","code":"StartUpload"})", "not a request"},
+        {R"({"type":"Request","code":"Reset"})", "\"Reset\" is not a transfer"},
+        {R"({"type":"Request","code":"StartUpload"})", "lists no files"},
+        {R"({"type":"Request","code":"StartUpload","files_ul":[]})", "lists no files"},
+        {R"({"type":"Request","code":"StartUpload","upload_url":"ftp://h/","files_ul":[{"file_path":"/a"}]})",
+         "is not an http:"},
+        {R"({"type":"Request","code":"StartUpload","upload_url":"file://elsewhere/x","files_ul":[{"file_path":"/a"}]})",
+         "is not an http:"},
+        {R"({"type":"Request","code":"StartUpload","upload_url":"http:///nohost","files_ul":[{"file_path":"/a"}]})",
+         "is not an http:"},
+        {R"({"type":"Request","code":"StartUpload","upload_url":7,"files_ul":[{"file_path":"/a"}]})", "not a text"},
+        {R"({"type":"Request","code":"StartDownload","files_dl":[{"url":"http://h/a"}]})", "no download folder"},
+        {R"({"type":"Request","code":"StartDownload","dest_path":"rel","files_dl":[{"url":"http://h/a"}]})",
+         "not an absolute path"},
+        {R"({"type":"Request","code":"StartDownload","dest_path":"/d","files_ul":[{"file_path":"/a"}]})",
+         "lists no files"},
+    };
+    for (const auto& c : cases) {
+        TransferRequest request;
+        std::string reason;
+        EXPECT_FALSE(ParseTransferRequest(c.text.data(), c.text.size(), &request, &reason)) << c.text;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << c.text << " gave: " << reason;
+    }
+}
+
+TEST(TransferRequest, ReadsUploadsWithTheirTargetsAndEntryProblems)
+{
+    const struct {
+        const char* uploadUrl;  // null: none
+        UploadTarget target;
+        const char* destination;
+    } targets[] = {
+        {nullptr, UploadTarget::outbox, ""},
+        {"", UploadTarget::outbox, ""},
+        {"file:///tmp/out%20box", UploadTarget::folder, "/tmp/out box"},
+        {"FILE://localhost/tmp/x", UploadTarget::folder, "/tmp/x"},
+        {"HTTPS://h:1/up?t=1", UploadTarget::http, "HTTPS://h:1/up?t=1"},
+    };
+    const std::string entries = R"("files_ul":[
+        {"file_path":"/src/Docs/a.txt","relative_path":"Docs/","size":1536.000000},
+        {"file_path":"/src/b.txt","size":7},
+        {"file_path":"/src/c.txt","relative_path":"../up/"},
+        {"file_path":"/src/d.txt","relative_path":"/abs/"},
+        {"file_path":"/src/e.txt","relative_path":5},
+        {"file_path":"rel/f.txt"},
+        {"file_path":"/src/"},
+        {"relative_path":"x/"},
+        {"file_path":"/src/n\u0000ul"},
+        "not an object",
+        {"file_path":"/src/huge","size":1e300},
+        {"file_path":"/src/negative","size":-5}])";
+    const struct {
+        const char* problem;  // a part of it; "" for none
+        const char* folder;
+        const char* name;
+        double size;
+    } expected[] = {
+        {"", "Docs", "a.txt", 1536}, {"", "", "b.txt", 7},
+        {"leaves the destination", "", "", 0}, {"is absolute", "", "", 0},
+        {"not a text", "", "", 0}, {"not absolute", "", "", 0},
+        {"names no file", "", "", 0}, {"no file path", "", "", 0},
+        {"no file path", "", "", 0}, {"not an object", "", "", 0},
+        {"", "", "huge", 4611686018427387904.0}, {"", "", "negative", 0},
+    };
+    for (const auto& t : targets) {
+        std::string text = R"({"type":"request","code":"startupload","job":{"tag":[1]},)";
+        if (t.uploadUrl)
+            text += std::string("\"upload_url\":\"") + t.uploadUrl + "\",";
+        text += entries + "}";
+        TransferRequest request;
+        std::string reason;
+        ASSERT_TRUE(ParseTransferRequest(text.data(), text.size(), &request, &reason)) << reason;
+        EXPECT_EQ(request.kind, TransferKind::upload);
+        EXPECT_EQ(request.target, t.target);
+        EXPECT_EQ(request.destination, t.destination);
+        EXPECT_STREQ(json_object_to_json_string_ext(request.job, JSON_C_TO_STRING_PLAIN), R"({"tag":[1]})");
+        ASSERT_EQ(request.entries.size(), std::size(expected));
+        for (size_t i = 0; i < request.entries.size(); ++i) {
+            const TransferEntry& entry = request.entries[i];
+            SCOPED_TRACE(i);
+            EXPECT_NE(entry.problem.find(expected[i].problem), std::string::npos) << entry.problem;
+            EXPECT_EQ(entry.problem.empty(), !*expected[i].problem);
+            if (entry.problem.empty()) {
+                EXPECT_EQ(entry.folder, expected[i].folder);
+                EXPECT_EQ(entry.name, expected[i].name);
+                EXPECT_EQ(entry.size, expected[i].size);
+            }
+        }
+        // The entry goes back in "FileSent" as it came, its size in the form it was written in.
+        EXPECT_STREQ(json_object_to_json_string_ext(request.entries[0].original, JSON_C_TO_STRING_PLAIN),
+                     R"({"file_path":"\/src\/Docs\/a.txt","relative_path":"Docs\/","size":1536.000000})");
+    }
+}
+
+TEST(TransferRequest, ReadsDownloads)
+{
+    const std::string text = R"({"type":"Request","code":"StartDownload","dest_path":"/home/u/Downloads","files_dl":[
+        {"url":"http://h/a/b%20c.txt","relative_path":"Set/"},
+        {"url":"file:///tmp/local.txt"},
+        {"url":"ftp://h/x"},
+        {"url":"file://other/tmp/x"},
+        {"url":"http://h/dir/"},
+        {"url":"http://h/x","relative_path":"../"},
+        {"relative_path":"x/"}]})";
+    TransferRequest request;
+    std::string reason;
+    ASSERT_TRUE(ParseTransferRequest(text.data(), text.size(), &request, &reason)) << reason;
+    EXPECT_EQ(request.kind, TransferKind::download);
+    EXPECT_EQ(request.destination, "/home/u/Downloads");
+    EXPECT_EQ(request.job, nullptr);
+    const char* problems[] = {"", "", "not an http:", "not an http:", "names no file", "leaves", "no URL"};
+    ASSERT_EQ(request.entries.size(), std::size(problems));
+    for (size_t i = 0; i < request.entries.size(); ++i) {
+        EXPECT_NE(request.entries[i].problem.find(problems[i]), std::string::npos) << i;
+        EXPECT_EQ(request.entries[i].problem.empty(), !*problems[i]) << i << request.entries[i].problem;
+    }
+    EXPECT_EQ(request.entries[0].name, "b c.txt");
+    EXPECT_EQ(request.entries[0].folder, "Set");
+    EXPECT_EQ(request.entries[0].sourceRelativePath, "Set/");
+    EXPECT_EQ(request.entries[1].name, "local.txt");
+}
+
+TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
+{
+    TempFolder temp;
+    const std::string folder = temp.path + "/new/sub";
+    std::string reason;
+    std::string finalPath;
+    // Taken names are kept; the file gets the first free number, and no name before it is complete.
+    const char* contents[] = {"one", "two", "three"};
+    const char* names[] = {"a.txt", "a (2).txt", "a (3).txt"};
+    for (size_t i = 0; i < std::size(contents); ++i) {
+        std::unique_ptr<PartialFile> file = PartialFile::Create(folder, "a.txt", 0644, &reason);
+        ASSERT_TRUE(file) << reason;
+        ASSERT_EQ(write(file->Fd(), contents[i], strlen(contents[i])), static_cast<ssize_t>(strlen(contents[i])));
+        EXPECT_FALSE(std::filesystem::exists(folder + "/" + names[i]));
+        EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).parent_path(), folder);
+        EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).filename().string()[0], '.');
+        ASSERT_TRUE(file->Commit(&finalPath, &reason)) << reason;
+        EXPECT_EQ(finalPath, folder + "/" + names[i]);
+    }
+    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"a (2).txt", "a (3).txt", "a.txt"}));
+    EXPECT_EQ(ReadFile(folder + "/a.txt"), "one");
+    EXPECT_EQ(ReadFile(folder + "/a (3).txt"), "three");
+
+    // Abandoned or removed at a stop: no temporary file stays, and a later commit fails.
+    { auto abandoned = PartialFile::Create(folder, "b.txt", 0644, &reason); }
+    auto stopped = PartialFile::Create(folder, "c.txt", 0644, &reason);
+    ASSERT_TRUE(stopped);
+    PartialFile::RemoveAllTemporary();
+    EXPECT_FALSE(stopped->Commit(&finalPath, &reason));
+    EXPECT_EQ(FolderNames(folder).size(), 3u);
+
+    // A folder that cannot be made is a reason, not a crash.
+    EXPECT_FALSE(PartialFile::Create(folder + "/a.txt/x", "d", 0644, &reason));
+    EXPECT_NE(reason.find("Could not create the folder"), std::string::npos);
+}
+
+TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
+{
+    TempFolder temp;
+    const std::string content = std::string(3 << 20, 'x') + "end";
+    std::vector<std::string> sources = {temp.path + "/source.bin", temp.path + "/missing"};
+    // /dev/shm is another file system, where the kernel's copy path gives way to the buffer copy.
+    if (access("/dev/shm", W_OK) == 0)
+        sources.push_back("/dev/shm/qv-assistant-unit-" + std::to_string(getpid()));
+    for (const std::string& source : sources) {
+        if (source != sources[1])
+            std::ofstream(source, std::ios::binary) << content;
+    }
+    std::atomic<bool> cancel{false};
+    for (const bool cancelled : {false, true}) {
+        SCOPED_TRACE(cancelled);
+        cancel = cancelled;
+        std::vector<FileProgress> progress(sources.size());
+        std::vector<CopyItem> items(sources.size());
+        for (size_t i = 0; i < sources.size(); ++i)
+            items[i] = {sources[i], temp.path + "/out/" + std::to_string(i / 2), "copy.bin", &progress[i], false, {}, {}};
+        CopyFilesInto(&items, cancel);
+        for (size_t i = 0; i < sources.size(); ++i) {
+            const bool copied = !cancelled && i != 1;
+            EXPECT_EQ(items[i].ok, copied) << sources[i] << ": " << items[i].reason;
+            if (copied) {
+                EXPECT_EQ(ReadFile(items[i].finalPath), content);
+                EXPECT_EQ(progress[i].done, content.size());
+                EXPECT_EQ(progress[i].total, content.size());
+            }
+        }
+        EXPECT_NE(items[1].reason.find(cancelled ? "stopped" : "No such file"), std::string::npos) << items[1].reason;
+    }
+    // Two folders, each with one copy and no temporary file.
+    EXPECT_EQ(FolderNames(temp.path + "/out/0"), (std::vector<std::string>{"copy.bin"}));
+    if (sources.size() == 3) {
+        EXPECT_EQ(FolderNames(temp.path + "/out/1"), (std::vector<std::string>{"copy.bin"}));
+        unlink(sources.back().c_str());
+    }
+
+    const std::string fifo = temp.path + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        const char* reason;
+    } refused[] = {
+        {fifo, "not a regular file"},
+        {temp.path, "not a regular file"},
+        {temp.path + "/missing", "No such file"},
+    };
+    for (const auto& c : refused) {
+        struct stat info;
+        std::string reason;
+        EXPECT_EQ(OpenSourceFile(c.path, &info, &reason), -1) << c.path;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+    }
+}

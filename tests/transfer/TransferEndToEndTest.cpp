@@ -1,0 +1,325 @@
+// The Assistant across real processes: qvshell plays the plug-in and the page, the Assistant is
+// launched through its desktop entry, and files go to folders and to a local HTTP server.
+#include "TransferSession.h"
+
+#include "Platform/AppleEvents/AppleEvents.h"
+#include "Platform/EventDelivery/EventDelivery.h"
+#include "Platform/Processes/Processes.h"
+#include "Platform/Workspace/Workspace.h"
+#include "tests/support/JsonMember.h"
+#include "tests/support/MainLoop.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/wait.h>
+
+namespace {
+const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
+const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
+
+std::string FileUrl(const std::string& path)
+{
+    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    std::string text = uri;
+    g_free(uri);
+    return text;
+}
+
+std::string Upload(const std::string& job, const std::string& url = "")
+{
+    std::string request = R"({"type":"Request","code":"StartUpload","job":")" + job + "\"";
+    if (!url.empty())
+        request += R"(,"upload_url":")" + url + "\"";
+    return request + "}";
+}
+
+// The files as they must arrive below a destination that keeps relative paths.
+std::map<std::string, std::string> Under(const std::string& prefix, const std::map<std::string, std::string>& files)
+{
+    std::map<std::string, std::string> moved;
+    for (const auto& file : files)
+        moved[prefix + file.first] = file.second;
+    return Fingerprints(moved);
+}
+
+size_t DeletedFromUploadList(const Shell& shell)
+{
+    size_t count = 0;
+    for (const std::string& notification : shell.NotificationsWithCode("FilesDeletedFromUploadList")) {
+        EXPECT_LE(FileCount(notification), 1000u);
+        count += FileCount(notification);
+    }
+    return count;
+}
+
+}  // namespace
+
+TEST(Transfer, FolderUploadedToTheOutboxArrivesWholeAfterALaunch)
+{
+    Sandbox sandbox;
+    sandbox.InstallAssistantEntry();
+    std::map<std::string, std::string> files = {
+        {"a.txt", "first file\n"},
+        {"Sub/b.bin", RandomBytes(3 << 20, 1)},
+        {"Sub/Deeper/\xC3\xA9t\xC3\xA9 (draft).txt", "accented\n"},
+        {"empty", ""},
+    };
+    for (int i = 0; i < 1200; ++i)
+        files["Many/f" + std::to_string(i)] = std::to_string(i);
+    WriteTree(sandbox.Path("src/Docs"), files);
+    ASSERT_EQ(sandbox.AssistantPid(), 0);
+
+    Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
+    ASSERT_EQ(shell.Request(kSelectFiles), 1);
+    ASSERT_EQ(shell.Request(Upload("outbox")), 1);
+    ASSERT_TRUE(shell.WaitFor("TransferComplete"));
+    EXPECT_NE(sandbox.AssistantPid(), 0);  // launched through its desktop entry
+
+    // After "TransferStarted" the page sees progress and deletions from its list, then the end.
+    std::vector<std::string> codes;
+    for (const std::string& notification : shell.Notifications())
+        codes.push_back(JsonMember(notification, "code"));
+    const auto started = std::find(codes.begin(), codes.end(), "TransferStarted");
+    ASSERT_NE(started, codes.end());
+    EXPECT_EQ(codes.back(), "TransferComplete");
+    for (auto code = started + 1; code + 1 != codes.end(); ++code)
+        EXPECT_TRUE(*code == "TransferProgress" || *code == "FilesDeletedFromUploadList") << *code;
+    EXPECT_EQ(JsonMember(shell.NotificationsWithCode("TransferStarted")[0], "file_count"), std::to_string(files.size()));
+    EXPECT_GE(shell.NotificationsWithCode("FilesDeletedFromUploadList").size(), 2u);
+    EXPECT_EQ(DeletedFromUploadList(shell), files.size());
+    const std::string complete = shell.Notifications().back();
+    EXPECT_EQ(JsonMember(complete, "job"), "outbox");
+    EXPECT_EQ(JsonMember(complete, "files_sent"), std::to_string(files.size()));
+    EXPECT_EQ(JsonMember(complete, "files_failed"), "0");
+    EXPECT_EQ(shell.Request(Upload("again")), 0);  // the upload list is empty
+
+    EXPECT_EQ(ReadTree(sandbox.Path("data/qiravel/outbox")), Under("Docs/", files));
+    EXPECT_EQ(shell.Finish(), 0);
+}
+
+TEST(Transfer, FolderUrlKeepsExistingFilesAndAMissingSourceFailsAlone)
+{
+    Sandbox sandbox;
+    sandbox.InstallAssistantEntry();
+    WriteTree(sandbox.Path("src/Docs"), {{"a.txt", "new a"}, {"b.txt", "b"}, {"gone.txt", "gone"}, {"Sub/c.txt", "c"}});
+    const std::string destination = sandbox.Path("dest folder \xC3\xA9");
+    WriteTree(destination, {{"Docs/a.txt", "old a"}});
+
+    Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
+    ASSERT_EQ(shell.Request(kSelectFiles), 1);
+    std::filesystem::remove(sandbox.Path("src/Docs/gone.txt"));
+    ASSERT_EQ(shell.Request(Upload("folder", FileUrl(destination))), 1);
+    ASSERT_TRUE(shell.WaitFor("TransferComplete"));
+
+    const std::vector<std::string> failed = shell.NotificationsWithCode("FileFailed");
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(JsonMember(failed[0], "file_path"), sandbox.Path("src/Docs/gone.txt"));
+    EXPECT_EQ(JsonMember(failed[0], "relative_path"), "Docs/");
+    EXPECT_NE(JsonMember(failed[0], "reason").find("No such file"), std::string::npos);
+    EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_sent"), "3");
+    EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_failed"), "1");
+    EXPECT_EQ(DeletedFromUploadList(shell), 3u);
+    const std::map<std::string, std::string> expected = {
+        {"Docs/a.txt", "old a"}, {"Docs/a (2).txt", "new a"}, {"Docs/b.txt", "b"}, {"Docs/Sub/c.txt", "c"}};
+    EXPECT_EQ(ReadTree(destination), Fingerprints(expected));
+}
+
+TEST(Transfer, HttpUploadsArriveWholeAreRetriedAndOutliveTheirPlugIn)
+{
+    Sandbox sandbox;
+    sandbox.InstallAssistantEntry();
+    HttpTestServer server(sandbox);
+    const std::map<std::string, std::string> files = {
+        {"a b.txt", "spaced"}, {"Sub/big.bin", RandomBytes(5 << 20, 2)}, {"\xC3\xBC#?.txt", "u"}};
+    WriteTree(sandbox.Path("src/Docs"), files);
+
+    Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs"), "--pick", sandbox.Path("src/Docs"), "--pick",
+                          sandbox.Path("src/Docs")});
+    size_t jobs = 0;
+    for (const char* base : {"/up/", "/flaky/"}) {
+        ASSERT_EQ(shell.Request(kSelectFiles), 1);
+        ASSERT_EQ(shell.Request(Upload(base, server.Url(base))), 1);
+        ASSERT_TRUE(shell.WaitFor("TransferComplete", ++jobs));
+        EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_sent"), "3");
+        EXPECT_EQ(ReadTree(server.Root() + base), Under("Docs/", files));
+    }
+    size_t flakyPuts = 0;
+    for (const std::string& line : server.Requests())
+        flakyPuts += line.compare(0, 11, "PUT /flaky/") == 0;
+    EXPECT_EQ(flakyPuts, 2 * files.size());
+
+    // A job goes on when the process that asked for it is gone.
+    ASSERT_EQ(shell.Request(kSelectFiles), 1);
+    ASSERT_EQ(shell.Request(Upload("slow", server.Url("/slow/"))), 1);
+    ASSERT_TRUE(shell.WaitFor("TransferStarted", 3));
+    kill(shell.Pid(), SIGKILL);
+    EXPECT_TRUE(Eventually([&] { return ReadTree(server.Root() + "/slow") == Under("Docs/", files); }, 30000));
+}
+
+TEST(Transfer, DownloadsArriveInTheChosenFolder)
+{
+    Sandbox sandbox;
+    sandbox.InstallAssistantEntry();
+    HttpTestServer server(sandbox);
+    const std::string big = RandomBytes(4 << 20, 3);
+    WriteTree(server.Root(), {{"files/a.txt", "a"}, {"cut/big.bin", big}, {"set/\xC3\xBC x.txt", "u"}});
+    WriteTree(sandbox.Path("src"), {{"local.txt", "local"}});
+    const std::string destination = sandbox.Path("dest");
+    std::filesystem::create_directories(destination);
+
+    Shell shell(sandbox, {"--download-folder", destination});
+    ASSERT_EQ(shell.Request(kSelectFolder), 1);
+    const std::string request = R"({"type":"Request","code":"StartDownload","files_dl":[)"
+                                R"({"url":")" + server.Url("/files/a.txt") + R"(","relative_path":"Set/"},)"
+                                R"({"url":")" + server.Url("/cut/big.bin") + R"("},)"
+                                R"({"url":")" + server.Url("/set/%C3%BC%20x.txt") + R"("},)"
+                                R"({"url":")" + FileUrl(sandbox.Path("src/local.txt")) + R"(","relative_path":"Local/"},)"
+                                R"({"url":")" + server.Url("/files/missing.txt") + R"("},)"
+                                R"({"url":")" + server.Url("/files/a.txt") + R"(","relative_path":"../outside/"}]})";
+    ASSERT_EQ(shell.Request(request), 1);
+    ASSERT_TRUE(shell.WaitFor("TransferComplete"));
+
+    const std::map<std::string, std::string> expected = {
+        {"Set/a.txt", "a"}, {"big.bin", big}, {"\xC3\xBC x.txt", "u"}, {"Local/local.txt", "local"}};
+    EXPECT_EQ(ReadTree(destination), Fingerprints(expected));
+    EXPECT_FALSE(std::filesystem::exists(sandbox.Path("outside")));
+    const std::vector<std::string> received = shell.NotificationsWithCode("FileReceived");
+    ASSERT_EQ(received.size(), 4u);
+    for (const std::string& notification : received)
+        EXPECT_EQ(JsonMember(notification, "path").compare(0, destination.size() + 1, destination + "/"), 0);
+    const std::vector<std::string> failed = shell.NotificationsWithCode("FileFailed");
+    ASSERT_EQ(failed.size(), 2u);
+    std::string reasons = JsonMember(failed[0], "reason") + " | " + JsonMember(failed[1], "reason");
+    EXPECT_NE(reasons.find("404"), std::string::npos) << reasons;
+    EXPECT_NE(reasons.find("leaves the destination"), std::string::npos) << reasons;
+    EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_received"), "4");
+
+    // The cut download went on from where it stopped.
+    bool resumed = false;
+    for (const std::string& line : server.Requests())
+        resumed |= line.compare(0, 30, "GET /cut/big.bin bytes=" + std::to_string(big.size() / 2)) == 0;
+    EXPECT_TRUE(resumed);
+}
+
+TEST(Transfer, StoppedMidTransferLeavesNoIncompleteFile)
+{
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        Sandbox sandbox;
+        sandbox.InstallAssistantEntry();
+        HttpTestServer server(sandbox);
+        WriteTree(server.Root(), {{"stall/big.bin", RandomBytes(8 << 20, 4)}});
+        const std::string destination = sandbox.Path("dest");
+        std::filesystem::create_directories(destination);
+
+        Shell shell(sandbox, {"--download-folder", destination});
+        ASSERT_EQ(shell.Request(kSelectFolder), 1);
+        ASSERT_EQ(shell.Request(R"({"type":"Request","code":"StartDownload","files_dl":[{"url":")" +
+                                server.Url("/stall/big.bin") + R"("}]})"),
+                  1);
+        ASSERT_TRUE(shell.WaitFor("TransferProgress"));
+        ASSERT_TRUE(sandbox.StopAssistant(signal));
+        EXPECT_FALSE(std::filesystem::exists(destination + "/big.bin"));
+        if (signal == SIGTERM) {
+            // Stopped in order: the page hears of it and no temporary file is left.
+            ASSERT_TRUE(shell.WaitFor("TransferFailed"));
+            EXPECT_EQ(JsonMember(shell.NotificationsWithCode("TransferFailed")[0], "files_left"), "1");
+            EXPECT_TRUE(ReadTree(destination).empty());
+        }
+    }
+}
+
+TEST(Transfer, OneCopyRunsAndQuitsWhenIdle)
+{
+    Sandbox sandbox;
+    Child first({ASSISTANT_PATH, "--idle-exit", "2"}, sandbox.ErrorLog(), false);
+    ASSERT_TRUE(Eventually([&] { return sandbox.AssistantPid() == first.Pid(); }, 30000));
+    Child second({ASSISTANT_PATH}, sandbox.ErrorLog(), false);
+    EXPECT_EQ(second.Wait(30000), 0);
+    EXPECT_EQ(sandbox.AssistantPid(), first.Pid());
+    Child badOption({ASSISTANT_PATH, "--parallel", "0"}, sandbox.ErrorLog(), false);
+    EXPECT_EQ(badOption.Wait(30000), 2 << 8);
+    EXPECT_EQ(first.Wait(30000), 0);
+}
+
+namespace {
+struct Status {
+    DescType refConType;
+    std::vector<uint8_t> refCon;
+    std::string text;
+};
+std::vector<Status> sStatuses;
+
+OSErr RecordStatus(const AppleEvent* event, AppleEvent*, SRefCon)
+{
+    Status status;
+    AEDesc refCon;
+    AEInitializeDesc(&refCon);
+    AEGetParamDesc(event, 'STr1', typeWildCard, &refCon);
+    status.refConType = refCon.descriptorType;
+    status.refCon.resize(static_cast<size_t>(AEGetDescDataSize(&refCon)));
+    AEGetDescData(&refCon, status.refCon.data(), static_cast<Size>(status.refCon.size()));
+    AEDisposeDesc(&refCon);
+    DescType type;
+    Size size = 0;
+    AEGetParamPtr(event, 'NMsg', typeChar, &type, nullptr, 0, &size);
+    status.text.resize(static_cast<size_t>(size));
+    AEGetParamPtr(event, 'NMsg', typeChar, &type, status.text.data(), size, &size);
+    sStatuses.push_back(status);
+    return noErr;
+}
+
+void SendRequest(const RunningApplication& assistant, const std::string& text, const uint8_t (&refCon)[8])
+{
+    const ProcessSerialNumber target = {assistant.processSerialNumberHigh, assistant.processSerialNumberLow};
+    ProcessSerialNumber self;
+    GetCurrentProcess(&self);
+    AEDesc address;
+    AppleEvent event;
+    AppleEvent reply;
+    AEInitializeDesc(&reply);
+    ASSERT_EQ(AECreateDesc(typeProcessSerialNumber, &target, sizeof target, &address), noErr);
+    ASSERT_EQ(AECreateAppleEvent('Laso', 'ADMN', &address, kAutoGenerateReturnID, kAnyTransactionID, &event), noErr);
+    AEPutParamPtr(&event, keyDirectObject, typeChar, text.data(), static_cast<Size>(text.size()));
+    AEPutParamPtr(&event, 'bPSN', typeProcessSerialNumber, &self, sizeof self);
+    AEPutParamPtr(&event, 'navG', typeUInt32, refCon, sizeof refCon);
+    EXPECT_EQ(AESendMessage(&event, &reply, kAENoReply, 600), noErr);
+    AEDisposeDesc(&event);
+    AEDisposeDesc(&address);
+}
+}  // namespace
+
+TEST(Transfer, AnswersEveryRequestWithTheRefConItCarried)
+{
+    Sandbox sandbox;
+    sandbox.InstallAssistantEntry();
+    ASSERT_EQ(AEInstallEventHandler('Laso', 'assS', &RecordStatus, nullptr, false), noErr);
+    ASSERT_TRUE(WorkspaceLaunchAppWithBundleIdentifier("com.qiravel.Assistant", 0));
+    std::vector<RunningApplication> running;
+    ASSERT_TRUE(Eventually([&] { return (running = WorkspaceLaunchedApplications()).size() == 1; }, 30000));
+
+    const uint8_t refCon[8] = {0x11, 0x22, 0x33, 0x44, 0, 0, 0, 0};
+    sStatuses.clear();
+    SendRequest(running[0], "not json", refCon);
+    SendRequest(running[0], R"({"type":"Request","code":"StartUpload","job":{"tag":[1,2]},"files_ul":[)"
+                            R"({"file_path":"/x/a","relative_path":"../../etc/","size":1.000000}]})",
+                refCon);
+    ASSERT_TRUE(RunLoopUntil([] { return sStatuses.size() == 4; }, 30000));
+    AERemoveEventHandler('Laso', 'assS', nullptr, false);
+
+    const char* codes[] = {"TransferFailed", "TransferStarted", "FileFailed", "TransferComplete"};
+    for (size_t i = 0; i < sStatuses.size(); ++i) {
+        EXPECT_EQ(sStatuses[i].refConType, typeUInt32);
+        EXPECT_EQ(sStatuses[i].refCon, std::vector<uint8_t>(refCon, refCon + 8));
+        const std::string envelope = R"({"version":"8.0.1x189","type":"Notification","code":")";
+        EXPECT_EQ(sStatuses[i].text.compare(0, envelope.size(), envelope), 0) << sStatuses[i].text;
+        EXPECT_EQ(JsonMember(sStatuses[i].text, "code"), codes[i]);
+    }
+    EXPECT_NE(JsonMember(sStatuses[0].text, "reason").find("not one JSON text"), std::string::npos);
+    EXPECT_EQ(JsonMember(sStatuses[1].text, "job"), R"({ "tag": [ 1, 2 ] })");
+    EXPECT_NE(JsonMember(sStatuses[2].text, "reason").find("leaves the destination"), std::string::npos);
+    EXPECT_EQ(JsonMember(sStatuses[3].text, "files_failed"), "1");
+}

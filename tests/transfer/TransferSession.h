@@ -1,0 +1,111 @@
+// Support for the end-to-end transfer tests: a private XDG sandbox with the Assistant's desktop
+// entry, a qvshell session that plays the plug-in and the page, and the local HTTP test server.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+// A temporary folder that is the runtime and data home of this process and its children. On
+// destruction it stops the Assistant it holds and removes itself.
+class Sandbox {
+public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    std::string Path(const std::string& relative = "") const;
+    // Installs the desktop entry with the project's install script, pointing at the built program.
+    void InstallAssistantEntry() const;
+    // The checked-in Assistant's process id, or 0.
+    pid_t AssistantPid() const;
+    // Sends the signal to the Assistant and waits until it is gone; false when it stayed.
+    bool StopAssistant(int signal) const;
+    // Where the programs started by the tests write their standard error; the sanitizers report
+    // there.
+    std::string ErrorLog() const { return Path("stderr.log"); }
+
+private:
+    std::string mPath;
+};
+
+// Writes files under a folder: relative path to contents.
+void WriteTree(const std::string& folder, const std::map<std::string, std::string>& files);
+// Contents as compared in the tests: short texts as they are, anything else by size and hash.
+std::map<std::string, std::string> Fingerprints(const std::map<std::string, std::string>& files);
+// Every regular file under a folder, hidden ones included: relative path to fingerprint.
+std::map<std::string, std::string> ReadTree(const std::string& folder);
+std::string RandomBytes(size_t count, unsigned seed);
+
+// A running program that is a child of the test; killed and reaped on destruction.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::string& errorLog, bool pipes);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t Pid() const { return mPid; }
+    // Reads one line of standard output within the time; false at the time-out or the end.
+    bool ReadLine(std::string* line, int timeoutMilliseconds);
+    void Write(const std::string& text);
+    void CloseInput();
+    // Waits for the exit and returns the wait status, or -1 at the time-out.
+    int Wait(int timeoutMilliseconds);
+
+private:
+    pid_t mPid = -1;
+    int mInput = -1;
+    int mOutput = -1;
+    std::string mPending;
+};
+
+// qvshell with the given dialog answers: requests in, results and notifications out.
+class Shell {
+public:
+    Shell(const Sandbox& sandbox, const std::vector<std::string>& dialogAnswers);
+    ~Shell() { Finish(); }
+
+    // Runs one page request and returns its result (1 or 0, -1 when none came).
+    int Request(const std::string& json);
+    // Reads until the page has had this many notifications with the code; false at the time-out.
+    bool WaitFor(const std::string& code, size_t count = 1, int timeoutMilliseconds = 60000);
+    // Every notification so far, as the page received it.
+    const std::vector<std::string>& Notifications() const { return mNotifications; }
+    std::vector<std::string> NotificationsWithCode(const std::string& code) const;
+    pid_t Pid() const { return mChild.Pid(); }
+    // Ends the input and waits for the exit status.
+    int Finish();
+
+private:
+    bool ReadOne(int timeoutMilliseconds, std::string* line);
+
+    Child mChild;
+    std::vector<std::string> mNotifications;
+    bool mFinished = false;
+};
+
+// The HTTP test server (http_test_server.py) on 127.0.0.1, serving and storing under its root.
+class HttpTestServer {
+public:
+    explicit HttpTestServer(const Sandbox& sandbox);
+    std::string Url(const std::string& path) const;
+    std::string Root() const { return mRoot; }
+    // One line per request: "METHOD path range".
+    std::vector<std::string> Requests() const;
+
+private:
+    std::string mRoot;
+    std::string mLog;
+    Child mChild;
+    std::string mPort;
+};
+
+// The number of entries of the notification's "files_ul".
+size_t FileCount(const std::string& json);
+// Polls the condition every few milliseconds until it holds or the time is up.
+bool Eventually(const std::function<bool()>& condition, int timeoutMilliseconds);
