@@ -12,6 +12,8 @@ const char kBrowserUsage[] =
     "  --screenshot FILE      save a PNG of the page once it has loaded (in test mode: when the page\n"
     "                         reports its verdict), then quit\n"
     "  --geometry WxH[+X+Y]   size (and position) of the window\n"
+    "  --read-only DIR        let the plug-in read DIR in the sandbox, beside the folders it reads\n"
+    "                         by default (may be given more than once)\n"
     "  --test                 test mode: the page reports through\n"
     "                         window.webkit.messageHandlers.qiravelTest.postMessage(text); each text\n"
     "                         is printed as \"test: text\"; \"pass\" quits with 0, \"fail...\" with 1\n"
@@ -69,7 +71,8 @@ bool ParseBrowserOptions(const std::vector<std::string>& args, BrowserOptions* o
             options->echoSystemLog = true;
         } else if (arg == "--benchmark-reference") {
             options->benchmarkReference = true;
-        } else if (arg == "--screenshot" || arg == "--dialog-script" || arg == "--timeout" || arg == "--geometry") {
+        } else if (arg == "--screenshot" || arg == "--dialog-script" || arg == "--timeout" || arg == "--geometry" ||
+                   arg == "--read-only") {
             if (!hasValue) {
                 *error = arg + " needs a value";
                 return false;
@@ -79,6 +82,8 @@ bool ParseBrowserOptions(const std::vector<std::string>& args, BrowserOptions* o
                 options->screenshot = value;
             } else if (arg == "--dialog-script") {
                 options->dialogScript = value;
+            } else if (arg == "--read-only") {
+                options->readOnlyFolders.push_back(value);
             } else if (arg == "--timeout" && (!ParseNumber(value, &options->timeoutSeconds) || !options->timeoutSeconds)) {
                 *error = "--timeout takes a number of seconds";
                 return false;

@@ -13,6 +13,7 @@ struct BrowserOptions {
     bool echoSystemLog = false;   // the plug-in copies its system-log lines to standard error
     std::string dialogScript;     // answer dialogs from this file instead of showing them
     std::string screenshot;       // save a PNG of the page here
+    std::vector<std::string> readOnlyFolders;  // more folders the sandboxed plug-in may read
     unsigned int timeoutSeconds = 60;
     int width = 1024;
     int height = 768;

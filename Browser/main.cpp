@@ -214,6 +214,8 @@ WebKitWebContext* MakeContext(const BrowserOptions& options, const std::string& 
     const char* xdgRuntime = g_getenv("XDG_RUNTIME_DIR");
     for (const SandboxFolder& folder : SandboxFolders(runtimeFolder, g_get_home_dir(), xdgRuntime ? xdgRuntime : ""))
         webkit_web_context_add_path_to_sandbox(context, folder.path.c_str(), folder.readOnly);
+    for (const std::string& folder : options.readOnlyFolders)
+        webkit_web_context_add_path_to_sandbox(context, folder.c_str(), TRUE);
     return context;
 }
 }  // namespace

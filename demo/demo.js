@@ -392,3 +392,9 @@ function initialize() {
 }
 
 initialize();
+
+if (new URLSearchParams(location.search).has("walkthrough")) {
+  const script = document.createElement("script");
+  script.src = "walkthrough.js";
+  document.body.appendChild(script);
+}

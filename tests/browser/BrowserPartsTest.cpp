@@ -42,9 +42,12 @@ TEST(BrowserOptions, CommandLines)
     }
     BrowserOptions options;
     std::string error;
-    ASSERT_TRUE(ParseBrowserOptions({"--geometry", "800x600+10+20", "--screenshot", "s.png", "p.html"}, &options, &error));
+    ASSERT_TRUE(ParseBrowserOptions({"--geometry", "800x600+10+20", "--screenshot", "s.png", "--read-only", "/a",
+                                     "--read-only", "/b c", "p.html"},
+                                    &options, &error));
     EXPECT_EQ(options.page, "p.html");
     EXPECT_EQ(options.screenshot, "s.png");
+    EXPECT_EQ(options.readOnlyFolders, (std::vector<std::string>{"/a", "/b c"}));
     EXPECT_TRUE(options.sandbox);
     EXPECT_EQ(std::vector<int>({options.width, options.height, options.x, options.y}),
               std::vector<int>({800, 600, 10, 20}));
