@@ -4,7 +4,10 @@
 #include "Platform/Dialogs/host/HostDialogs.h"
 #include "Platform/Workspace/Workspace.h"
 
+#include <gio/gunixfdlist.h>
+
 #include <algorithm>
+#include <unistd.h>
 #include <set>
 
 namespace {
@@ -61,10 +64,16 @@ gboolean HostServices::AnswerMessage(gpointer data)
     sPendingAnswers.erase(g_source_get_id(g_main_current_source()));
     auto* pending = static_cast<PendingMessage*>(data);
     const char* name = webkit_user_message_get_name(pending->message);
+    GUnixFDList* channel = webkit_user_message_get_fd_list(pending->message);
+    const int fd = channel && g_unix_fd_list_get_length(channel) == 1 ? g_unix_fd_list_get(channel, 0, nullptr) : -1;
     GVariant* reply = pending->services->Answer(name, webkit_user_message_get_parameters(pending->message));
-    // Without a reply the plug-in learns that the message was not understood.
-    if (reply)
-        webkit_user_message_send_reply(pending->message, webkit_user_message_new(name, reply));
+    // Closed without a reply, the channel tells the plug-in that the message was not understood.
+    if (reply && fd >= 0)
+        WriteHostReply(fd, reply);
+    else if (reply)
+        g_variant_unref(g_variant_ref_sink(reply));
+    if (fd >= 0)
+        close(fd);
     return G_SOURCE_REMOVE;
 }
 

@@ -1,6 +1,11 @@
-// The demo's scripted walk-through (demo page opened with "?walkthrough"): picks a folder (the
-// browser answers the dialog from its script), uploads it, waits for the Assistant to finish, then
-// picks the next folder so the finished page shows a list, and reports each step to the runner.
+// The demo's scripted walk-throughs, reporting each step to the runner.
+// "?walkthrough": picks a folder (the browser answers the dialog from its script), uploads it,
+// waits for the Assistant to finish, then picks the next folder so the finished page shows a list.
+// "?walkthrough=drop": says where to drop, waits for the runner's drop, removes the first row
+// through the table, uploads the rest and waits for the Assistant to finish.
+// "?walkthrough=bench&rounds=N": N times, picks a folder and reports the time until the table
+// shows its total, then the time to redraw the table scrolled to its middle and to remove one
+// row, and resets the list.
 "use strict";
 
 (() => {
@@ -23,14 +28,7 @@
     });
   }
 
-  async function run() {
-    if (document.body.dataset.ready !== "yes")
-      throw new Error("the plug-in did not start");
-    $("pick").click();
-    await waitFor(() => listCount() > 0, "the picked folder on the list", 30);
-    const picked = listCount();
-    report("picked " + picked + " files");
-
+  async function upload() {
     $("start-upload").click();
     await waitFor(() => Number(document.body.dataset.jobsDone) >= 1, "the upload to finish");
     await waitFor(() => listCount() === 0, "the sent files to leave the list", 30);
@@ -38,6 +36,15 @@
     if (!state.classList.contains("done"))
       throw new Error("the upload ended with " + state.textContent);
     report("uploaded: " + state.textContent);
+  }
+
+  const total = () => $("total-count").textContent + ", " + $("total-size").textContent;
+
+  async function pickAndUpload() {
+    $("pick").click();
+    await waitFor(() => listCount() > 0, "the picked folder on the list", 30);
+    report("picked " + listCount() + " files");
+    await upload();
 
     $("pick").click();
     await waitFor(() => listCount() > 0, "the second folder on the list", 30);
@@ -46,5 +53,64 @@
     report("pass");
   }
 
-  run().catch(error => report("fail: " + error.message));
+  async function dropRemoveAndUpload() {
+    const zone = $("plugin").getBoundingClientRect();
+    report("drag-target " + Math.round(zone.left + zone.width / 2) + " " + Math.round(zone.top + zone.height / 2));
+    await waitFor(() => listCount() > 1, "a drop of two files or more", 60);
+    await new Promise(resolve => setTimeout(resolve, 500));
+    report("dropped " + listCount() + " files: " + total());
+
+    const row = document.querySelector("#rows-space .row");
+    const name = row.children[1].textContent + row.children[0].textContent.split("/").pop();
+    const left = listCount() - 1;
+    row.click();
+    $("delete").click();
+    await waitFor(() => listCount() === left, "the removed row to leave the table", 30);
+    await new Promise(resolve => requestAnimationFrame(resolve));
+    report("removed " + name + ", left " + total());
+    await upload();
+    report("pass");
+  }
+
+  // Resolves after the next frame has been drawn.
+  const nextFrame = () => new Promise(resolve => requestAnimationFrame(() => setTimeout(resolve, 0)));
+
+  async function timeFrom(start, condition, what) {
+    while (!condition()) {
+      if (performance.now() - start > 600000)
+        throw new Error("gave up waiting for " + what);
+      await nextFrame();
+    }
+    return performance.now() - start;
+  }
+
+  async function bench() {
+    const rounds = Number(new URLSearchParams(location.search).get("rounds")) || 3;
+    for (let round = 0; round < rounds; round++) {
+      let start = performance.now();
+      $("pick").click();
+      const picked = await timeFrom(start, () => /files?$/.test($("total-count").textContent), "the total");
+      const count = listCount();
+
+      start = performance.now();
+      $("rows").scrollTop = $("rows").scrollHeight / 2;
+      table.draw();
+      const scrolled = await timeFrom(start, () => true, "the scrolled table");
+
+      const row = document.querySelector("#rows-space .row");
+      start = performance.now();
+      row.click();
+      $("delete").click();
+      const removed = await timeFrom(start, () => listCount() === count - 1, "the removed row");
+      report("round " + picked.toFixed(1) + " " + count + " " + scrolled.toFixed(1) + " " + removed.toFixed(1));
+
+      $("reset").click();
+      await timeFrom(performance.now(), () => listCount() === 0, "the emptied list");
+    }
+    report("pass");
+  }
+
+  const modes = {drop: dropRemoveAndUpload, bench};
+  const mode = new URLSearchParams(location.search).get("walkthrough");
+  (modes[mode] || pickAndUpload)().catch(error => report("fail: " + error.message));
 })();

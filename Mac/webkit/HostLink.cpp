@@ -5,7 +5,11 @@
 
 #include "Platform/Workspace/Workspace.h"
 
+#include <gio/gunixfdlist.h>
+
 #include <map>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 // Live pages by id; a page leaves when it goes, so a scope never hands out a gone page.
@@ -13,40 +17,6 @@ std::map<guint64, WebKitWebPage*> sPages;
 std::vector<guint64> sScopes;
 // The paths of the drag over each page, once the host has reported them.
 std::map<guint64, std::vector<std::string>> sDragPaths;
-
-// One question to the host; shared with its reply callback, which may come after the wait gave up.
-struct PendingReply {
-    bool done = false;
-    bool abandoned = false;
-    HostReply answer = HostReply::failed;
-    GVariant* reply = nullptr;
-};
-
-void ReplyArrived(GObject* source, GAsyncResult* result, gpointer data)
-{
-    auto* pending = static_cast<PendingReply*>(data);
-    GError* error = nullptr;
-    WebKitUserMessage* message = webkit_web_page_send_message_to_view_finish(WEBKIT_WEB_PAGE(source), result, &error);
-    if (message) {
-        GVariant* parameters = webkit_user_message_get_parameters(message);
-        pending->reply = parameters ? g_variant_ref(parameters) : nullptr;
-        pending->answer = HostReply::answered;
-        g_object_unref(message);
-    } else {
-        pending->answer = g_error_matches(error, WEBKIT_USER_MESSAGE_ERROR, WEBKIT_USER_MESSAGE_UNHANDLED_MESSAGE)
-                              ? HostReply::unhandled
-                              : HostReply::failed;
-        g_clear_error(&error);
-    }
-    pending->done = true;
-    if (pending->abandoned) {
-        if (pending->reply)
-            g_variant_unref(pending->reply);
-        delete pending;
-    }
-}
-
-bool PageLives(guint64 id) { return sPages.count(id) != 0; }
 
 GVariant* ByteString(const char* text) { return g_variant_new_bytestring(text ? text : ""); }
 
@@ -86,7 +56,6 @@ HostReply AskCurrentHost(const char* name, GVariant* parameters, GVariant** repl
 bool LaunchThroughHost(const char* bundleIdentifier, UInt32 options)
 {
     GVariant* reply = nullptr;
-    ModalWait wait;
     const HostReply answer =
         AskCurrentHost(kHostLaunchMessage, g_variant_new("(@ayu)", ByteString(bundleIdentifier), options), &reply);
     if (answer == HostReply::answered && reply && g_variant_is_of_type(reply, G_VARIANT_TYPE("(b)"))) {
@@ -142,25 +111,18 @@ WebKitWebPage* CurrentHostPage()
 
 HostReply SendToHost(WebKitWebPage* page, const char* name, GVariant* parameters, GVariant** reply)
 {
-    const guint64 id = webkit_web_page_get_id(page);
-    auto* pending = new PendingReply;
-    webkit_web_page_send_message_to_view(page, webkit_user_message_new(name, parameters), nullptr, &ReplyArrived,
-                                         pending);
-    {
-        ModalWait wait;
-        while (!pending->done && PageLives(id))
-            g_main_context_iteration(nullptr, TRUE);
-    }
-    if (!pending->done) {
-        pending->abandoned = true;
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        g_variant_unref(g_variant_ref_sink(parameters));
         return HostReply::failed;
     }
-    const HostReply answer = pending->answer;
-    if (answer == HostReply::answered)
-        *reply = pending->reply;
-    else if (pending->reply)
-        g_variant_unref(pending->reply);
-    delete pending;
+    // The list owns the host's end; it is closed here once WebKit has passed it on.
+    GUnixFDList* hostEnd = g_unix_fd_list_new_from_array(&ends[1], 1);
+    webkit_web_page_send_message_to_view(page, webkit_user_message_new_with_fd_list(name, parameters, hostEnd), nullptr,
+                                         nullptr, nullptr);
+    g_object_unref(hostEnd);
+    const HostReply answer = ReadHostReply(ends[0], reply);
+    close(ends[0]);
     return answer;
 }
 

@@ -1,5 +1,5 @@
-// The plug-in's side of the link to the browser that hosts it: questions to the host, answered
-// while a nested main loop runs, and the paths of the drag the host reports over a page.
+// The plug-in's side of the link to the browser that hosts it: questions to the host, whose answers
+// are awaited without running the main loop, and the paths of the drag the host reports over a page.
 #pragma once
 
 #include "Platform/Dialogs/host/HostDialogs.h"
@@ -21,8 +21,8 @@ public:
 // The innermost scope's page, or null (also once that page is gone).
 WebKitWebPage* CurrentHostPage();
 
-// Sends one message to the host of page (sinking a floating parameters reference) and runs the
-// main loop until the host answers or the page goes.
+// Sends one message to the host of page (sinking a floating parameters reference) and waits for
+// the host's answer or for the host to close the reply channel.
 HostReply SendToHost(WebKitWebPage* page, const char* name, GVariant* parameters, GVariant** reply);
 
 // Installs the host dialog toolkit (over in-process GTK dialogs) and the launcher that asks the

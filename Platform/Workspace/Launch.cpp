@@ -37,10 +37,12 @@ bool WorkspaceLaunchDesktopEntry(const char* bundleIdentifier, UInt32)
         return false;
     // No launch context: no startup notification, so the new program does not take the focus.
     // Without G_SPAWN_DO_NOT_REAP_CHILD GLib starts it through an intermediate child that it reaps
-    // itself, so the program is never our child.
+    // itself, so the program is never our child. Its standard input and output are /dev/null, so
+    // that it holds no pipe of ours open; it keeps our standard error for its log lines.
     GError* error = nullptr;
     const gboolean launched = g_desktop_app_info_launch_uris_as_manager(
-        info, nullptr, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr, &error);
+        info, nullptr, nullptr, static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr,
+        nullptr, nullptr, nullptr, &error);
     if (!launched) {
         const std::string line = "Launch of " + desktopId + " failed: " + (error ? error->message : "unknown error");
         SystemLogWrite("Qiravel Workspace", kSystemLogOptionPid, kSystemLogFacilityUser, LOG_WARNING, line.c_str());

@@ -5,10 +5,13 @@
            against the same number of calls of an empty native method reached the same way
   drop     a dropped folder of FILES files, from the drop event to the page's last list
            notification, against the same pick through qvshell, from the request to its result
+  demo     the demo page: a folder of DEMO_FILES files picked, from the button's click to the table
+           showing its total, against the same pick through qvshell; and, with the list full, the
+           time to redraw the table scrolled to its middle and to remove one row
 
 Run under an X display (xvfb-run -a -s "-screen 0 1280x1024x24"), from a RelWithDebInfo build:
 
-  bench/browser/run_browser_bench.py --build build [--no-sandbox] [execute] [drop]
+  bench/browser/run_browser_bench.py --build build [--no-sandbox] [execute] [drop] [demo]
 """
 
 import argparse
@@ -132,21 +135,56 @@ def bench_drop(args):
         run.close(failed)
 
 
+def bench_demo(args):
+    run = run_browser_test.Run(args.build, not args.no_sandbox, None)
+    failed = True
+    shell = None
+    try:
+        folder = make_folder(run.home, args.demo_files)
+        shell = Shell(run, folder, args.rounds)
+        run.start(run_browser_test.DEMO, {'walkthrough': 'bench', 'rounds': args.rounds},
+                  dialogs=['--pick %s' % folder] * args.rounds, options=['--geometry', '1100x1200+0+0'])
+        tables, picks, scrolls, removals = [], [], [], []
+        for _ in range(args.rounds):
+            match = run.expect(r'^test: round ([\d.]+) (\d+) ([\d.]+) ([\d.]+)$', timeout=900)
+            if int(match.group(2)) != args.demo_files:
+                raise run_browser_test.Failure('the table shows %s of %d files' % (match.group(2), args.demo_files))
+            tables.append(float(match.group(1)))
+            scrolls.append(float(match.group(3)))
+            removals.append(float(match.group(4)))
+            picks.append(shell.pick(args.demo_files))
+        run.verdict(timeout=900)
+        ours, theirs, ratio = median_ratio(tables, picks)
+        print('demo: folder of %d files, median of %d: pick to table total %.0f ms, qvshell pick %.0f ms, ratio %.2f'
+              % (args.demo_files, args.rounds, ours, theirs, ratio))
+        print('  with the list full: table scrolled to its middle %.1f ms, one row removed %.1f ms (medians)'
+              % (statistics.median(scrolls), statistics.median(removals)))
+        print('  picks to table total (ms): ' + ' '.join('%.0f' % t for t in tables))
+        print('  qvshell picks (ms): ' + ' '.join('%.0f' % t for t in picks))
+        failed = False
+    finally:
+        if shell:
+            shell.close()
+        run.close(failed)
+
+
 def main():
     parser = argparse.ArgumentParser(description='Benchmarks of the plug-in in qiravel-browser.')
     parser.add_argument('--build', required=True, help='the build folder')
     parser.add_argument('--no-sandbox', action='store_true', help='run the web processes without their sandbox')
     parser.add_argument('--calls', type=int, default=10000)
     parser.add_argument('--files', type=int, default=10000)
+    parser.add_argument('--demo-files', type=int, default=100000)
     parser.add_argument('--rounds', type=int, default=5)
-    parser.add_argument('which', nargs='*', help='execute, drop (both when none is named)')
+    parser.add_argument('which', nargs='*', help='execute, drop, demo (all when none is named)')
     args = parser.parse_args()
-    unknown = set(args.which) - {'execute', 'drop'}
+    benchmarks = {'execute': bench_execute, 'drop': bench_drop, 'demo': bench_demo}
+    unknown = set(args.which) - set(benchmarks)
     if unknown:
         parser.error('unknown benchmark: ' + ', '.join(sorted(unknown)))
     try:
-        for which in args.which or ['execute', 'drop']:
-            {'execute': bench_execute, 'drop': bench_drop}[which](args)
+        for which in args.which or list(benchmarks):
+            benchmarks[which](args)
     except (run_browser_test.Failure, subprocess.SubprocessError) as error:
         print('FAILED: %s' % error, file=sys.stderr)
         return 1

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
 namespace {
 struct Link {
     ScriptedDialogToolkit host;           // what the host application shows
@@ -173,4 +177,51 @@ TEST(HostDialogs, HostAnswersOnlyWellFormedDialogMessages)
     EXPECT_EQ(host.shownAlerts.at(0).style, kWarningAlertStyle);
     for (GVariant* value : {empty, panel, alert, answer})
         g_variant_unref(value);
+}
+
+// The reply channel carries any reply whole, says "unhandled" for a host that closes without a
+// word, and refuses bytes that are no reply, from a host that sends large replies in one go.
+TEST(HostDialogs, RepliesCrossTheChannelWholeOrNotAtAll)
+{
+    const std::string manyPaths(3 << 20, 'p');
+    struct Case {
+        const char* what;
+        GVariant* reply;       // written by the host, or null
+        std::string raw;       // written instead when reply is null
+        HostReply expected;
+    } cases[] = {
+        {"a launch answer", g_variant_new("(b)", TRUE), "", HostReply::answered},
+        {"a panel with a long path", g_variant_new("(bb@aay^ay)", TRUE, FALSE,
+                                                  g_variant_new_array(G_VARIANT_TYPE_BYTESTRING, nullptr, 0),
+                                                  manyPaths.c_str()), "",
+         HostReply::answered},
+        {"nothing", nullptr, "", HostReply::unhandled},
+        {"a variant of an unknown type", nullptr, std::string("\x01\0(", 3), HostReply::failed},
+    };
+    for (Case& c : cases) {
+        int ends[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+        GVariant* sent = c.reply ? g_variant_ref_sink(c.reply) : nullptr;
+        // The host writes from another thread, as a large reply does not fit the socket's buffer.
+        std::thread host([&] {
+            if (sent)
+                EXPECT_TRUE(WriteHostReply(ends[1], sent)) << c.what;
+            else
+                EXPECT_EQ(write(ends[1], c.raw.data(), c.raw.size()), static_cast<ssize_t>(c.raw.size()));
+            close(ends[1]);
+        });
+        GVariant* received = nullptr;
+        EXPECT_EQ(ReadHostReply(ends[0], &received), c.expected) << c.what;
+        host.join();
+        close(ends[0]);
+        if (c.expected == HostReply::answered) {
+            ASSERT_NE(received, nullptr) << c.what;
+            EXPECT_TRUE(g_variant_equal(received, sent)) << c.what;
+            g_variant_unref(received);
+        } else {
+            EXPECT_EQ(received, nullptr) << c.what;
+        }
+        if (sent)
+            g_variant_unref(sent);
+    }
 }

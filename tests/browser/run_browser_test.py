@@ -28,6 +28,7 @@ import urllib.parse
 from pathlib import Path
 
 PAGES = Path(__file__).resolve().parent / 'pages'
+DEMO = Path(__file__).resolve().parents[2] / 'demo' / 'index.html'
 BUNDLE = 'com.qiravel.Assistant'
 WAIT = 60
 
@@ -82,6 +83,14 @@ class Run:
         self.stderr = []
 
     # The browser and what it says.
+
+    def use_real_assistant(self):
+        """Makes the desktop entry launch qiravel-assistant, uploading to a fresh outbox."""
+        outbox = self.root / 'outbox'
+        entry = self.data / 'applications' / (BUNDLE + '.desktop')
+        entry.write_text('[Desktop Entry]\nType=Application\nName=Qiravel Assistant\nExec=%s --outbox %s\n'
+                         % (self.build / 'Assistant' / 'qiravel-assistant', outbox))
+        return outbox
 
     def start(self, page, query=None, dialogs=(), options=('--echo-system-log',)):
         script = self.root / 'dialogs.txt'
@@ -313,6 +322,25 @@ def drop(run):
     check(not [line for line in run.stdout if line.startswith('host: dialog')], 'no dialog for a drop')
 
 
+def demo(run):
+    """The demo page itself: a folder dropped, one row removed through the table, the rest
+    uploaded by the real Assistant."""
+    outbox = run.use_real_assistant()
+    run.start(DEMO, {'walkthrough': 'drop'})
+    target = run.expect(r'^test: drag-target (\d+) (\d+)$')
+    run.drag([run.docs], (int(target.group(1)), int(target.group(2))))
+    run.expect(r'^test: dropped 2 files: 2 files, 40 bytes$')
+    removed = run.expect(r'^test: removed (.+), left 1 file, (\d+) bytes$')
+    run.verdict()
+    kept = {'Docs/a.txt', 'Docs/Sub/b.txt'} - {removed.group(1)}
+    check(len(kept) == 1, 'the removed row was one of the dropped files: ' + removed.group(1))
+    check(int(removed.group(2)) == (run.home / next(iter(kept))).stat().st_size, 'the total after the removal')
+    arrived = {str(path.relative_to(outbox)) for path in outbox.rglob('*') if path.is_file()}
+    check(arrived == kept, 'the outbox holds only the kept file: %s' % sorted(arrived))
+    for relative in kept:
+        check((outbox / relative).read_bytes() == (run.home / relative).read_bytes(), relative + ' byte for byte')
+
+
 def fallback(run):
     run.start('fallback.html', {'file': run.home / 'single.txt'}, options=['--plain-host', '--echo-system-log'])
     run.expect(r'^test: request during panel 0$')
@@ -345,7 +373,7 @@ def errors(run):
           'usage for a bad command line')
 
 
-SCENARIOS = {f.__name__: f for f in (interface, status, pick, navigation, drop, fallback, errors)}
+SCENARIOS = {f.__name__: f for f in (interface, status, pick, navigation, drop, demo, fallback, errors)}
 
 
 def main():

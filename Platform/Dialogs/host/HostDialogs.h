@@ -1,6 +1,7 @@
 // Dialogs shown by a host application for a process without windows of its own (a browser's web
 // process): each dialog travels to the host as one message, the host runs it on its own toolkit
-// in front of its window, and the answer comes back as the reply. Both ends use this header.
+// in front of its window, and the answer comes back over the reply channel below. Both ends use
+// this header.
 //
 //   message                parameters              reply
 //   kHostOpenPanelMessage  (ay ay ay b b b b)      (b b aay ay)
@@ -44,6 +45,13 @@ typedef std::function<HostReply(const char* name, GVariant* parameters, GVariant
 // host's window while the host is believed to answer.
 typedef std::function<std::unique_ptr<DialogToolkit>()> DialogToolkitFactory;
 std::unique_ptr<DialogToolkit> MakeHostDialogToolkit(HostDialogTransport transport, DialogToolkitFactory makeFallback);
+
+// The reply channel: a message to the host carries one end of a socket; the host writes its reply
+// there (WriteHostReply, a floating reply is sunk) and closes it, and the plug-in reads it
+// (ReadHostReply) without running a main loop. A host that closes without writing leaves the
+// message unhandled.
+bool WriteHostReply(int fd, GVariant* reply);
+HostReply ReadHostReply(int fd, GVariant** reply);
 
 // The text of a byte string (ay) of a host message, which may arrive without its terminating NUL;
 // empty for a value of another type.
