@@ -4,13 +4,18 @@
 A block starts with "$ qvshell ARGS", then holds requests ("> JSON") and the lines the page
 receives. The "response:", "notify:" and "result:" lines of the block must equal qvshell's, in
 order (the response only when the block shows it); its "log:" lines must appear among qvshell's
-in order. Paths under /home/ada are played by a private folder holding Docs/a.txt (6 bytes) and
-Docs/Sub/b.txt (7 bytes); timestamps are not compared.
+in order. Paths under /home/ada are played by a private folder holding Docs/a.txt (6 bytes),
+Docs/Sub/b.txt (7 bytes) and an empty Downloads; timestamps are not compared. With --assistant,
+a request that needs the Assistant launches that program, uploading to /home/ada/outbox. How many
+"TransferProgress" notifications a job gets depends on time, so they are compared only in a block
+that shows one.
 """
 import argparse
+import glob
 import os
 import re
 import shlex
+import signal
 import subprocess
 import sys
 import tempfile
@@ -35,15 +40,34 @@ def sessions(guide):
         number += 1
 
 
-def make_home(root):
+def make_home(root, assistant):
     home = os.path.join(root, "home", "ada")
     os.makedirs(os.path.join(home, "Docs", "Sub"))
+    os.makedirs(os.path.join(home, "Downloads"))
     for path, text in (("Docs/a.txt", "hello\n"), ("Docs/Sub/b.txt", "world!\n")):
         with open(os.path.join(home, path), "w") as file:
             file.write(text)
-    for folder in ("runtime", "data"):
+    for folder in ("runtime", "data/applications"):
         os.makedirs(os.path.join(root, folder), mode=0o700)
+    if assistant:
+        with open(os.path.join(root, "data", "applications", "com.qiravel.Assistant.desktop"), "w") as entry:
+            entry.write("[Desktop Entry]\nType=Application\nName=Qiravel Assistant\nExec=%s --outbox %s\n"
+                        % (assistant, os.path.join(home, "outbox")))
     return home
+
+
+def stop_assistant(root):
+    """Ends the Assistant a session launched: it is no child of qvshell, and it names its check-in
+    file after its serial number, whose second half is its pid."""
+    for checkin in glob.glob(os.path.join(root, "runtime", "qiravel", "*.app")):
+        try:
+            os.kill(int(os.path.basename(checkin)[:-len(".app")].split("-")[1]), signal.SIGTERM)
+        except (OSError, ValueError, IndexError):
+            pass
+
+
+def is_progress(line):
+    return line.startswith("notify:") and '"code":"TransferProgress"' in line.replace(" ", "")
 
 
 def localise(text, home):
@@ -63,15 +87,20 @@ def run_session(qvshell, block, root, home):
     expected = [normalise(localise(line, home)) for line in block[1:] if line and not line.startswith("> ")]
     env = dict(os.environ, XDG_RUNTIME_DIR=os.path.join(root, "runtime"),
                XDG_DATA_HOME=os.path.join(root, "data"), XDG_DATA_DIRS=os.path.join(root, "data"))
-    done = subprocess.run([qvshell, "--settle", "100"] + args, input="".join(r + "\n" for r in requests),
-                          capture_output=True, text=True, env=env, timeout=60)
+    # Standard error goes to a file: a launched Assistant keeps it open after qvshell ends.
+    with tempfile.TemporaryFile(mode="w+") as errors:
+        done = subprocess.run([qvshell, "--settle", "100"] + args, input="".join(r + "\n" for r in requests),
+                              stdout=subprocess.PIPE, stderr=errors, text=True, env=env, timeout=60)
+        errors.seek(0)
+        if done.returncode != 0:
+            return ["qvshell exited with %d: %s" % (done.returncode, errors.read().strip())]
     actual = [normalise(line) for line in done.stdout.split("\n") if line]
-    if done.returncode != 0:
-        return ["qvshell exited with %d: %s" % (done.returncode, done.stderr.strip())]
 
     shows_response = any(line.startswith("response:") for line in expected)
+    shows_progress = any(is_progress(line) for line in expected)
     wanted = [line for line in expected if line.startswith(MAIN_PREFIXES)]
-    got = [line for line in actual if line.startswith(MAIN_PREFIXES) and (shows_response or not line.startswith("response:"))]
+    got = [line for line in actual if line.startswith(MAIN_PREFIXES) and (shows_response or not line.startswith("response:"))
+           and (shows_progress or not is_progress(line))]
     problems = []
     if wanted != got:
         problems.append("expected:\n  " + "\n  ".join(wanted) + "\ngot:\n  " + "\n  ".join(got))
@@ -87,6 +116,7 @@ def run_session(qvshell, block, root, home):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--qvshell", required=True)
+    parser.add_argument("--assistant", help="the Assistant program that sessions may launch")
     parser.add_argument("guide")
     options = parser.parse_args()
     failures = 0
@@ -94,7 +124,10 @@ def main():
     for line_number, block in sessions(options.guide):
         count += 1
         with tempfile.TemporaryDirectory() as root:
-            problems = run_session(options.qvshell, block, root, make_home(root))
+            try:
+                problems = run_session(options.qvshell, block, root, make_home(root, options.assistant))
+            finally:
+                stop_assistant(root)
         for problem in problems:
             print("%s:%d: %s" % (options.guide, line_number, problem))
         failures += bool(problems)
