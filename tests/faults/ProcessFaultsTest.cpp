@@ -225,6 +225,11 @@ bool Idles(pid_t pid)
 // list is whole.
 void RunAtDescriptorLimit(bool statusEventWaits)
 {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__)
+    // The sanitizers' own checks need descriptors (UBSan probes memory through a pipe at each
+    // dynamic type check) and report false errors without them.
+    GTEST_SKIP() << "not under the sanitizers";
+#endif
     Sandbox sandbox;
     WriteTree(sandbox.Path("src/Docs"), {{"a.txt", "a"}, {"Sub/b.txt", "b"}});
     WriteTree(sandbox.Path("src/More"), {{"c.txt", "c"}});
