@@ -5,18 +5,25 @@
 #include "json_msg_param.h"
 
 #include <cstdio>
+#include <set>
 
 std::map<unsigned int, CQVWebClientBase*> CQVWebClientBase::sPluginList;
 
 namespace {
 const size_t kSyslogLineSize = 128;
+
+// RefCons of destroyed instances that the clock has not yet passed. A late status event for a
+// destroyed instance must not reach a new one that took the same number.
+std::set<unsigned int> sRetiredRefCons;
 }  // namespace
 
-// Instances created within one second would share the clock's refCon; each takes the next free
-// value instead, so that every instance receives its own status events.
+// Instances created within one second would share the clock's refCon; each takes the next value
+// that no live or recently destroyed instance holds, so that every instance receives its own
+// status events and only those.
 void CQVWebClientBase::Register()
 {
-    while (sPluginList.count(mRefCon))
+    sRetiredRefCons.erase(sRetiredRefCons.begin(), sRetiredRefCons.lower_bound(mRefCon));
+    while (sPluginList.count(mRefCon) || sRetiredRefCons.count(mRefCon))
         ++mRefCon;
     char line[kSyslogLineSize];
     snprintf(line, sizeof line, "Added new instance of plugin, refCon=%x, this=%p", mRefCon, static_cast<void*>(this));
@@ -30,8 +37,10 @@ void CQVWebClientBase::Unregister()
     char line[kSyslogLineSize];
     snprintf(line, sizeof line, "Removed instance of plugin, refCon=%x", mRefCon);
     WC_WriteToSyslog(line);
-    if (entry != sPluginList.end() && entry->second == this)
+    if (entry != sPluginList.end() && entry->second == this) {
         sPluginList.erase(entry);
+        sRetiredRefCons.insert(mRefCon);
+    }
 }
 
 CQVWebClientBase* CQVWebClientBase::GetPluginInstanceFromRefCon(unsigned int refCon)

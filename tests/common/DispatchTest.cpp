@@ -80,8 +80,14 @@ TEST(Registry, InstancesAreFoundByDistinctRefCons)
     EXPECT_FALSE(CQVWebClientBase::NotificationCallback(nullptr, reinterpret_cast<long>(clients[4].get())));
     EXPECT_FALSE(CQVWebClientBase::NotificationCallback(progress, 0));
 
+    // A destroyed instance's refCon is not handed to the next instance of the same second, so a
+    // late status event for the destroyed one reaches nobody.
     clients[1].reset();
     EXPECT_EQ(CQVWebClientBase::GetPluginInstanceFromRefCon(1001), nullptr);
+    ClockSetSourceForTesting(&FixedClock);
+    TestClient successor;
+    ClockSetSourceForTesting(nullptr);
+    EXPECT_EQ(successor.RefCon(), 1010u);
     TestClient reuser;
     EXPECT_EQ(CQVWebClientBase::GetPluginInstanceFromRefCon(reuser.RefCon()), &reuser);
     clients.clear();
