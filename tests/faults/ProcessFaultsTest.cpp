@@ -249,11 +249,20 @@ void RunAtDescriptorLimit(bool statusEventWaits)
     ASSERT_TRUE(shell.WaitFor("FilesAddedToUploadList"));
     kill(assistant.Pid(), SIGKILL);  // the next upload must look for and launch an Assistant
     assistant.Wait(10000);
+    // The plug-in closes the dead Assistant's connection when its loop comes round; the limit is
+    // set once its descriptors have settled.
+    ASSERT_EQ(shell.Request(kHarmless), 1);
+    int lowestFree = -1;
+    ASSERT_TRUE(Eventually([&] {
+        const int before = LowestFreeDescriptor(shell.Pid());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return (lowestFree = LowestFreeDescriptor(shell.Pid())) == before;
+    }, 10000));
 
     rlimit saved;
     ASSERT_EQ(prlimit(shell.Pid(), RLIMIT_NOFILE, nullptr, &saved), 0);
     rlimit full = saved;
-    full.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor(shell.Pid()));
+    full.rlim_cur = static_cast<rlim_t>(lowestFree);
     ASSERT_EQ(prlimit(shell.Pid(), RLIMIT_NOFILE, &full, nullptr), 0);
 
     EXPECT_EQ(shell.Request(kSelectFiles), 0);
