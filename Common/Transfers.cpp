@@ -4,13 +4,24 @@
 #include "json_msg_param.h"
 
 #include <string>
+#include <strings.h>
+#include <vector>
 
 bool CQVWebClientBase::ForwardRequestWithMember(json_object* request, const char* name, json_object* value)
 {
     bool result = false;
     try {
-        // A member the page sent under the same name is replaced, and the new one comes last.
-        json_object_object_del(request, name);
+        // Members the page sent under the same name, in any letter case, are replaced by this one,
+        // which comes last.
+        std::vector<std::string> sent;
+        json_object_object_foreach(request, key, member)
+        {
+            (void)member;
+            if (strcasecmp(key, name) == 0)
+                sent.push_back(key);
+        }
+        for (const std::string& key : sent)
+            json_object_object_del(request, key.c_str());
         json_object_object_add(request, name, value);
         xwstring text(json_object_to_json_string(request));
         result = ProxyExecuteRequest(static_cast<wchar_t*>(text));

@@ -8,6 +8,7 @@
 // opens its own lock file a second time.
 #include "Processes.h"
 
+#include "ProcessClaim.h"
 #include "ProcessStat.h"
 
 #include <glib.h>
@@ -190,6 +191,8 @@ bool TakeNumber(Claim& claim)
     return true;
 }
 }  // namespace
+
+bool HoldsProcessNumber() { return Current().known.load(std::memory_order_acquire); }
 
 OSErr GetCurrentProcess(ProcessSerialNumber* psn)
 {

@@ -1,6 +1,8 @@
 // The private runtime folder and the names processes publish in it.
 #include "Processes.h"
 
+#include "ProcessClaim.h"
+
 #include "Platform/SystemLog/SystemLog.h"
 
 #include <cerrno>
@@ -55,7 +57,13 @@ bool GetProcessRuntimeFolder(std::string* path)
     const std::string folder = chosen && *chosen     ? std::string(chosen)
                                : runtime && *runtime ? std::string(runtime) + "/qiravel"
                                                      : "/tmp/qiravel-" + std::to_string(getuid());
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (mkdir(folder.c_str(), 0700) == 0) {
+        if (HoldsProcessNumber()) {
+            const std::string line = "Runtime folder " + folder +
+                                     " was removed while this process used it; other processes can no longer reach it";
+            SystemLogWrite(kLogIdentity, kSystemLogOptionPid, kSystemLogFacilityUser, LOG_WARNING, line.c_str());
+        }
+    } else if (errno != EEXIST) {
         LogRefusal(folder, strerror(errno));
         return false;
     }
@@ -65,7 +73,7 @@ bool GetProcessRuntimeFolder(std::string* path)
         return false;
     }
     if (!S_ISDIR(status.st_mode)) {
-        LogRefusal(folder, "not a folder");
+        LogRefusal(folder, S_ISLNK(status.st_mode) ? "a symbolic link, not a folder" : "not a folder");
         return false;
     }
     if (status.st_uid != geteuid()) {

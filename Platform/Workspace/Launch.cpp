@@ -1,14 +1,33 @@
 // Launching through desktop entries with GIO, or through a launcher the process installs.
 #include "Workspace.h"
 
+#include "Platform/Processes/Processes.h"
 #include "Platform/SystemLog/SystemLog.h"
 
 #include <gio/gdesktopappinfo.h>
 
+#include <fcntl.h>
 #include <string>
 #include <syslog.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
+// GIO ends the process when it cannot make the descriptors it needs on the way (a main context's
+// wake-up, pipes to the new program), so a launch is tried only with this many to spare.
+const int kDescriptorsForLaunch = 16;
+
+bool DescriptorsToSpare(int count)
+{
+    std::vector<int> spare;
+    for (int fd; static_cast<int>(spare.size()) < count && (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        spare.push_back(fd);
+    const bool enough = static_cast<int>(spare.size()) == count;
+    for (const int fd : spare)
+        close(fd);
+    return enough;
+}
+
 WorkspaceLauncher& CurrentLauncher()
 {
     static WorkspaceLauncher launcher;
@@ -22,6 +41,10 @@ bool WorkspaceLaunchAppWithBundleIdentifier(const char* bundleIdentifier, UInt32
 {
     if (!bundleIdentifier || !*bundleIdentifier)
         return false;
+    // A program started while the runtime folder is refused could never check in to be found.
+    std::string folder;
+    if (!GetProcessRuntimeFolder(&folder))
+        return false;
     // A copy: the launcher may run a nested main loop in which another one is installed.
     const WorkspaceLauncher launcher = CurrentLauncher();
     return launcher ? launcher(bundleIdentifier, options) : WorkspaceLaunchDesktopEntry(bundleIdentifier, options);
@@ -32,6 +55,11 @@ bool WorkspaceLaunchDesktopEntry(const char* bundleIdentifier, UInt32)
     if (!bundleIdentifier || !*bundleIdentifier)
         return false;
     const std::string desktopId = std::string(bundleIdentifier) + ".desktop";
+    if (!DescriptorsToSpare(kDescriptorsForLaunch)) {
+        const std::string line = "Launch of " + desktopId + " refused: this process has too few file descriptors left";
+        SystemLogWrite("Qiravel Workspace", kSystemLogOptionPid, kSystemLogFacilityUser, LOG_WARNING, line.c_str());
+        return false;
+    }
     GDesktopAppInfo* info = g_desktop_app_info_new(desktopId.c_str());
     if (!info)
         return false;

@@ -29,7 +29,7 @@ enum : UInt32 {
 };
 
 // Asks the current launcher to start the application with this bundle identifier; false at once
-// for an empty identifier. True when the launch request was accepted.
+// for an empty identifier, and while the runtime folder is refused. True when the launch request was accepted.
 bool WorkspaceLaunchAppWithBundleIdentifier(const char* bundleIdentifier, UInt32 options);
 
 // Starts the application whose desktop entry "<bundleIdentifier>.desktop" is found in the XDG data

@@ -1,0 +1,41 @@
+// Helpers of the fault tests on top of the transfer sessions: the runtime folder of a sandbox,
+// the test Assistant's desktop entry, holding a dead process's number, and a process's use of
+// descriptors and CPU.
+#pragma once
+
+#include "TransferSession.h"
+
+#include "Platform/AppleEvents/AppleEvents.h"
+
+#include <string>
+#include <sys/types.h>
+
+// The folder in which the sandbox's processes publish their ports, check-ins and locks.
+std::string RuntimeFolder(const Sandbox& sandbox);
+// Makes the test Assistant the program that the plug-in launches.
+void InstallTestAssistantEntry();
+// The serial number under which the Assistant checked in, or {0, 0}.
+ProcessSerialNumber ListedAssistant();
+
+// Holds the lock file of a process that has ended, from a forked process, so that others still
+// take it for alive: the state in which a look-up has just found it and it dies right after.
+class LockHolder {
+public:
+    LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn);
+    ~LockHolder() { Release(); }
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+
+    bool Holding() const { return mPid > 0; }
+    void Release();
+
+private:
+    pid_t mPid = -1;
+};
+
+// The lowest descriptor number the process has free: with its limit there, it can open no more.
+int LowestFreeDescriptor(pid_t pid);
+// User and system CPU time the process has used, in clock ticks.
+unsigned long long CpuTicks(pid_t pid);
+// The lines of a text file.
+std::vector<std::string> ReadLines(const std::string& path);

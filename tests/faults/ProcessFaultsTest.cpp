@@ -1,0 +1,296 @@
+// Faults across real processes: qvshell plays the plug-in and the page; the Assistant is the
+// scripted test Assistant or the real one. What is checked is what the page, the files and the
+// logs show, whatever way events travel underneath.
+#include "FaultSession.h"
+
+#include "Platform/EventDelivery/EventDelivery.h"
+#include "Platform/Processes/Processes.h"
+#include "Platform/Workspace/Workspace.h"
+#include "tests/support/JsonMember.h"
+#include "tests/support/SystemLogCapture.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
+const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
+const char kEmptyDownload[] = R"({"type":"Request","code":"StartDownload","files_dl":[]})";
+// A request that touches neither the list nor the Assistant: once its result is in, so is every
+// notification of the requests before it.
+const char kHarmless[] = R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":100000})";
+const char kLaunchFailed[] = "Failed to launch Qiravel Assistant";
+
+std::string Upload(const std::string& job)
+{
+    return R"({"type":"Request","code":"StartUpload","job":")" + job + "\"}";
+}
+
+size_t DeletedFromUploadList(const Shell& shell)
+{
+    size_t count = 0;
+    for (const std::string& notification : shell.NotificationsWithCode("FilesDeletedFromUploadList"))
+        count += FileCount(notification);
+    return count;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& part)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return line.find(part) != std::string::npos; });
+}
+
+bool Running(pid_t pid) { return pid > 0 && kill(pid, 0) == 0; }
+
+// The refCon the test Assistant recorded with the first request ("navG=<size>:<value> ").
+unsigned int RecordedRefCon(const std::string& record)
+{
+    const std::vector<std::string> lines = ReadLines(record);
+    const size_t at = lines.empty() ? std::string::npos : lines[0].find("navG=");
+    const size_t colon = at == std::string::npos ? at : lines[0].find(':', at);
+    return colon == std::string::npos ? 0 : static_cast<unsigned int>(strtoul(lines[0].c_str() + colon + 1, nullptr, 10));
+}
+
+// Sends the page of the process at pid a notification through a status event, as the Assistant
+// would.
+OSErr SendStatus(pid_t pid, unsigned int refCon, const std::string& notification)
+{
+    ProcessSerialNumber target;
+    if (GetProcessForPID(pid, &target) != noErr)
+        return procNotFound;
+    AEDesc address;
+    AppleEvent event;
+    AppleEvent reply;
+    AEInitializeDesc(&reply);
+    AECreateDesc(typeProcessSerialNumber, &target, sizeof target, &address);
+    OSErr error = AECreateAppleEvent('Laso', 'assS', &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
+    if (error == noErr) {
+        AEPutParamPtr(&event, 'STr1', typeUInt32, &refCon, sizeof refCon);
+        AEPutParamPtr(&event, 'NMsg', typeChar, notification.data(), static_cast<Size>(notification.size()));
+        error = AESendMessage(&event, &reply, kAENoReply, 600);
+    }
+    AEDisposeDesc(&event);
+    AEDisposeDesc(&address);
+    return error;
+}
+}  // namespace
+
+// The Assistant dies after the plug-in found it and before the request reaches it, on a link the
+// plug-in had already used: the page hears of the failure once, and its list is whole for the
+// next upload, which launches a new Assistant.
+TEST(ProcessFaults, AssistantGoneBetweenLookUpAndSendFailsOnceAndKeepsTheList)
+{
+    Sandbox sandbox;
+    InstallTestAssistantEntry();
+    WriteTree(sandbox.Path("src/Docs"), {{"a.txt", "a"}, {"b.txt", "b"}, {"Sub/c.txt", "c"}});
+    Child assistant({TEST_ASSISTANT_PATH, "--idle-seconds", "60"}, sandbox.ErrorLog(), false);
+    ProcessSerialNumber listed = {0, 0};
+    ASSERT_TRUE(Eventually([&] { return (listed = ListedAssistant()).lowLongOfPSN == UInt32(assistant.Pid()); }, 30000));
+
+    Shell shell(sandbox, {"--download-folder", sandbox.Path("down"), "--pick", sandbox.Path("src/Docs")});
+    ASSERT_EQ(shell.Request(kSelectFolder), 1);
+    ASSERT_EQ(shell.Request(kEmptyDownload), 1);
+    ASSERT_TRUE(shell.WaitFor("DownloadComplete"));
+    ASSERT_EQ(shell.Request(kSelectFiles), 1);
+
+    kill(assistant.Pid(), SIGKILL);
+    ASSERT_NE(assistant.Wait(10000), -1);
+    LockHolder stillListed(sandbox, listed);
+    ASSERT_TRUE(stillListed.Holding());
+    ASSERT_EQ(ListedAssistant().lowLongOfPSN, listed.lowLongOfPSN);
+
+    EXPECT_EQ(shell.Request(Upload("lost")), 0);
+    EXPECT_EQ(shell.Request(kHarmless), 1);
+    const std::vector<std::string> errors = shell.NotificationsWithCode("Error");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(JsonMember(errors[0], "text"), kLaunchFailed);
+    EXPECT_EQ(DeletedFromUploadList(shell), 0u);
+
+    stillListed.Release();
+    ASSERT_EQ(shell.Request(Upload("kept")), 1);
+    ASSERT_TRUE(shell.WaitFor("UploadComplete"));
+    EXPECT_EQ(DeletedFromUploadList(shell), 3u);
+    EXPECT_EQ(shell.NotificationsWithCode("Error").size(), 1u);
+    EXPECT_NE(ListedAssistant().lowLongOfPSN, listed.lowLongOfPSN);
+    EXPECT_EQ(shell.Finish(), 0);
+}
+
+// The plug-in's process is killed as soon as the Assistant took its upload: every status event
+// of the job goes to a process that is gone, and the Assistant still copies every file, says so
+// in its log and takes the next job.
+TEST(ProcessFaults, AssistantFinishesTheCopyWhenThePlugInIsGone)
+{
+    Sandbox sandbox;
+    std::map<std::string, std::string> files = {{"big.bin", RandomBytes(16 << 20, 3)}};
+    for (int i = 0; i < 300; ++i)
+        files["Many/f" + std::to_string(i)] = std::to_string(i);
+    WriteTree(sandbox.Path("src/Docs"), files);
+    WriteTree(sandbox.Path("src/Later"), {{"late.txt", "late"}});
+    const std::string outbox = sandbox.Path("outbox");
+    Child assistant({ASSISTANT_PATH, "--outbox", outbox, "--parallel", "1", "--idle-exit", "0"}, sandbox.ErrorLog(),
+                    false);
+    ASSERT_TRUE(Eventually([&] { return sandbox.AssistantPid() == assistant.Pid(); }, 30000));
+    {
+        Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
+        ASSERT_EQ(shell.Request(kSelectFiles), 1);
+        ASSERT_EQ(shell.Request(Upload("orphaned")), 1);
+        kill(shell.Pid(), SIGKILL);
+    }
+    std::map<std::string, std::string> expected;
+    for (const auto& file : files)
+        expected["Docs/" + file.first] = file.second;
+    // The tree is read once the job is over: files still being written vanish under a reader.
+    ASSERT_TRUE(Eventually([&] { return Contains(ReadLines(sandbox.ErrorLog()), "TransferComplete, "); }, 120000));
+    EXPECT_EQ(ReadTree(outbox), Fingerprints(expected));
+    EXPECT_TRUE(Contains(ReadLines(sandbox.ErrorLog()), "is gone; its jobs go on unheard"));
+
+    Shell next(sandbox, {"--pick", sandbox.Path("src/Later")});
+    ASSERT_EQ(next.Request(kSelectFiles), 1);
+    ASSERT_EQ(next.Request(Upload("next")), 1);
+    ASSERT_TRUE(next.WaitFor("TransferComplete"));
+    EXPECT_EQ(JsonMember(next.NotificationsWithCode("TransferComplete")[0], "files_sent"), "1");
+    EXPECT_TRUE(Running(assistant.Pid()));
+    EXPECT_EQ(next.Finish(), 0);
+}
+
+// The runtime folder goes away, then comes back as a link to another folder, while this process,
+// the test Assistant and the plug-in run. Nobody crashes; the system log says what happened; the
+// link is refused, so nothing is published or looked up through it and no program is launched
+// that could never check in.
+TEST(ProcessFaults, RuntimeFolderRemovedOrLinkedAwayIsLoggedAndRefused)
+{
+    Sandbox sandbox;
+    SystemLogCapture log;
+    WriteTree(sandbox.Path("src/Docs"), {{"a.txt", "a"}});
+    Child assistant({TEST_ASSISTANT_PATH, "--idle-seconds", "60"}, sandbox.ErrorLog(), false);
+    ASSERT_TRUE(Eventually([&] { return ListedAssistant().lowLongOfPSN == UInt32(assistant.Pid()); }, 30000));
+    ASSERT_EQ(AEOpenEventPort(), noErr);
+    const ProcessSerialNumber oldAssistant = ListedAssistant();
+    WriteTree(sandbox.Path("src/More"), {{"b.txt", "b"}});
+    Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs"), "--pick", sandbox.Path("src/More")});
+    ASSERT_EQ(shell.Request(kSelectFiles), 1);
+
+    const std::string folder = RuntimeFolder(sandbox);
+    std::filesystem::remove_all(folder);
+    EXPECT_TRUE(WorkspaceLaunchedApplications().empty());
+    EXPECT_TRUE(Contains(log.lines, "Runtime folder " + folder + " was removed while this process used it"));
+    EXPECT_EQ(shell.Request(Upload("removed")), 0);  // nothing listed, and no desktop entry to launch
+
+    const std::string elsewhere = sandbox.Path("elsewhere");
+    std::filesystem::remove_all(folder);
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+    ASSERT_EQ(symlink(elsewhere.c_str(), folder.c_str()), 0);
+    InstallTestAssistantEntry();
+    log.lines.clear();
+    EXPECT_TRUE(WorkspaceLaunchedApplications().empty());
+    EXPECT_TRUE(Contains(log.lines, "Runtime folder " + folder + " refused: a symbolic link"));
+    EXPECT_EQ(WorkspaceCheckIn("com.example.Faults"), kEventPortUnavailableErr);
+    EXPECT_EQ(SendStatus(assistant.Pid(), 1, "{}"), procNotFound);
+    EXPECT_EQ(SendStatus(static_cast<pid_t>(oldAssistant.lowLongOfPSN), 1, "{}"), procNotFound);
+    EXPECT_FALSE(WorkspaceLaunchAppWithBundleIdentifier("com.qiravel.Assistant", kWorkspaceLaunchAsync));
+    EXPECT_EQ(shell.Request(Upload("linked")), 0);
+    EXPECT_EQ(shell.Request(kSelectFiles), 1);  // the plug-in goes on with what needs no link
+    EXPECT_EQ(shell.Request(kHarmless), 1);
+
+    const std::vector<std::string> errors = shell.NotificationsWithCode("Error");
+    ASSERT_EQ(errors.size(), 2u);
+    for (const std::string& error : errors)
+        EXPECT_EQ(JsonMember(error, "text"), kLaunchFailed);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+    EXPECT_TRUE(Running(assistant.Pid()));
+    EXPECT_FALSE(Contains(ReadLines(sandbox.ErrorLog()), "test_assistant: cannot open its event port"));
+    EXPECT_EQ(shell.Finish(), 0);
+    unlink(folder.c_str());
+}
+
+namespace {
+// Whether the process used less than half a core over a second of wall-clock time.
+bool Idles(pid_t pid)
+{
+    const unsigned long long before = CpuTicks(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return CpuTicks(pid) - before < static_cast<unsigned long long>(sysconf(_SC_CLK_TCK) / 2);
+}
+
+// Runs the plug-in into its descriptor limit: picking and uploading fail with errors the page
+// sees and nothing spins. With a status event sent meanwhile, also checks that the connection
+// waiting to be taken does not spin the loop. Once the limit is raised the event arrives and the
+// list is whole.
+void RunAtDescriptorLimit(bool statusEventWaits)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__)
+    // The sanitizers' own checks need descriptors (UBSan probes memory through a pipe at each
+    // dynamic type check) and report false errors without them.
+    GTEST_SKIP() << "not under the sanitizers";
+#endif
+    Sandbox sandbox;
+    WriteTree(sandbox.Path("src/Docs"), {{"a.txt", "a"}, {"Sub/b.txt", "b"}});
+    WriteTree(sandbox.Path("src/More"), {{"c.txt", "c"}});
+    InstallTestAssistantEntry();
+    const std::string record = sandbox.Path("record.log");
+    Child assistant({TEST_ASSISTANT_PATH, "--record", record, "--idle-seconds", "60"}, sandbox.ErrorLog(), false);
+    ASSERT_TRUE(Eventually([&] { return ListedAssistant().lowLongOfPSN == UInt32(assistant.Pid()); }, 30000));
+    Shell shell(sandbox, {"--download-folder", sandbox.Path("down"), "--pick", sandbox.Path("src/Docs"), "--pick",
+                          sandbox.Path("src/More")});
+    ASSERT_EQ(shell.Request(kSelectFolder), 1);
+    ASSERT_EQ(shell.Request(kEmptyDownload), 1);
+    ASSERT_TRUE(shell.WaitFor("DownloadComplete"));
+    const unsigned int refCon = RecordedRefCon(record);
+    ASSERT_NE(refCon, 0u);
+    ASSERT_EQ(shell.Request(kSelectFiles), 1);
+    ASSERT_TRUE(shell.WaitFor("FilesAddedToUploadList"));
+    kill(assistant.Pid(), SIGKILL);  // the next upload must look for and launch an Assistant
+    assistant.Wait(10000);
+    // The plug-in closes the dead Assistant's connection when its loop comes round; the limit is
+    // set once its descriptors have settled.
+    ASSERT_EQ(shell.Request(kHarmless), 1);
+    int lowestFree = -1;
+    ASSERT_TRUE(Eventually([&] {
+        const int before = LowestFreeDescriptor(shell.Pid());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return (lowestFree = LowestFreeDescriptor(shell.Pid())) == before;
+    }, 10000));
+
+    rlimit saved;
+    ASSERT_EQ(prlimit(shell.Pid(), RLIMIT_NOFILE, nullptr, &saved), 0);
+    rlimit full = saved;
+    full.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(prlimit(shell.Pid(), RLIMIT_NOFILE, &full, nullptr), 0);
+
+    EXPECT_EQ(shell.Request(kSelectFiles), 0);
+    EXPECT_EQ(shell.Request(Upload("limited")), 0);
+    EXPECT_EQ(shell.Request(kHarmless), 1);
+    EXPECT_TRUE(Idles(shell.Pid()));
+    const std::vector<std::string> errors = shell.NotificationsWithCode("Error");
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(JsonMember(errors[0], "text").rfind("Could not add '" + sandbox.Path("src/More"), 0), 0u) << errors[0];
+    EXPECT_EQ(JsonMember(errors[1], "text"), kLaunchFailed);
+    if (statusEventWaits) {
+        EXPECT_EQ(SendStatus(shell.Pid(), refCon, R"({"type":"Notification","code":"Probe"})"), noErr);
+        EXPECT_TRUE(Idles(shell.Pid()));
+    }
+
+    ASSERT_EQ(prlimit(shell.Pid(), RLIMIT_NOFILE, &saved, nullptr), 0);
+    if (statusEventWaits) {
+        EXPECT_TRUE(shell.WaitFor("Probe", 1, 30000));
+    }
+    ASSERT_EQ(shell.Request(Upload("after")), 1);
+    ASSERT_TRUE(shell.WaitFor("UploadComplete"));
+    EXPECT_EQ(DeletedFromUploadList(shell), 2u);
+    EXPECT_EQ(shell.Finish(), 0);
+}
+}  // namespace
+
+TEST(ProcessFaults, DescriptorLimitFailsRequestsWithErrorsWithoutSpinning) { RunAtDescriptorLimit(false); }
+
+// Disabled until the event port stops watching its socket while it cannot accept: today a
+// connection it cannot take for want of descriptors keeps the loop busy.
+TEST(ProcessFaults, DISABLED_ConnectionWaitingAtDescriptorLimitDoesNotSpin) { RunAtDescriptorLimit(true); }
