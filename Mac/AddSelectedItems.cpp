@@ -111,7 +111,7 @@ bool CQVWebClientBaseMac::AddFiles(json_xwstringset& paths)
         }
         picked.Recount();
     }
-    return CQVWebClientBase::AddFiles(picked.files);
+    return AddPickedFiles(picked.files);
 }
 
 bool CQVWebClientBaseMac::EnumerationCallback(const char* path, const char* relativeBase, FSCatalogInfo* info,
