@@ -204,20 +204,28 @@ bool CQVWebClientBase::AddEntries(CFileList& entries, bool move)
     return result;
 }
 
-// Inserts entry at hint when that is its place, else where it belongs. A moved entry leaves
-// entries, and is destroyed when the list already holds its key; a copied one stays there.
+// Inserts entry where it belongs in the upload list, unless the list holds its key: usually at hint,
+// which then saves the search. Nothing is copied or moved for a key that is there already; a moved
+// entry leaves entries, and is destroyed when its key was there.
 std::pair<CFileList::iterator, bool> CQVWebClientBase::InsertIntoUploadList(CFileList::iterator hint,
                                                                            CFileList& entries,
                                                                            CFileList::iterator entry, bool move)
 {
-    if (!move) {
-        const size_t before = mUploadList.size();
-        const auto at = mUploadList.emplace_hint(hint, *entry);
-        return {at, mUploadList.size() != before};
+    const xwstring_pair_less_than less;
+    const xwstring_pair& key = entry->first;
+    const bool fits = (hint == mUploadList.end() || less(key, hint->first)) &&
+                      (hint == mUploadList.begin() || less(std::prev(hint)->first, key));
+    if (!fits) {
+        hint = mUploadList.lower_bound(key);
+        if (hint != mUploadList.end() && !less(key, hint->first)) {
+            if (move)
+                entries.erase(entry);
+            return {hint, false};
+        }
     }
-    CFileList::node_type node = entries.extract(entry);
-    const auto at = mUploadList.insert(hint, std::move(node));
-    return {at, node.empty()};
+    if (move)
+        return {mUploadList.insert(hint, entries.extract(entry)), true};
+    return {mUploadList.emplace_hint(hint, *entry), true};
 }
 
 bool CQVWebClientBase::DeleteFilesFromUploadList(json_object* request)

@@ -8,11 +8,16 @@
 #include <algorithm>
 
 namespace {
-std::pair<CFileList::iterator, bool> InsertEntry(CFileList& files, const char* path, const char* relativeBase,
-                                                 const FSCatalogInfo& info)
+// Inserts the entry at hint when that is its place (the walk delivers a folder's files in list
+// order), else where it belongs.
+std::pair<CFileList::iterator, bool> InsertEntry(CFileList& files, CFileList::iterator hint, const char* path,
+                                                 const char* relativeBase, const FSCatalogInfo& info)
 {
     const double size = static_cast<double>(info.dataLogicalSize + info.rsrcLogicalSize);
-    return files.emplace(xwstring_pair(xwstring(path), xwstring(relativeBase ? relativeBase : "")), size);
+    const size_t before = files.size();
+    const auto at =
+        files.emplace_hint(hint, xwstring_pair(xwstring(path), xwstring(relativeBase ? relativeBase : "")), size);
+    return {at, files.size() != before};
 }
 }  // namespace
 
@@ -26,9 +31,10 @@ public:
     static bool Add(const char* path, const char* relativeBase, FSCatalogInfo* info, void* context)
     {
         auto& self = *static_cast<PickedFiles*>(context);
-        const auto [entry, inserted] = InsertEntry(self.files, path, relativeBase, *info);
+        const auto [entry, inserted] = InsertEntry(self.files, self.mNext, path, relativeBase, *info);
         if (!inserted)
             return false;
+        self.mNext = std::next(entry);
         self.mFull = self.ExceedsRoom(entry);
         return !self.mFull;
     }
@@ -64,6 +70,7 @@ private:
     }
 
     CQVWebClientBaseMac& mClient;
+    CFileList::iterator mNext = files.end();  // where the next file most likely belongs
     bool mCounted = false;
     int64_t mTaken = 0;  // files the list would take, while mCounted
     bool mFull = false;
@@ -117,7 +124,10 @@ bool CQVWebClientBaseMac::AddFiles(json_xwstringset& paths)
 bool CQVWebClientBaseMac::EnumerationCallback(const char* path, const char* relativeBase, FSCatalogInfo* info,
                                               void* context)
 {
-    return path && info && context && InsertEntry(*static_cast<CFileList*>(context), path, relativeBase, *info).second;
+    if (!path || !info || !context)
+        return false;
+    auto& files = *static_cast<CFileList*>(context);
+    return InsertEntry(files, files.end(), path, relativeBase, *info).second;
 }
 
 // Text that is no URL yields none; a URL that names no existing item, or whose item's full path
