@@ -2,6 +2,7 @@
 // only in ASCII letter case, with their "files_ul" JSON forms.
 #pragma once
 
+#include "ListArena.h"
 #include "xwstring.h"
 
 #include <json-c/json.h>
@@ -32,7 +33,8 @@ typedef std::vector<CRefusedElement> CRefusedElements;
 
 // Map from (file path, relative path) to the file's size. A size that is not a finite number of at
 // most 2^53 in magnitude has no exact JSON form: it is read and written as 0.
-class CFileList : public std::map<xwstring_pair, double, xwstring_pair_less_than> {
+class CFileList : public std::map<xwstring_pair, double, xwstring_pair_less_than,
+                                  CListAllocator<std::pair<const xwstring_pair, double>>> {
 public:
     // Entries of a list, by address, in list order.
     typedef std::vector<const value_type*> EntryRefs;

@@ -1,5 +1,7 @@
 #include "xwstring.h"
 
+#include "ListArena.h"
+
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -105,13 +107,13 @@ int xwstring::length() const
 void xwstring::Allocate(size_t narrowSize, size_t wideSize)
 {
     const size_t narrowUnits = (narrowSize + sizeof(wchar_t) - 1) / sizeof(wchar_t);
-    mWide = new wchar_t[wideSize + narrowUnits];
+    mWide = static_cast<wchar_t*>(ListArenaAllocate((wideSize + narrowUnits) * sizeof(wchar_t)));
     mNarrow = reinterpret_cast<char*>(mWide + wideSize);
 }
 
 void xwstring::Clear()
 {
-    delete[] mWide;
+    ListArenaFree(mWide);
     mNarrow = nullptr;
     mWide = nullptr;
 }
