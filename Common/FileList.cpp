@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <iterator>
 #include <strings.h>
 
 namespace {
@@ -130,9 +129,9 @@ bool CFileList::ToJSON(json_object*& out, const EntryRefs& entries)
 
 bool CFileList::FromJSON(json_object* array, CRefusedElements* refused)
 {
-    // A page usually sends entries in list order: each then belongs right after the one before.
-    iterator hint = end();
-    return ReplaceFromArray(*this, array, [this, refused, &hint](json_object* element, int index) {
+    // A page usually sends entries in list order: each then belongs after the last one, which the
+    // hint end() finds without a search.
+    return ReplaceFromArray(*this, array, [this, refused](json_object* element, int index) {
         const json_msg_param<char*> filePath(element, "file_path");
         const json_msg_param<char*> relativePath(element, "relative_path");
         const json_msg_param<double> size(element, "size");
@@ -142,9 +141,9 @@ bool CFileList::FromJSON(json_object* array, CRefusedElements* refused)
                 refused->push_back({index, withNul});
             return;
         }
-        hint = std::next(emplace_hint(
-            hint, xwstring_pair(xwstring(static_cast<char*>(filePath)), xwstring(static_cast<char*>(relativePath))),
-            SendableSize(size)));
+        emplace_hint(end(),
+                     xwstring_pair(xwstring(static_cast<char*>(filePath)), xwstring(static_cast<char*>(relativePath))),
+                     SendableSize(size));
     });
 }
 

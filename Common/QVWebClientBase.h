@@ -81,7 +81,7 @@ private:
     // Adds the request's member (last, replacing one the page sent) and hands the request over.
     bool ForwardRequestWithMember(json_object* request, const char* name, json_object* value);
     bool AddEntries(CFileList& entries, bool move);
-    std::pair<CFileList::iterator, bool> InsertIntoUploadList(CFileList::iterator hint, CFileList& entries,
+    std::pair<CFileList::iterator, bool> InsertIntoUploadList(CFileList::iterator last, CFileList& entries,
                                                               CFileList::iterator entry, bool move);
     // Sends one list notification; false when it could not be built or the page did not take it.
     bool NotifyFileListChange(const char* code, const CFileList::EntryRefs& entries, bool& built);

@@ -131,8 +131,8 @@ bool CQVWebClientBase::AddEntries(CFileList& entries, bool move)
     CUploadListCall call(mListCalls);
     bool limitReached = false;
     // Both lists share one order, so each new key usually belongs right after the last one
-    // inserted: that hint makes filling an empty list linear.
-    auto hint = mUploadList.end();
+    // inserted: that makes filling an empty list linear.
+    auto last = mUploadList.end();
     for (auto entry = entries.begin(); entry != entries.end();) {
         const auto next = std::next(entry);
         bool added = false;
@@ -147,12 +147,12 @@ bool CQVWebClientBase::AddEntries(CFileList& entries, bool move)
         } else {
             if (call.ListShrank()) {
                 call.Reconcile();
-                hint = mUploadList.end();
+                last = mUploadList.end();
             }
-            const auto [at, inserted] = InsertIntoUploadList(hint, entries, entry, move);
+            const auto [at, inserted] = InsertIntoUploadList(last, entries, entry, move);
             if (inserted)
                 call.Take(*at);
-            hint = std::next(at);
+            last = at;
             added = inserted;
             moved = move;
         }
@@ -204,28 +204,33 @@ bool CQVWebClientBase::AddEntries(CFileList& entries, bool move)
     return result;
 }
 
-// Inserts entry where it belongs in the upload list, unless the list holds its key: usually at hint,
-// which then saves the search. Nothing is copied or moved for a key that is there already; a moved
-// entry leaves entries, and is destroyed when its key was there.
-std::pair<CFileList::iterator, bool> CQVWebClientBase::InsertIntoUploadList(CFileList::iterator hint,
+// Inserts entry where it belongs in the upload list, unless the list holds its key. Entries mostly
+// come in list order: after the last entry of the list (found without a search), or right after
+// last, the entry inserted or found before. Nothing is copied or moved for a key that is there
+// already; a moved entry leaves entries, and is destroyed when its key was there.
+std::pair<CFileList::iterator, bool> CQVWebClientBase::InsertIntoUploadList(CFileList::iterator last,
                                                                            CFileList& entries,
                                                                            CFileList::iterator entry, bool move)
 {
     const xwstring_pair_less_than less;
     const xwstring_pair& key = entry->first;
-    const bool fits = (hint == mUploadList.end() || less(key, hint->first)) &&
-                      (hint == mUploadList.begin() || less(std::prev(hint)->first, key));
-    if (!fits) {
-        hint = mUploadList.lower_bound(key);
-        if (hint != mUploadList.end() && !less(key, hint->first)) {
-            if (move)
-                entries.erase(entry);
-            return {hint, false};
+    auto position = mUploadList.end();  // where the entry goes: before this one
+    if (!mUploadList.empty() && !less(mUploadList.rbegin()->first, key)) {
+        position = last == mUploadList.end() ? last : std::next(last);
+        const bool fits = last != mUploadList.end() && less(last->first, key) &&
+                          (position == mUploadList.end() || less(key, position->first));
+        if (!fits) {
+            position = mUploadList.lower_bound(key);
+            if (position != mUploadList.end() && !less(key, position->first)) {
+                if (move)
+                    entries.erase(entry);
+                return {position, false};
+            }
         }
     }
     if (move)
-        return {mUploadList.insert(hint, entries.extract(entry)), true};
-    return {mUploadList.emplace_hint(hint, *entry), true};
+        return {mUploadList.insert(position, entries.extract(entry)), true};
+    return {mUploadList.emplace_hint(position, *entry), true};
 }
 
 bool CQVWebClientBase::DeleteFilesFromUploadList(json_object* request)

@@ -8,15 +8,15 @@
 #include <algorithm>
 
 namespace {
-// Inserts the entry at hint when that is its place (the walk delivers a folder's files in list
-// order), else where it belongs.
-std::pair<CFileList::iterator, bool> InsertEntry(CFileList& files, CFileList::iterator hint, const char* path,
-                                                 const char* relativeBase, const FSCatalogInfo& info)
+// The walk delivers a folder's files in list order, so an entry mostly belongs after the last
+// one of the list, which the hint end() finds without a search.
+std::pair<CFileList::iterator, bool> InsertEntry(CFileList& files, const char* path, const char* relativeBase,
+                                                 const FSCatalogInfo& info)
 {
     const double size = static_cast<double>(info.dataLogicalSize + info.rsrcLogicalSize);
     const size_t before = files.size();
-    const auto at =
-        files.emplace_hint(hint, xwstring_pair(xwstring(path), xwstring(relativeBase ? relativeBase : "")), size);
+    const auto at = files.emplace_hint(files.end(),
+                                       xwstring_pair(xwstring(path), xwstring(relativeBase ? relativeBase : "")), size);
     return {at, files.size() != before};
 }
 }  // namespace
@@ -31,10 +31,9 @@ public:
     static bool Add(const char* path, const char* relativeBase, FSCatalogInfo* info, void* context)
     {
         auto& self = *static_cast<PickedFiles*>(context);
-        const auto [entry, inserted] = InsertEntry(self.files, self.mNext, path, relativeBase, *info);
+        const auto [entry, inserted] = InsertEntry(self.files, path, relativeBase, *info);
         if (!inserted)
             return false;
-        self.mNext = std::next(entry);
         self.mFull = self.ExceedsRoom(entry);
         return !self.mFull;
     }
@@ -70,7 +69,6 @@ private:
     }
 
     CQVWebClientBaseMac& mClient;
-    CFileList::iterator mNext = files.end();  // where the next file most likely belongs
     bool mCounted = false;
     int64_t mTaken = 0;  // files the list would take, while mCounted
     bool mFull = false;
@@ -126,8 +124,7 @@ bool CQVWebClientBaseMac::EnumerationCallback(const char* path, const char* rela
 {
     if (!path || !info || !context)
         return false;
-    auto& files = *static_cast<CFileList*>(context);
-    return InsertEntry(files, files.end(), path, relativeBase, *info).second;
+    return InsertEntry(*static_cast<CFileList*>(context), path, relativeBase, *info).second;
 }
 
 // Text that is no URL yields none; a URL that names no existing item, or whose item's full path
