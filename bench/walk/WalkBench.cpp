@@ -72,15 +72,6 @@ bool Count(const char*, const char*, FSCatalogInfo* info, void* context)
     return true;
 }
 
-bool AddToFileList(const char* path, const char* relativeBase, FSCatalogInfo* info, void* context)
-{
-    auto* files = static_cast<CFileList*>(context);
-    return files
-        ->emplace(xwstring_pair(xwstring(path), xwstring(relativeBase ? relativeBase : "")),
-                  static_cast<double>(info->dataLogicalSize + info->rsrcLogicalSize))
-        .second;
-}
-
 void BM_EnumerateFilesCount(benchmark::State& state)
 {
     for (auto _ : state) {
@@ -97,7 +88,8 @@ void BM_EnumerateFilesIntoFileList(benchmark::State& state)
     for (auto _ : state) {
         CFileList files;
         xwstring failedItem;
-        if (EnumerateFiles(sTree.c_str(), nullptr, AddToFileList, &files, &failedItem) != errFSNoMoreItems)
+        if (EnumerateFiles(sTree.c_str(), nullptr, CQVWebClientBaseMac::EnumerationCallback, &files, &failedItem) !=
+            errFSNoMoreItems)
             state.SkipWithError("walk failed");
         benchmark::DoNotOptimize(files.size());
         state.PauseTiming();
@@ -255,7 +247,8 @@ int main(int argc, char** argv)
     if (!walkOnly.empty()) {
         CFileList list;
         xwstring failedItem;
-        const OSStatus status = EnumerateFiles(walkOnly.c_str(), nullptr, AddToFileList, &list, &failedItem);
+        const OSStatus status =
+            EnumerateFiles(walkOnly.c_str(), nullptr, CQVWebClientBaseMac::EnumerationCallback, &list, &failedItem);
         printf("status %d, %zu files\n", status, list.size());
         return status == errFSNoMoreItems ? 0 : 1;
     }
