@@ -20,7 +20,7 @@ namespace {
 const char* const kNames[] = {
     "Alpha.txt", "alpha2.TXT", "BETA", "beta.b", "caf\xC3\xA9", "cafe\xCC\x81.txt", "\xE6\x97\xA5\xE6\x9C\xAC",
     "\xF0\x9F\x98\x80 smile", "quote\"d", "back\\slash", "tab\there", "line\nbreak", "bad\xFFutf8", "Z", "_under",
-    "-dash", "~tilde", "[x]", "a b c", "\x7F" "del",
+    "-dash", "~tilde", "[x]", "a b c", "\177del",
 };
 const size_t kNameCount = sizeof kNames / sizeof kNames[0];
 
