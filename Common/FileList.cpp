@@ -72,6 +72,32 @@ void AddNewMember(json_object* entry, const char* name, json_object* value)
 {
     json_object_object_add_ex(entry, name, value, JSON_C_OBJECT_ADD_KEY_IS_NEW | JSON_C_OBJECT_ADD_CONSTANT_KEY);
 }
+
+// An {"file_path", "relative_path", "size"} object appended to array; an entry whose object
+// cannot be made is left out.
+void AppendEntry(json_object* array, const CFileList::value_type& entry)
+{
+    json_object* object = json_object_new_object();
+    if (json_msg_is_absent(object))
+        return;
+    AddNewMember(object, "file_path", NewString(entry.first.first));
+    AddNewMember(object, "relative_path", NewString(entry.first.second));
+    AddNewMember(object, "size", NewSize(entry.second));
+    json_object_array_add(array, object);
+}
+
+// A new array holding what append adds, unless there is nothing to add or no array to be had.
+template <typename Append>
+bool NewArray(json_object*& out, bool empty, Append append)
+{
+    if (empty)
+        return false;
+    out = json_object_new_array();
+    if (json_msg_is_absent(out))
+        return false;
+    append(out);
+    return true;
+}
 }  // namespace
 
 bool xwstring_pair_less_than::operator()(const xwstring_pair& left, const xwstring_pair& right) const
@@ -85,30 +111,26 @@ bool xwstring_less_than::operator()(const xwstring& left, const xwstring& right)
     return CompareIgnoringCase(left, right) < 0;
 }
 
-bool CFileList::ToJSON(json_object*& out) const { return ToJSON(out, begin(), end()); }
-
-bool CFileList::ToJSON(json_object*& out, const_iterator first, const_iterator last)
+bool CFileList::ToJSON(json_object*& out) const
 {
-    if (first == last)
-        return false;
-    out = json_object_new_array();
-    if (json_msg_is_absent(out))
-        return false;
-    for (; first != last; ++first) {
-        const auto& [key, size] = *first;
-        json_object* entry = json_object_new_object();
-        if (json_msg_is_absent(entry))
-            continue;
-        AddNewMember(entry, "file_path", NewString(key.first));
-        AddNewMember(entry, "relative_path", NewString(key.second));
-        AddNewMember(entry, "size", NewSize(size));
-        json_object_array_add(out, entry);
-    }
-    return true;
+    return NewArray(out, empty(), [this](json_object* array) {
+        for (const value_type& entry : *this)
+            AppendEntry(array, entry);
+    });
+}
+
+bool CFileList::ToJSON(json_object*& out, const EntryRefs& entries)
+{
+    return NewArray(out, entries.empty(), [&entries](json_object* array) {
+        for (const value_type* entry : entries)
+            AppendEntry(array, *entry);
+    });
 }
 
 bool CFileList::FromJSON(json_object* array, CRefusedElements* refused)
 {
+    // A page usually sends entries in list order: each then belongs after the last one, which the
+    // hint end() finds without a search.
     return ReplaceFromArray(*this, array, [this, refused](json_object* element, int index) {
         const json_msg_param<char*> filePath(element, "file_path");
         const json_msg_param<char*> relativePath(element, "relative_path");
@@ -119,8 +141,9 @@ bool CFileList::FromJSON(json_object* array, CRefusedElements* refused)
                 refused->push_back({index, withNul});
             return;
         }
-        emplace(xwstring_pair(xwstring(static_cast<char*>(filePath)), xwstring(static_cast<char*>(relativePath))),
-                SendableSize(size));
+        emplace_hint(end(),
+                     xwstring_pair(xwstring(static_cast<char*>(filePath)), xwstring(static_cast<char*>(relativePath))),
+                     SendableSize(size));
     });
 }
 

@@ -2,6 +2,7 @@
 // only in ASCII letter case, with their "files_ul" JSON forms.
 #pragma once
 
+#include "ListArena.h"
 #include "xwstring.h"
 
 #include <json-c/json.h>
@@ -32,13 +33,17 @@ typedef std::vector<CRefusedElement> CRefusedElements;
 
 // Map from (file path, relative path) to the file's size. A size that is not a finite number of at
 // most 2^53 in magnitude has no exact JSON form: it is read and written as 0.
-class CFileList : public std::map<xwstring_pair, double, xwstring_pair_less_than> {
+class CFileList : public std::map<xwstring_pair, double, xwstring_pair_less_than,
+                                  CListAllocator<std::pair<const xwstring_pair, double>>> {
 public:
+    // Entries of a list, by address, in list order.
+    typedef std::vector<const value_type*> EntryRefs;
+
     // A new array of {"file_path", "relative_path", "size"} objects in list order, owned by the
     // caller; false (out untouched) for an empty list or when the array cannot be made.
     bool ToJSON(json_object*& out) const;
-    // The same for the entries from first up to last.
-    static bool ToJSON(json_object*& out, const_iterator first, const_iterator last);
+    // The same for the given entries.
+    static bool ToJSON(json_object*& out, const EntryRefs& entries);
     // Replaces the contents with the entries of a non-empty array; false leaves them unchanged.
     // Elements with a NUL character in a path are left out and, when refused is given, listed there.
     bool FromJSON(json_object* array, CRefusedElements* refused = nullptr);

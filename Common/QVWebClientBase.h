@@ -59,6 +59,10 @@ public:
     static bool NotificationCallback(const char* message, long context);
 
 protected:
+    // AddFiles for a list that the caller no longer needs: its entries move into the upload list
+    // instead of being copied, and files is left empty.
+    bool AddPickedFiles(CFileList& files);
+
     CLogger* mLogger;
     CFileList mUploadList;
     xwstring mDownloadLocation;
@@ -76,11 +80,14 @@ private:
     void Unregister();
     // Adds the request's member (last, replacing one the page sent) and hands the request over.
     bool ForwardRequestWithMember(json_object* request, const char* name, json_object* value);
+    bool AddEntries(CFileList& entries, bool move);
+    std::pair<CFileList::iterator, bool> InsertIntoUploadList(CFileList::iterator last, CFileList& entries,
+                                                              CFileList::iterator entry, bool move);
     // Sends one list notification; false when it could not be built or the page did not take it.
-    bool NotifyFileListChange(const char* code, CFileList::const_iterator first, CFileList::const_iterator last,
-                              bool& built);
+    bool NotifyFileListChange(const char* code, const CFileList::EntryRefs& entries, bool& built);
     // Changes of the upload list that the calls in progress must hear of (all but by, the caller).
-    bool EraseFromUploadList(const xwstring_pair& key, const CUploadListCall* by);
+    // Taking an entry off the list hands over its node (empty when the key was not there).
+    CFileList::node_type TakeFromUploadList(const xwstring_pair& key, const CUploadListCall* by);
     bool RestoreToUploadList(const CFileList::value_type& entry);
     void ClearUploadList();
     // Logs the elements of a request's "files_ul" that were left out.

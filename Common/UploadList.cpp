@@ -61,12 +61,11 @@ bool CQVWebClientBase::CheckFilenameLength(const xwstring& path)
     return composedLength - 1 <= kMaxFileNameBytes;
 }
 
-bool CQVWebClientBase::NotifyFileListChange(const char* code, CFileList::const_iterator first,
-                                            CFileList::const_iterator last, bool& built)
+bool CQVWebClientBase::NotifyFileListChange(const char* code, const CFileList::EntryRefs& entries, bool& built)
 {
     json_object* notification = NewMessage("Notification", code);
-    json_object* entries = nullptr;
-    built = notification && CFileList::ToJSON(entries, first, last);
+    json_object* array = nullptr;
+    built = notification && CFileList::ToJSON(array, entries);
     if (!built) {
         if (mLogger)
             mLogger->Warning("Failed to create JSON message");
@@ -74,7 +73,7 @@ bool CQVWebClientBase::NotifyFileListChange(const char* code, CFileList::const_i
             json_object_put(notification);
         return false;
     }
-    json_object_object_add(notification, "files_ul", entries);
+    json_object_object_add(notification, "files_ul", array);
     const bool delivered = NotifyBrowser(json_object_to_json_string(notification));
     if (!delivered && mLogger)
         mLogger->Warning("Failed to notify browser");
@@ -82,17 +81,16 @@ bool CQVWebClientBase::NotifyFileListChange(const char* code, CFileList::const_i
     return delivered;
 }
 
-bool CQVWebClientBase::EraseFromUploadList(const xwstring_pair& key, const CUploadListCall* by)
+CFileList::node_type CQVWebClientBase::TakeFromUploadList(const xwstring_pair& key, const CUploadListCall* by)
 {
     const auto entry = mUploadList.find(key);
     if (entry == mUploadList.end())
-        return false;
+        return {};
     for (CUploadListCall* call = mListCalls; call; call = call->Outer()) {
         if (call != by)
-            call->NoteRemoved(entry->first);
+            call->NoteRemoved(*entry);
     }
-    mUploadList.erase(entry);
-    return true;
+    return mUploadList.extract(entry);
 }
 
 bool CQVWebClientBase::RestoreToUploadList(const CFileList::value_type& entry)
@@ -111,23 +109,34 @@ void CQVWebClientBase::ClearUploadList()
     mUploadList.clear();
 }
 
+bool CQVWebClientBase::AddFiles(CFileList& files)
+{
+    CFileList entries;
+    entries.swap(files);
+    const bool result = AddEntries(entries, false);
+    files.swap(entries);
+    return result;
+}
+
+bool CQVWebClientBase::AddPickedFiles(CFileList& files) { return AddEntries(files, true); }
+
 // Page callbacks run inside this call (error reports, notifications, log lines) and may change the
-// upload list. The call therefore works on a list of its own, which they cannot reach, holds no
+// upload list. The call therefore keeps track of the entries it added (CUploadListCall), holds no
 // position in the upload list across a callback without checking it, and announces and undoes
 // only entries that it added and that are still on the list.
-bool CQVWebClientBase::AddFiles(CFileList& files)
+bool CQVWebClientBase::AddEntries(CFileList& entries, bool move)
 {
     if (mLogger)
         mLogger->DebugMsg("AddFiles");
-    CFileList entries;
-    entries.swap(files);
-    CUploadListCall call(mListCalls, entries);
+    CUploadListCall call(mListCalls);
     bool limitReached = false;
     // Both lists share one order, so each new key usually belongs right after the last one
-    // inserted: that hint makes filling an empty list linear.
-    auto hint = mUploadList.end();
+    // inserted: that makes filling an empty list linear.
+    auto last = mUploadList.end();
     for (auto entry = entries.begin(); entry != entries.end();) {
+        const auto next = std::next(entry);
         bool added = false;
+        bool moved = false;
         if (!limitReached && static_cast<int32_t>(mUploadList.size()) >= mFileTransferLimit)
             limitReached = true;
         if (limitReached) {
@@ -137,47 +146,91 @@ bool CQVWebClientBase::AddFiles(CFileList& files)
                         static_cast<int>(kMaxFileNameBytes));
         } else {
             if (call.ListShrank()) {
-                call.Reconcile(entry);
-                hint = mUploadList.end();
+                call.Reconcile();
+                last = mUploadList.end();
             }
-            const size_t before = mUploadList.size();
-            hint = std::next(mUploadList.emplace_hint(hint, *entry));
-            added = mUploadList.size() != before;
+            const auto [at, inserted] = InsertIntoUploadList(last, entries, entry, move);
+            if (inserted)
+                call.Take(*at);
+            last = at;
+            added = inserted;
+            moved = move;
         }
-        entry = added ? std::next(entry) : entries.erase(entry);
+        if (!added && !moved)
+            entries.erase(entry);
+        entry = next;
     }
     if (call.ListShrank())
-        call.Reconcile(entries.end());
+        call.Reconcile();
 
     bool result = false;
-    if (entries.empty()) {
+    if (call.Held() == 0) {
         if (mLogger)
             mLogger->DebugMsg("No files to add");
     }
-    for (auto batchStart = entries.begin(); batchStart != entries.end();) {
-        auto batchEnd = batchStart;
-        for (size_t n = 0; n < kMaxEntriesPerNotification && batchEnd != entries.end(); ++n)
-            ++batchEnd;
+    CFileList::EntryRefs batch;
+    for (size_t next = 0; next < call.Size();) {
+        const size_t batchStart = next;
+        batch.clear();
+        for (; next < call.Size() && batch.size() < kMaxEntriesPerNotification; ++next) {
+            if (call.Holds(next))
+                batch.push_back(&call[next]);
+        }
+        if (batch.empty())
+            break;
         bool built = false;
-        const bool delivered = NotifyFileListChange("FilesAddedToUploadList", batchStart, batchEnd, built);
+        const bool delivered = NotifyFileListChange("FilesAddedToUploadList", batch, built);
         if (call.ListShrank())
-            call.Reconcile(entries.end(), {&batchStart, &batchEnd});
+            call.Reconcile();
         if (built) {
             result = delivered;
             if (!delivered) {
-                for (auto undone = batchStart; undone != batchEnd; ++undone)
-                    EraseFromUploadList(undone->first, &call);
+                for (size_t undone = batchStart; undone < next; ++undone) {
+                    if (call.Holds(undone))
+                        call.Keep(TakeFromUploadList(call[undone].first, &call));
+                }
             }
         }
-        batchStart = batchEnd;
     }
 
     if (limitReached)
         ReportError(kErrTooManyFiles, static_cast<int>(mFileTransferLimit));
     if (call.ListShrank())
-        call.Reconcile(entries.end());
-    files.swap(entries);
+        call.Reconcile();
+    // A copying call leaves in entries what it added and still holds; one that moved them leaves none.
+    size_t index = 0;
+    for (auto entry = entries.begin(); entry != entries.end(); ++index)
+        entry = call.Holds(index) ? std::next(entry) : entries.erase(entry);
     return result;
+}
+
+// Inserts entry where it belongs in the upload list, unless the list holds its key. Entries mostly
+// come in list order: after the last entry of the list (found without a search), or right after
+// last, the entry inserted or found before. Nothing is copied or moved for a key that is there
+// already; a moved entry leaves entries, and is destroyed when its key was there.
+std::pair<CFileList::iterator, bool> CQVWebClientBase::InsertIntoUploadList(CFileList::iterator last,
+                                                                           CFileList& entries,
+                                                                           CFileList::iterator entry, bool move)
+{
+    const xwstring_pair_less_than less;
+    const xwstring_pair& key = entry->first;
+    auto position = mUploadList.end();  // where the entry goes: before this one
+    if (!mUploadList.empty() && !less(mUploadList.rbegin()->first, key)) {
+        position = last == mUploadList.end() ? last : std::next(last);
+        const bool fits = last != mUploadList.end() && less(last->first, key) &&
+                          (position == mUploadList.end() || less(key, position->first));
+        if (!fits) {
+            position = mUploadList.lower_bound(key);
+            if (position != mUploadList.end() && !less(key, position->first)) {
+                if (move)
+                    entries.erase(entry);
+                return {position, false};
+            }
+        }
+    }
+    if (move)
+        return {mUploadList.insert(position, entries.extract(entry)), true};
+    return {mUploadList.emplace_hint(position, *entry), true};
 }
 
 bool CQVWebClientBase::DeleteFilesFromUploadList(json_object* request)
@@ -196,8 +249,8 @@ bool CQVWebClientBase::DeleteFilesFromUploadList(json_object* request)
     return false;
 }
 
-// As AddFiles, the call keeps what it removed in a list of its own; when the page refuses the
-// notification it puts back only what no callback has taken or cleared away meanwhile.
+// As AddFiles, the call keeps track of what it removed; when the page refuses the notification it
+// puts back only what no callback has taken or cleared away meanwhile.
 bool CQVWebClientBase::DeleteFiles(CFileList& files)
 {
     if (mLogger)
@@ -205,21 +258,32 @@ bool CQVWebClientBase::DeleteFiles(CFileList& files)
     CFileList removed;
     removed.swap(files);
     for (auto entry = removed.begin(); entry != removed.end();)
-        entry = EraseFromUploadList(entry->first, nullptr) ? std::next(entry) : removed.erase(entry);
+        entry = TakeFromUploadList(entry->first, nullptr) ? std::next(entry) : removed.erase(entry);
     bool delivered = false;
     if (removed.empty()) {
         if (mLogger)
             mLogger->DebugMsg("No files to delete");
     } else {
-        CUploadListCall call(mListCalls, removed);
-        bool built = false;
-        delivered = NotifyFileListChange("FilesDeletedFromUploadList", removed.cbegin(), removed.cend(), built);
-        if (call.ListShrank())
-            call.Reconcile(removed.end());
-        if (built && !delivered) {
-            for (const auto& entry : removed)
-                RestoreToUploadList(entry);
+        CUploadListCall call(mListCalls);
+        CFileList::EntryRefs refs;
+        refs.reserve(removed.size());
+        for (const auto& entry : removed) {
+            call.Take(entry);
+            refs.push_back(&entry);
         }
+        bool built = false;
+        delivered = NotifyFileListChange("FilesDeletedFromUploadList", refs, built);
+        if (call.ListShrank())
+            call.Reconcile();
+        if (built && !delivered) {
+            for (size_t index = 0; index < call.Size(); ++index) {
+                if (call.Holds(index))
+                    RestoreToUploadList(call[index]);
+            }
+        }
+        size_t index = 0;
+        for (auto entry = removed.begin(); entry != removed.end(); ++index)
+            entry = call.Holds(index) ? std::next(entry) : removed.erase(entry);
     }
     files.swap(removed);
     return delivered;

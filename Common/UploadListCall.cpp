@@ -1,9 +1,8 @@
 #include "UploadListCall.h"
 
-#include <iterator>
+#include <algorithm>
 
-CUploadListCall::CUploadListCall(CUploadListCall*& innermost, CFileList& entries)
-    : mInnermost(innermost), mOuter(innermost), mEntries(entries)
+CUploadListCall::CUploadListCall(CUploadListCall*& innermost) : mInnermost(innermost), mOuter(innermost)
 {
     mInnermost = this;
 }
@@ -11,51 +10,69 @@ CUploadListCall::CUploadListCall(CUploadListCall*& innermost, CFileList& entries
 // Calls end in the reverse order of their start: they nest on one thread's stack.
 CUploadListCall::~CUploadListCall() { mInnermost = mOuter; }
 
-void CUploadListCall::NoteRemoved(const xwstring_pair& key)
+void CUploadListCall::Take(const Entry& entry)
+{
+    mEntries.push_back(&entry);
+    mDropped.push_back(false);
+    ++mHeld;
+}
+
+void CUploadListCall::Keep(CFileList::node_type node)
+{
+    if (!node.empty())
+        mKept.push_back(std::move(node));
+}
+
+size_t CUploadListCall::Find(const xwstring_pair& key) const
+{
+    const xwstring_pair_less_than less;
+    const auto first = mEntries.begin() + static_cast<std::ptrdiff_t>(mClearedBefore);
+    const auto at = std::lower_bound(first, mEntries.end(), key,
+                                     [&less](const Entry* entry, const xwstring_pair& k) { return less(entry->first, k); });
+    if (at == mEntries.end() || less(key, (*at)->first))
+        return mEntries.size();
+    return static_cast<size_t>(at - mEntries.begin());
+}
+
+void CUploadListCall::NoteRemoved(const Entry& entry)
 {
     mShrank = true;
-    if (mEntries.count(key))
-        mLost.push_back(key);
+    const size_t index = Find(entry.first);
+    if (index == mEntries.size())
+        return;
+    if (mEntries[index] == &entry) {
+        mCopies.push_back(entry);
+        mEntries[index] = &mCopies.back();
+    }
+    mLost.push_back(index);
 }
 
 void CUploadListCall::NoteRestored(const xwstring_pair& key)
 {
     // Only the latest loss is undone: an earlier one ended this call's claim for good.
-    const xwstring_pair_less_than less;
-    for (auto lost = mLost.rbegin(); lost != mLost.rend(); ++lost) {
-        if (!less(*lost, key) && !less(key, *lost)) {
-            mLost.erase(std::next(lost).base());
-            return;
-        }
-    }
+    const size_t index = Find(key);
+    const auto lost = std::find(mLost.rbegin(), mLost.rend(), index);
+    if (lost != mLost.rend())
+        mLost.erase(std::next(lost).base());
 }
 
 void CUploadListCall::NoteCleared()
 {
     mShrank = true;
-    mCleared = true;
+    for (size_t index = mClearedBefore; index < mEntries.size(); ++index)
+        mHeld -= !mDropped[index];
+    mClearedBefore = mEntries.size();
+    mLost.clear();
 }
 
-void CUploadListCall::Reconcile(CFileList::iterator boundary, std::initializer_list<CFileList::iterator*> keep)
+void CUploadListCall::Reconcile()
 {
-    const auto drop = [this, keep](CFileList::iterator entry) {
-        for (CFileList::iterator* position : keep) {
-            if (*position == entry)
-                ++*position;
+    for (const size_t index : mLost) {
+        if (Holds(index)) {
+            mDropped[index] = true;
+            --mHeld;
         }
-        return mEntries.erase(entry);
-    };
-    if (mCleared) {
-        for (auto entry = mEntries.begin(); entry != boundary;)
-            entry = drop(entry);
-    }
-    const xwstring_pair_less_than less;
-    for (const xwstring_pair& key : mLost) {
-        const auto entry = mEntries.find(key);
-        if (entry != mEntries.end() && (boundary == mEntries.end() || less(entry->first, boundary->first)))
-            drop(entry);
     }
     mLost.clear();
-    mCleared = false;
     mShrank = false;
 }

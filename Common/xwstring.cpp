@@ -1,5 +1,7 @@
 #include "xwstring.h"
 
+#include "ListArena.h"
+
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -68,7 +70,9 @@ void xwstring::Copy(const char* text, int length)
     const size_t count = length < 0 ? n : std::min(n, static_cast<size_t>(length));
     Allocate(count + 1, count + 1);
     std::memcpy(mNarrow, text, count);
-    ConvertToUnicode(mNarrow, static_cast<long>(count), mWide, static_cast<long>(count + 1));
+    mNarrow[count] = '\0';
+    const int converted = ConvertToUnicode(mNarrow, static_cast<long>(count), mWide, static_cast<long>(count + 1));
+    mWide[converted - 1] = L'\0';
 }
 
 void xwstring::Copy(const wchar_t* text, int length)
@@ -83,8 +87,10 @@ void xwstring::Copy(const wchar_t* text, int length)
     if (needed > size)
         size = needed;
     Allocate(size, size);
-    ConvertFromUnicode(text, static_cast<long>(count), mNarrow, static_cast<long>(size));
+    const int encoded = ConvertFromUnicode(text, static_cast<long>(count), mNarrow, static_cast<long>(size));
+    mNarrow[encoded - 1] = '\0';
     std::wmemcpy(mWide, text, count);
+    mWide[count] = L'\0';
 }
 
 int xwstring::length() const
@@ -96,18 +102,18 @@ int xwstring::length() const
     return -1;
 }
 
-// Both forms live in one zero-filled block, the wide form first for its alignment.
+// Both forms live in one block, the wide form first for its alignment. The block is not cleared:
+// every writer ends what it wrote with a terminator, and nothing reads past that.
 void xwstring::Allocate(size_t narrowSize, size_t wideSize)
 {
     const size_t narrowUnits = (narrowSize + sizeof(wchar_t) - 1) / sizeof(wchar_t);
-    mWide = new wchar_t[wideSize + narrowUnits];
-    ClearMemory(mWide, static_cast<long>((wideSize + narrowUnits) * sizeof(wchar_t)));
+    mWide = static_cast<wchar_t*>(ListArenaAllocate((wideSize + narrowUnits) * sizeof(wchar_t)));
     mNarrow = reinterpret_cast<char*>(mWide + wideSize);
 }
 
 void xwstring::Clear()
 {
-    delete[] mWide;
+    ListArenaFree(mWide);
     mNarrow = nullptr;
     mWide = nullptr;
 }
@@ -122,6 +128,11 @@ int xwstring::ConvertToUnicode(const char* source, long sourceLength, wchar_t* o
     long at = 0;
     long written = 0;
     while (at < sourceLength && written < outputLimit) {
+        // Paths are mostly ASCII: a run of it needs no decoding.
+        if (bytes[at] < 0x80) {
+            output[written++] = static_cast<wchar_t>(bytes[at++]);
+            continue;
+        }
         UChar32 c;
         U8_NEXT(bytes, at, sourceLength, c);
         output[written++] = static_cast<wchar_t>(c < 0 ? kReplacement : c);
@@ -136,6 +147,15 @@ int xwstring::ConvertFromUnicode(const wchar_t* source, long sourceLength, char*
     const bool measuring = !output && outputLimit == 0;
     long used = 0;
     for (long i = 0; i < sourceLength; ++i) {
+        if (static_cast<uint32_t>(source[i]) < 0x80) {
+            if (!measuring) {
+                if (used >= outputLimit)
+                    break;
+                output[used] = static_cast<char>(source[i]);
+            }
+            ++used;
+            continue;
+        }
         const UChar32 c = ScalarOrReplacement(source[i]);
         const long bytes = U8_LENGTH(c);
         if (measuring) {

@@ -8,11 +8,16 @@
 #include <algorithm>
 
 namespace {
+// The walk delivers a folder's files in list order, so an entry mostly belongs after the last
+// one of the list, which the hint end() finds without a search.
 std::pair<CFileList::iterator, bool> InsertEntry(CFileList& files, const char* path, const char* relativeBase,
                                                  const FSCatalogInfo& info)
 {
     const double size = static_cast<double>(info.dataLogicalSize + info.rsrcLogicalSize);
-    return files.emplace(xwstring_pair(xwstring(path), xwstring(relativeBase ? relativeBase : "")), size);
+    const size_t before = files.size();
+    const auto at = files.emplace_hint(files.end(),
+                                       xwstring_pair(xwstring(path), xwstring(relativeBase ? relativeBase : "")), size);
+    return {at, files.size() != before};
 }
 }  // namespace
 
@@ -111,13 +116,15 @@ bool CQVWebClientBaseMac::AddFiles(json_xwstringset& paths)
         }
         picked.Recount();
     }
-    return CQVWebClientBase::AddFiles(picked.files);
+    return AddPickedFiles(picked.files);
 }
 
 bool CQVWebClientBaseMac::EnumerationCallback(const char* path, const char* relativeBase, FSCatalogInfo* info,
                                               void* context)
 {
-    return path && info && context && InsertEntry(*static_cast<CFileList*>(context), path, relativeBase, *info).second;
+    if (!path || !info || !context)
+        return false;
+    return InsertEntry(*static_cast<CFileList*>(context), path, relativeBase, *info).second;
 }
 
 // Text that is no URL yields none; a URL that names no existing item, or whose item's full path

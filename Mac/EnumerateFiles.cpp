@@ -3,8 +3,11 @@
 // child's catalogue information comes from that read, so a file costs one look-up.
 #include "EnumerateFiles.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <strings.h>
+#include <vector>
 
 bool WalkedFolders::Enter(const FSCatalogInfo& folder, const std::string& path)
 {
@@ -82,26 +85,46 @@ private:
         return status;
     }
 
+    // The children are walked in the order in which the upload list sorts their paths, so that a
+    // list filled by the walk can take each entry right after the one before. The end of the
+    // folder's items, or a failure to read them, is met (and the folder recorded) once the
+    // children read before it have been walked.
     OSStatus WalkChildren(FSIterator* folder)
     {
         const size_t pathLength = mPath.size();
         if (mPath.back() != '/')
             mPath.push_back('/');
         const size_t nameStart = mPath.size();
-        OSStatus status;
-        do {
-            const char* name;
-            status = FSGetNextChildName(folder, &name);
-            if (status != 0) {
-                mPath.resize(pathLength);
-                Record(mPath.c_str());
-                return status;
-            }
+        std::string names;
+        std::vector<size_t> starts;
+        const OSStatus readStatus = ReadNames(folder, names, starts);
+        OSStatus status = 0;
+        for (size_t i = 0; i < starts.size() && status == 0; ++i) {
+            const char* name = names.c_str() + starts[i];
             mPath.resize(nameStart);
             mPath.append(name);
             status = WalkChild(folder, name);
-        } while (status == 0);
+        }
         mPath.resize(pathLength);
+        if (status != 0)
+            return status;
+        Record(mPath.c_str());
+        return readStatus;
+    }
+
+    // The names of the folder's children, each ended by a NUL, and where each starts, sorted by
+    // strcasecmp. Returns errFSNoMoreItems at the end of the folder, or the status of a failed read.
+    static OSStatus ReadNames(FSIterator* folder, std::string& names, std::vector<size_t>& starts)
+    {
+        OSStatus status;
+        const char* name;
+        while ((status = FSGetNextChildName(folder, &name)) == 0) {
+            starts.push_back(names.size());
+            names.append(name).push_back('\0');
+        }
+        const char* text = names.c_str();
+        std::sort(starts.begin(), starts.end(),
+                  [text](size_t left, size_t right) { return strcasecmp(text + left, text + right) < 0; });
         return status;
     }
 

@@ -1,10 +1,14 @@
 // EnumerateFiles over a generated tree, against `find DIR -type f -printf '%s %p\n'` on the same
 // warm tree in the same run. The walk runs twice: with a callback that only counts (the walk's
-// own cost) and with one that fills a CFileList as the plug-in does.
+// own cost) and with one that fills a CFileList as the plug-in does. The whole pick runs twice:
+// warm, repeated in this process (BM_PickToNotifications), and as the first pick of a fresh
+// process, one child process per repetition (BM_FirstPickFresh), like find. The child processes'
+// CPU time and peak resident memory are reported as counters.
 //
 //   bench_walk [--files=N] [benchmark flags]   make a tree of N files (default 100000) under
 //                                              /tmp, run the benchmarks, report the ratios
 //   bench_walk --make-tree=DIR [--files=N]     only make the tree (for /usr/bin/time -v runs)
+//   bench_walk --tree=DIR/Tree [benchmark flags]  run the benchmarks on a tree made before
 //   bench_walk --walk=DIR                      one walk into a CFileList, then print its size
 //   bench_walk --count=DIR                     one walk that only counts
 //   bench_walk --pick=DIR                      one whole pick of DIR by a plug-in instance
@@ -15,9 +19,11 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,15 +72,6 @@ bool Count(const char*, const char*, FSCatalogInfo* info, void* context)
     return true;
 }
 
-bool AddToFileList(const char* path, const char* relativeBase, FSCatalogInfo* info, void* context)
-{
-    auto* files = static_cast<CFileList*>(context);
-    return files
-        ->emplace(xwstring_pair(xwstring(path), xwstring(relativeBase ? relativeBase : "")),
-                  static_cast<double>(info->dataLogicalSize + info->rsrcLogicalSize))
-        .second;
-}
-
 void BM_EnumerateFilesCount(benchmark::State& state)
 {
     for (auto _ : state) {
@@ -91,7 +88,8 @@ void BM_EnumerateFilesIntoFileList(benchmark::State& state)
     for (auto _ : state) {
         CFileList files;
         xwstring failedItem;
-        if (EnumerateFiles(sTree.c_str(), nullptr, AddToFileList, &files, &failedItem) != errFSNoMoreItems)
+        if (EnumerateFiles(sTree.c_str(), nullptr, CQVWebClientBaseMac::EnumerationCallback, &files, &failedItem) !=
+            errFSNoMoreItems)
             state.SkipWithError("walk failed");
         benchmark::DoNotOptimize(files.size());
         state.PauseTiming();
@@ -128,27 +126,60 @@ void BM_PickToNotifications(benchmark::State& state)
     }
 }
 
-void BM_FindPrintf(benchmark::State& state)
+// Runs a program with its output to /dev/null and adds its CPU time (user and system) and peak
+// resident memory to the counters; false when it failed.
+bool RunChild(char* const arguments[], double& cpuSeconds, double& maxResidentMB)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child;
+    int status = 0;
+    rusage usage{};
+    const bool ran = posix_spawnp(&child, arguments[0], &actions, nullptr, arguments, environ) == 0 &&
+                     wait4(child, &status, 0, &usage) == child && status == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    cpuSeconds += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    maxResidentMB = std::max(maxResidentMB, static_cast<double>(usage.ru_maxrss) / 1024);
+    return ran;
+}
+
+void RunChildren(benchmark::State& state, char* const arguments[])
+{
+    double cpuSeconds = 0;
+    double maxResidentMB = 0;
+    for (auto _ : state) {
+        if (!RunChild(arguments, cpuSeconds, maxResidentMB))
+            state.SkipWithError("child failed");
+    }
+    state.counters["child_cpu_ms"] = cpuSeconds * 1e3 / static_cast<double>(state.iterations());
+    state.counters["child_max_rss_MB"] = maxResidentMB;
+}
+
+void BM_FindPrintf(benchmark::State& state)
+{
     char* arguments[] = {const_cast<char*>("find"), const_cast<char*>(sTree.c_str()), const_cast<char*>("-type"),
                          const_cast<char*>("f"), const_cast<char*>("-printf"), const_cast<char*>("%s %p\n"), nullptr};
-    for (auto _ : state) {
-        pid_t child;
-        int status = 0;
-        if (posix_spawnp(&child, "find", &actions, nullptr, arguments, environ) != 0 ||
-            waitpid(child, &status, 0) != child || status != 0)
-            state.SkipWithError("find failed");
-    }
-    posix_spawn_file_actions_destroy(&actions);
+    RunChildren(state, arguments);
+}
+
+std::string sSelf;  // this program
+
+// The first pick in a fresh process: this program with --pick=TREE.
+void BM_FirstPickFresh(benchmark::State& state)
+{
+    const std::string pick = "--pick=" + sTree;
+    char* arguments[] = {const_cast<char*>(sSelf.c_str()), const_cast<char*>(pick.c_str()), nullptr};
+    RunChildren(state, arguments);
 }
 
 BENCHMARK(BM_FindPrintf)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EnumerateFilesCount)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EnumerateFilesIntoFileList)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PickToNotifications)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstPickFresh)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Prints the usual table, then each walk's real time as a ratio to find's.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -161,8 +192,12 @@ public:
         // With repetitions the median comes after the single runs and replaces them.
         for (const Run& run : runs)
             if (!run.error_occurred &&
-                (run.run_type == Run::RT_Iteration || run.aggregate_name == "median"))
+                (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")) {
                 mTimes[run.run_name.function_name] = run.GetAdjustedRealTime();
+                const auto cpu = run.counters.find("child_cpu_ms");
+                if (cpu != run.counters.end())
+                    mChildCpu[run.run_name.function_name] = cpu->second.value;
+            }
     }
     void Finalize() override
     {
@@ -173,10 +208,15 @@ public:
         for (const auto& [name, time] : mTimes)
             if (name != find->first)
                 printf("%s / find: %.2f\n", name.c_str(), time / find->second);
+        const auto findCpu = mChildCpu.find("BM_FindPrintf");
+        for (const auto& [name, cpu] : mChildCpu)
+            if (findCpu != mChildCpu.end() && name != findCpu->first)
+                printf("%s / find, CPU time of the child processes: %.2f\n", name.c_str(), cpu / findCpu->second);
     }
 
 private:
     std::map<std::string, double> mTimes;
+    std::map<std::string, double> mChildCpu;
 };
 
 // The value of the option --name=value, removed from argv; empty when absent.
@@ -202,10 +242,13 @@ int main(int argc, char** argv)
     const std::string makeOnly = TakeOption(argc, argv, "--make-tree=");
     const std::string filesOption = TakeOption(argc, argv, "--files=");
     const long files = filesOption.empty() ? 100000 : atol(filesOption.c_str());
+    std::error_code selfError;
+    sSelf = std::filesystem::read_symlink("/proc/self/exe", selfError).string();
     if (!walkOnly.empty()) {
         CFileList list;
         xwstring failedItem;
-        const OSStatus status = EnumerateFiles(walkOnly.c_str(), nullptr, AddToFileList, &list, &failedItem);
+        const OSStatus status =
+            EnumerateFiles(walkOnly.c_str(), nullptr, CQVWebClientBaseMac::EnumerationCallback, &list, &failedItem);
         printf("status %d, %zu files\n", status, list.size());
         return status == errFSNoMoreItems ? 0 : 1;
     }
@@ -225,6 +268,16 @@ int main(int argc, char** argv)
     }
     if (!makeOnly.empty())
         return MakeTree(makeOnly + "/Tree", files) ? 0 : 1;
+
+    const std::string treeOption = TakeOption(argc, argv, "--tree=");
+    if (!treeOption.empty()) {
+        sTree = treeOption;
+        benchmark::Initialize(&argc, argv);
+        RatioReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        benchmark::Shutdown();
+        return 0;
+    }
 
     char base[] = "/tmp/bench_walk.XXXXXX";
     if (!mkdtemp(base)) {

@@ -65,6 +65,7 @@ public:
         return ExecuteRequest(static_cast<wchar_t*>(text));
     }
 
+    bool AddPicked(CFileList& files) { return AddPickedFiles(files); }
     CFileList& UploadList() { return mUploadList; }
     unsigned int RefCon() const { return mRefCon; }
     int32_t Limit() const { return mFileTransferLimit; }

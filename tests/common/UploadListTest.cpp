@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <set>
 #include <string>
 
@@ -234,10 +236,21 @@ std::vector<std::string> PathsOf(const CFileList& list)
 TEST(UploadList, NotificationsMayCallBackIntoTheInstance)
 {
     const std::string longName = "/b/" + std::string(300, 'n');  // its error report comes between /a and /c
-    const std::vector<std::string> firstBatch = Numbered(0, 1000);
-    std::string firstAdded = "FilesAddedToUploadList";
-    for (const std::string& path : firstBatch)
-        firstAdded += " " + path;
+    const auto without = [](std::vector<std::string> paths, const std::vector<std::string>& gone) {
+        for (const std::string& path : gone)
+            paths.erase(std::find(paths.begin(), paths.end(), path));
+        return paths;
+    };
+    const auto added = [](const std::vector<std::string>& paths) {
+        std::string text = "FilesAddedToUploadList";
+        for (const std::string& path : paths)
+            text += " " + path;
+        return text;
+    };
+    const std::string firstAdded = added(Numbered(0, 1000));
+    std::vector<std::string> keptOfThree = without(Numbered(0, 1000), {"/f0005"});
+    for (const std::string& path : Numbered(2001, 2100))
+        keptOfThree.push_back(path);
     const struct {
         const char* name;
         std::vector<std::string> listed;
@@ -289,25 +302,44 @@ TEST(UploadList, NotificationsMayCallBackIntoTheInstance)
              return true;
          },
          true, {firstAdded, "FilesAddedToUploadList /f1000"}, {"/f1000"}, {}},
+        {"deleting announced and unannounced entries, then refusing a batch", {}, Numbered(0, 2100),
+         [](TestClient& c, const std::string&, size_t n) {
+             if (n == 1) {
+                 Request(c, "DeleteFilesFromUploadList", "/f0005");
+                 Request(c, "DeleteFilesFromUploadList", "/f1500");
+             }
+             return n != 4;
+         },
+         true,
+         {firstAdded, "FilesDeletedFromUploadList /f0005", "FilesDeletedFromUploadList /f1500",
+          added(without(Numbered(1000, 2001), {"/f1500"})), added(Numbered(2001, 2100))},
+         keptOfThree, without(Numbered(0, 2100), {"/f0005", "/f1500"})},
         {"a deletion refused after a reset puts nothing back", {"/a", "/c"}, {},
          [](TestClient& c, const std::string&, size_t n) { return n != 1 || (Request(c, "Reset"), false); },
          false, {"FilesDeletedFromUploadList /a /c"}, {}, {}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TestClient client;
-        for (const std::string& path : c.listed)
-            client.UploadList().emplace(Key(path), 1.0);
-        client.page = [&](const std::string& json, size_t n) { return c.page(client, Summary(json), n); };
-        CFileList files;
-        for (const std::string& path : c.adding.empty() ? c.listed : c.adding)
-            files.emplace(Key(path), 1.0);
-        EXPECT_EQ(c.adding.empty() ? client.DeleteFiles(files) : client.AddFiles(files), c.result);
-        std::vector<std::string> notifications;
-        for (const std::string& json : client.notifications)
-            notifications.push_back(Summary(json));
-        EXPECT_EQ(notifications, c.notifications);
-        EXPECT_EQ(PathsOf(client.UploadList()), c.list);
-        EXPECT_EQ(PathsOf(files), c.changed);
+    // Adding runs both ways: copying the entries (the list given keeps what was added) and moving
+    // them into the upload list (the list given is left empty).
+    for (const bool moving : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (moving ? ", moving" : ""));
+            TestClient client;
+            for (const std::string& path : c.listed)
+                client.UploadList().emplace(Key(path), 1.0);
+            client.page = [&](const std::string& json, size_t n) { return c.page(client, Summary(json), n); };
+            CFileList files;
+            for (const std::string& path : c.adding.empty() ? c.listed : c.adding)
+                files.emplace(Key(path), 1.0);
+            const bool result = c.adding.empty() ? client.DeleteFiles(files)
+                                : moving         ? client.AddPicked(files)
+                                                 : client.AddFiles(files);
+            EXPECT_EQ(result, c.result);
+            std::vector<std::string> notifications;
+            for (const std::string& json : client.notifications)
+                notifications.push_back(Summary(json));
+            EXPECT_EQ(notifications, c.notifications);
+            EXPECT_EQ(PathsOf(client.UploadList()), c.list);
+            EXPECT_EQ(PathsOf(files), moving && !c.adding.empty() ? std::vector<std::string>{} : c.changed);
+        }
     }
 }

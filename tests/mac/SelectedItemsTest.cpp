@@ -246,7 +246,7 @@ TEST_F(PickedTree, WalkStopsOnceTheLimitIsExceeded)
 TEST_F(PickedTree, PageMayCallBackBetweenPickedItems)
 {
     Folder("B");
-    for (const char* name : {"1", "2", "3"})
+    for (const char* name : {"b1", "b2", "b3"})  // after "again" in the walk's order
         File(std::string("B/") + name, 1);
     Link(root + "/B", "B/again");
     const std::string limitOf1 = R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":1})";

@@ -1,0 +1,117 @@
+#include "FileList.h"
+#include "ListArena.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+size_t ResidentBytes()
+{
+    long pages = 0;
+    long resident = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm) {
+        if (fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        fclose(statm);
+    }
+    return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+const bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+const bool kSanitized = true;
+#else
+const bool kSanitized = false;
+#endif
+#else
+const bool kSanitized = false;
+#endif
+
+struct Block {
+    unsigned char* at;
+    size_t bytes;
+    unsigned char fill;
+};
+
+void FillAll(std::vector<Block>& blocks)
+{
+    for (Block& block : blocks)
+        memset(block.at, block.fill, block.bytes);
+}
+
+// Every block still holds its own fill: no two blocks overlap.
+bool Intact(const std::vector<Block>& blocks)
+{
+    for (const Block& block : blocks)
+        for (size_t i = 0; i < block.bytes; ++i)
+            if (block.at[i] != block.fill)
+                return false;
+    return true;
+}
+}  // namespace
+
+// Blocks of every size class, across several chunks, freed in an order that empties old chunks
+// while new ones fill: contents never overlap, blocks stay aligned for any type, and memory of
+// emptied chunks goes back to the system.
+TEST(ListArena, BlocksStayApartAndEmptiedChunksAreGivenBack)
+{
+    const size_t before = ResidentBytes();
+    std::vector<Block> blocks;
+    const size_t sizes[] = {1, 15, 16, 17, 100, 4095, 4096, 4097, 100000};
+    for (int round = 0; round < 30000; ++round) {
+        const size_t bytes = round % 5000 == 0 ? size_t(5) << 20 : round % 50 == 0 ? sizes[(round / 50) % 9]
+                                                                                   : sizes[round % 7];
+        auto* at = static_cast<unsigned char*>(ListArenaAllocate(bytes));
+        ASSERT_NE(at, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(at) % 16, 0u);
+        blocks.push_back({at, bytes, static_cast<unsigned char>(round)});
+    }
+    FillAll(blocks);
+    EXPECT_TRUE(Intact(blocks));
+
+    // Free every other block, allocate as many again, and check everything once more.
+    std::vector<Block> kept;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        if (i % 2)
+            ListArenaFree(blocks[i].at);
+        else
+            kept.push_back(blocks[i]);
+    }
+    for (int round = 0; round < 15000; ++round) {
+        const size_t bytes = sizes[round % 6];
+        kept.push_back({static_cast<unsigned char*>(ListArenaAllocate(bytes)), bytes, static_cast<unsigned char>(~round)});
+        memset(kept.back().at, kept.back().fill, bytes);
+    }
+    EXPECT_TRUE(Intact(kept));
+    const size_t filled = ResidentBytes();
+    for (const Block& block : kept)
+        ListArenaFree(block.at);
+    ListArenaFree(nullptr);
+    if (!kSanitized) {
+        EXPECT_GT(filled, before + (size_t(48) << 20));
+        EXPECT_LT(ResidentBytes(), before + (size_t(40) << 20));  // at most the current chunk stays
+    }
+}
+
+// Nodes move between lists that share the arena's allocator.
+TEST(ListArena, NodesMoveBetweenLists)
+{
+    CFileList from;
+    CFileList to;
+    for (int i = 0; i < 1000; ++i)
+        from.emplace(xwstring_pair(xwstring(std::to_string(i).c_str()), xwstring("r/")), i);
+    while (!from.empty())
+        to.insert(from.extract(from.begin()));
+    ASSERT_EQ(to.size(), 1000u);
+    EXPECT_STREQ(static_cast<const char*>(to.begin()->first.first), "0");
+    EXPECT_EQ(to.rbegin()->second, 999.0);
+}

@@ -1,0 +1,177 @@
+// The texts a page receives for picks of a generated tree of a few thousand files, compared by
+// hash with those that an earlier, plainer implementation sent: speeding up the pick must not
+// change a byte of them. The tree holds the names that stress ordering and escaping: letter case,
+// composed and decomposed accents, other scripts, quotes, backslashes, control characters and
+// bytes that are no UTF-8.
+#include "MacTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+const char* const kNames[] = {
+    "Alpha.txt", "alpha2.TXT", "BETA", "beta.b", "caf\xC3\xA9", "cafe\xCC\x81.txt", "\xE6\x97\xA5\xE6\x9C\xAC",
+    "\xF0\x9F\x98\x80 smile", "quote\"d", "back\\slash", "tab\there", "line\nbreak", "bad\xFFutf8", "Z", "_under",
+    "-dash", "~tilde", "[x]", "a b c", "\177del",
+};
+const size_t kNameCount = sizeof kNames / sizeof kNames[0];
+
+uint64_t Fnv1a(const std::string& text, uint64_t hash = 14695981039346656037ull)
+{
+    for (const unsigned char c : text)
+        hash = (hash ^ c) * 1099511628211ull;
+    return hash;
+}
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+class PickNotifications : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/qv-golden-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root = pattern;
+        MakeTree();
+    }
+    void TearDown() override { ASSERT_EQ(system(("rm -rf '" + root + "'").c_str()), 0); }
+
+    // Top/F00 to Top/F59, each with the names above under three prefixes of either letter case and a
+    // number, sparse sizes that follow the file's number; one huge file; hidden items.
+    void MakeTree()
+    {
+        Folder("Top");
+        Folder("top2");
+        Folder("Top/.hidden");
+        MakeFile("Top/.hidden/inside", 1);
+        MakeFile("Top/.dot", 1);
+        int number = 0;
+        for (int folder = 0; folder < 60; ++folder) {
+            char name[32];
+            snprintf(name, sizeof name, "Top/%s%02d", folder % 3 == 0 ? "f" : "F", folder);
+            Folder(name);
+            for (size_t i = 0; i < kNameCount; ++i) {
+                for (const char* variant : {"", "UP-", "lo-"}) {
+                    const std::string file = std::string(name) + "/" + variant + kNames[i] + std::to_string(folder % 4);
+                    MakeFile(file, static_cast<off_t>(number) * 7919 % 100000);
+                    ++number;
+                }
+            }
+        }
+        MakeFile("Top/F01/huge", off_t(1) << 40);
+        for (size_t i = 0; i < kNameCount; ++i)
+            MakeFile(std::string("top2/") + kNames[i], static_cast<off_t>(i));
+    }
+    void Folder(const std::string& relative) { ASSERT_EQ(mkdir((root + "/" + relative).c_str(), 0755), 0); }
+    void MakeFile(const std::string& relative, off_t size)
+    {
+        const int descriptor = open((root + "/" + relative).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(descriptor, 0) << relative;
+        ASSERT_EQ(ftruncate(descriptor, size), 0);
+        close(descriptor);
+    }
+
+    // Every text the page received, with the tree's location taken out, one per line.
+    std::string Received(const MacTestClient& client) const
+    {
+        std::string texts;
+        for (const std::string& notification : client.notifications)
+            texts += ReplaceAll(ReplaceAll(notification, ReplaceAll(root, "/", "\\/"), "ROOT"), root, "ROOT") + "\n";
+        return texts;
+    }
+    std::string Listed(MacTestClient& client) const
+    {
+        std::string lines;
+        for (const auto& [key, size] : client.UploadList())
+            lines += std::string(static_cast<const char*>(key.first)).substr(root.size()) + "|" +
+                     static_cast<const char*>(key.second) + "|" + std::to_string(size) + "\n";
+        return lines;
+    }
+    std::string Path(const char* relative) const { return root + "/" + relative; }
+
+    std::string root;
+};
+
+// Refuses the notification numbered refuse, counting from 1 since count was last set to 0.
+class RefusingClient : public MacTestClient {
+public:
+    bool NotifyBrowser(const char* json) override
+    {
+        MacTestClient::NotifyBrowser(json);
+        return ++count != refuse;
+    }
+    size_t count = 0;
+    size_t refuse = 0;
+};
+}  // namespace
+
+TEST_F(PickNotifications, SameTextsAsBefore)
+{
+    const struct {
+        const char* name;
+        uint64_t received, listed;
+        size_t notifications;
+    } expected[] = {
+        {"first pick", 13403467682486160249ull, 15658341219315224572ull, 5},
+        {"again with overlaps", 4751154901078802904ull, 8641936756209920511ull, 2},
+        {"second batch refused", 18333187369145280065ull, 1441805006151280267ull, 4},
+        {"refused batch added again", 10215888817347298275ull, 1922807200995697541ull, 2},
+        {"over the limit", 18261015885999382424ull, 8122851139022413720ull, 2},
+    };
+    RefusingClient client;
+    client.CreateLogger();
+    size_t step = 0;
+    const auto check = [&] {
+        const std::string received = Received(client);
+        EXPECT_EQ(Fnv1a(received), expected[step].received) << expected[step].name << "\n" << received.substr(0, 3000);
+        EXPECT_EQ(Fnv1a(Listed(client)), expected[step].listed) << expected[step].name;
+        EXPECT_EQ(client.notifications.size(), expected[step].notifications) << expected[step].name;
+        client.notifications.clear();
+        ++step;
+    };
+
+    // Into the empty list: the folder, a file inside it again (another relative path), a missing
+    // item, and a second folder whose names sort among the first one's.
+    EXPECT_TRUE(client.AddArrayOfFiles({Path("Top"), Path("Top/F01/BETA1"), Path("missing"), Path("top2")}));
+    check();
+
+    // A list that holds most of what is picked: the new entries lie between old ones.
+    client.Execute(R"({"type":"Request","code":"DeleteFilesFromUploadList","files_ul":[)"
+                   R"({"file_path":")" + Path("Top/f00/Alpha.txt0") + R"(","relative_path":"Top/f00/"},)"
+                   R"({"file_path":")" + Path("Top/F02/UP-z2") + R"(","relative_path":"Top/F02/"}]})");
+    EXPECT_TRUE(client.AddArrayOfFiles({Path("Top/f00"), Path("Top"), Path("top2/Z")}));
+    check();
+
+    // The page refuses the second notification: its entries leave the list again, and a later
+    // pick adds them back among the others.
+    client.Execute(R"({"type":"Request","code":"Reset"})");
+    client.notifications.clear();
+    client.count = 0;
+    client.refuse = 2;
+    EXPECT_TRUE(client.AddArrayOfFiles({Path("Top")}));
+    check();
+    client.refuse = 0;
+    EXPECT_TRUE(client.AddArrayOfFiles({Path("Top"), Path("top2")}));
+    check();
+
+    // A limit that leaves room for part of a pick of single files.
+    client.Execute(R"({"type":"Request","code":"Reset"})");
+    client.Execute(R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":5})");
+    client.notifications.clear();
+    EXPECT_TRUE(client.AddArrayOfFiles({Path("top2/Z"), Path("top2/BETA"), Path("top2/beta.b"), Path("top2/_under"),
+                                        Path("top2/a b c"), Path("top2/Alpha.txt"), Path("top2/alpha2.TXT")}));
+    check();
+}
