@@ -45,7 +45,7 @@ bool WorkspaceLaunchAppWithBundleIdentifier(const char* bundleIdentifier, UInt32
     std::string folder;
     if (!GetProcessRuntimeFolder(&folder))
         return false;
-    // A copy: the launcher may run a nested main loop in which another one is installed.
+    // A copy, which stays whole should the launcher install another one while it runs.
     const WorkspaceLauncher launcher = CurrentLauncher();
     return launcher ? launcher(bundleIdentifier, options) : WorkspaceLaunchDesktopEntry(bundleIdentifier, options);
 }
