@@ -24,6 +24,7 @@
 #include <functional>
 #include <glob.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -215,10 +216,12 @@ TEST_F(IpcTest, ParametersArriveInOrderOnTheMainThread)
 TEST_F(IpcTest, BadFramesCloseOnlyTheirConnection)
 {
     // Corrupt after a good frame, empty, oversized, and cut short by the end of the stream.
+    // A peer that connects and sends nothing holds up nobody.
+    const int idle = ConnectTo(OwnPortPath());
     const std::string good = GoodFrame();
     std::vector<int> connections;
-    for (const std::string& stream :
-         {good + Frame("not a flattened event", 21), Frame("", 0), Frame("x", 0xFFFFFFFFu), Frame("truncated", 100)}) {
+    for (const std::string& stream : {good + Frame("not a flattened event", 21), Frame("", 0), Frame("x", 0x80000000u),
+                                      Frame("x", 0xFFFFFFFFu), Frame("truncated", 100)}) {
         connections.push_back(ConnectAndSend(OwnPortPath(), stream));
         ASSERT_GE(connections.back(), 0);
     }
@@ -232,6 +235,91 @@ TEST_F(IpcTest, BadFramesCloseOnlyTheirConnection)
     const int fd = ConnectAndSend(OwnPortPath(), good);
     EXPECT_TRUE(RunLoopUntil([] { return sReceived.size() == 2; }));
     close(fd);
+    EXPECT_FALSE(ClosedByPeer(idle));
+    close(idle);
+}
+
+// Frames larger than the port lets every connection hold go in one at a time, each whole, while
+// small events pass; connections beyond the limit are closed with one log line.
+TEST_F(IpcTest, PortBoundsWhatItHolds)
+{
+    std::string large[2];
+    for (std::string& frame : large) {
+        AppleEvent event = MakeEvent(Self(), kThreeParameterEventID, std::string(8 << 20, 'L'));
+        std::vector<char> bytes;
+        ASSERT_EQ(BuildEventFrame(&event, &bytes), noErr);
+        AEDisposeDesc(&event);
+        frame.assign(bytes.begin(), bytes.end());
+    }
+    int fds[2] = {ConnectTo(OwnPortPath()), ConnectTo(OwnPortPath())};
+    size_t sent[2] = {0, 0};
+    // Pushes what the socket takes without waiting, up to limit bytes of the frame; true when
+    // that much is sent.
+    const auto push = [&](int which, size_t limit) {
+        limit = std::min(limit, large[which].size());
+        for (ssize_t count = 1; count > 0 && sent[which] < limit; sent[which] += count > 0 ? count : 0)
+            count = send(fds[which], large[which].data() + sent[which], limit - sent[which], MSG_DONTWAIT | MSG_NOSIGNAL);
+        return sent[which] == limit;
+    };
+    const size_t all = large[0].size();
+    EXPECT_TRUE(RunLoopUntil([&] { return push(0, all / 2); }));
+    RunLoopUntil([] { return false; }, 50);
+    push(1, all);
+    const int small = ConnectAndSend(OwnPortPath(), GoodFrame());
+    EXPECT_TRUE(RunLoopUntil([&] { return sReceived.size() == 1; }));
+    RunLoopUntil([&] { return push(1, all); }, 300);
+    EXPECT_LT(sent[1], all / 4);  // the second large frame waits, unread, for the first
+    EXPECT_TRUE(RunLoopUntil([&] { return push(0, all) && push(1, all) && sReceived.size() == 3; }));
+    for (int fd : {fds[0], fds[1], small})
+        close(fd);
+    RunLoopUntil([] { return false; }, 100);
+
+    SystemLogCapture log;
+    std::vector<int> connections;
+    for (size_t i = 0; i <= EventPort::kMaxConnections + 1; ++i)
+        connections.push_back(ConnectTo(OwnPortPath()));
+    const auto refused = [&] { return std::count_if(connections.begin(), connections.end(), [](int fd) { return ClosedByPeer(fd); }); };
+    EXPECT_TRUE(RunLoopUntil([&] { return refused() == 2; }));
+    RunLoopUntil([] { return false; }, 50);
+    EXPECT_EQ(refused(), 2);
+    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
+                            [](const std::string& line) { return line.find("refuses connections") != std::string::npos; }),
+              1);
+    for (int fd : connections)
+        close(fd);
+}
+
+// Out of file descriptors, the port neither spins on its listening socket nor loses the waiting
+// connection, which it accepts once descriptors are free again.
+TEST_F(IpcTest, PortOutOfDescriptorsBacksOff)
+{
+    RunLoopUntil([] { return false; }, 100);  // let earlier connections close
+    rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit lowered = {256, limit.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> spare;
+    for (int fd; (fd = dup(0)) >= 0;)
+        spare.push_back(fd);
+    close(spare.back());
+    spare.pop_back();
+    SystemLogCapture log;
+    const int waiting = ConnectTo(OwnPortPath());
+    ASSERT_GE(waiting, 0);
+    int dispatched = 0;
+    for (int i = 0; i < 100; ++i)
+        dispatched += g_main_context_iteration(nullptr, false);
+    EXPECT_LT(dispatched, 10);
+    for (int fd : spare)
+        close(fd);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    const std::string good = GoodFrame();
+    EXPECT_EQ(send(waiting, good.data(), good.size(), MSG_NOSIGNAL), static_cast<ssize_t>(good.size()));
+    EXPECT_TRUE(RunLoopUntil([] { return sReceived.size() == 1; }));
+    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
+                            [](const std::string& line) { return line.find("cannot accept") != std::string::npos; }),
+              1);
+    close(waiting);
 }
 
 TEST_F(IpcTest, PeerOfAnotherUserIsRefused)
