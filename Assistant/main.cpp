@@ -30,7 +30,8 @@
 namespace {
 const char kBundleIdentifier[] = "com.qiravel.Assistant";
 const unsigned kMostParallelFiles = 64;
-const gint64 kFlushMicroseconds = 2 * G_USEC_PER_SEC;
+// Status events still queued for their receivers get this long to go out at the end (ticks).
+const long kFlushTicks = 2 * 60;
 
 struct Options {
     std::string outbox;
@@ -208,10 +209,8 @@ int main(int argc, char** argv)
         StartIdleTimer();
         g_main_loop_run(sProgram.loop);
     }
-    // Status events the event port still queues go out before the end, for a bounded time.
-    const gint64 flushDeadline = g_get_monotonic_time() + kFlushMicroseconds;
-    while (g_main_context_pending(nullptr) && g_get_monotonic_time() < flushDeadline)
-        g_main_context_iteration(nullptr, false);
+    if (AEFlushPendingEvents(kFlushTicks) != noErr)
+        AssistantLog(LogLevel::warning, "Some status events were still queued at the end");
     if (!service->Settled()) {
         // A transfer thread is stuck in the system; its files are already given up.
         AssistantLog(LogLevel::warning, "Quitting with transfers that did not stop in time");

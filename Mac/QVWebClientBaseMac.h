@@ -73,6 +73,8 @@ protected:
 private:
     class PickedFiles;
 
+    void ReportRequestTooLarge(size_t size);
+
     std::shared_ptr<const bool> mLifetime = std::make_shared<const bool>(true);
     static AEEventHandlerUPP sStatusAEHandlerUPP;
     static int32_t sStatusAEHandlerUPPRefCount;

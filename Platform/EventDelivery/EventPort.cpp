@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -23,6 +24,8 @@ const size_t kReadBudget = 1024 * 1024;
 const size_t kMaxQueuedEvents = 1024;
 // Events handed to handlers per turn of the loop.
 const size_t kEventsPerDispatch = 64;
+// Out of file descriptors, the port tries to accept again after this long.
+const gint64 kAcceptPauseMicroseconds = 100 * 1000;
 
 std::atomic<EventPort*> sPort{nullptr};
 
@@ -71,7 +74,17 @@ OSErr EventPort::OpenCurrent(Dispatcher dispatcher)
         return kEventPortUnavailableErr;
     }
     sPort.store(port);
+    static std::once_flag registered;
+    std::call_once(registered, [] { atexit(&EventPort::RemoveFileAtExit); });
     return noErr;
+}
+
+void EventPort::RemoveFileAtExit()
+{
+    if (EventPort* port = Current()) {
+        if (!port->mPath.empty())
+            unlink(port->mPath.c_str());
+    }
 }
 
 bool EventPort::PathFor(const ProcessSerialNumber& psn, std::string* path)
@@ -145,10 +158,16 @@ void EventPort::AddConnection(int fd)
 
 void EventPort::CloseConnection(Connection* connection)
 {
+    if (connection == mGrantee)
+        mGrantee = nullptr;
+    else
+        mSharedHeld -= connection->held;
     g_source_remove_unix_fd(&mSource->base, connection->tag);
     close(connection->fd);
     mConnections.erase(std::find_if(mConnections.begin(), mConnections.end(),
                                     [connection](const auto& entry) { return entry.get() == connection; }));
+    if (mConnections.size() < kMaxConnections)
+        mRefusingConnections = false;
 }
 
 gboolean EventPort::Prepare(GSource* source, gint* timeout)
@@ -175,8 +194,14 @@ gboolean EventPort::Dispatch(GSource* source, GSourceFunc, gpointer)
 
 void EventPort::Service()
 {
-    if (g_source_query_unix_fd(&mSource->base, mListenTag))
+    if (mAcceptPausedUntil != 0 && g_get_monotonic_time() >= mAcceptPausedUntil) {
+        mAcceptPausedUntil = 0;
+        g_source_set_ready_time(&mSource->base, -1);
+        g_source_modify_unix_fd(&mSource->base, mListenTag, G_IO_IN);
         AcceptAll();
+    } else if (g_source_query_unix_fd(&mSource->base, mListenTag)) {
+        AcceptAll();
+    }
     std::vector<Connection*> ready;
     for (const auto& connection : mConnections) {
         if (g_source_query_unix_fd(&mSource->base, connection->tag))
@@ -187,6 +212,7 @@ void EventPort::Service()
             break;
         ReadConnection(connection);
     }
+    ResumeWaiting();
     TakeInbox();
     DispatchQueued();
 }
@@ -198,8 +224,11 @@ void EventPort::AcceptAll()
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                PauseAccepting(errno);
             return;
         }
+        mAcceptPauseLogged = false;
         ucred peer = {};
         socklen_t size = sizeof peer;
         if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != geteuid()) {
@@ -208,7 +237,78 @@ void EventPort::AcceptAll()
             close(fd);
             continue;
         }
+        if (mConnections.size() >= kMaxConnections) {
+            if (!mRefusingConnections)
+                LogDeliveryWarning("Event port refuses connections while " + std::to_string(kMaxConnections) +
+                                   " are open (pid " + std::to_string(peer.pid) + " is the first refused)");
+            mRefusingConnections = true;
+            close(fd);
+            continue;
+        }
         AddConnection(fd);
+    }
+}
+
+// The listening socket stays readable while accepting fails, so it is left unwatched for a while.
+void EventPort::PauseAccepting(int error)
+{
+    if (!mAcceptPauseLogged)
+        LogDeliveryWarning(std::string("Event port cannot accept connections for now: ") + strerror(error));
+    mAcceptPauseLogged = true;
+    mAcceptPausedUntil = g_get_monotonic_time() + kAcceptPauseMicroseconds;
+    g_source_modify_unix_fd(&mSource->base, mListenTag, GIOCondition(0));
+    g_source_set_ready_time(&mSource->base, mAcceptPausedUntil);
+}
+
+bool EventPort::MayRead(Connection* connection)
+{
+    if (connection == mGrantee)
+        return true;
+    if (connection->reader.PendingFrameSize() > kLargeFrame) {
+        if (mGrantee) {
+            SetWaiting(connection, Waiting::forGrant);
+            return false;
+        }
+        mGrantee = connection;
+        mSharedHeld -= connection->held;
+        return true;
+    }
+    if (mSharedHeld >= kSharedBudget) {
+        SetWaiting(connection, Waiting::forBudget);
+        return false;
+    }
+    return true;
+}
+
+// Counts what the connection's reader holds now; a grant ends with the large frame it was for.
+void EventPort::Account(Connection* connection)
+{
+    const size_t buffered = connection->reader.Buffered();
+    if (connection == mGrantee) {
+        if (connection->reader.PendingFrameSize() > kLargeFrame) {
+            connection->held = buffered;
+            return;
+        }
+        mGrantee = nullptr;
+        connection->held = 0;
+    }
+    mSharedHeld = mSharedHeld - connection->held + buffered;
+    connection->held = buffered;
+}
+
+void EventPort::SetWaiting(Connection* connection, Waiting waiting)
+{
+    connection->waiting = waiting;
+    g_source_modify_unix_fd(&mSource->base, connection->tag,
+                            waiting == Waiting::no ? GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR) : GIOCondition(0));
+}
+
+void EventPort::ResumeWaiting()
+{
+    for (const auto& connection : mConnections) {
+        if ((connection->waiting == Waiting::forGrant && !mGrantee) ||
+            (connection->waiting == Waiting::forBudget && mSharedHeld < kSharedBudget))
+            SetWaiting(connection.get(), Waiting::no);
     }
 }
 
@@ -225,8 +325,9 @@ void EventPort::ReadConnection(Connection* connection)
         return true;
     };
     size_t budget = kReadBudget;
-    while (budget > 0 && mQueue.size() < kMaxQueuedEvents) {
-        const ssize_t count = read(connection->fd, connection->reader.Reserve(kReadChunk), kReadChunk);
+    while (budget > 0 && mQueue.size() < kMaxQueuedEvents && MayRead(connection)) {
+        const size_t wanted = connection->reader.NextReadSize(kReadChunk);
+        const ssize_t count = read(connection->fd, connection->reader.Reserve(wanted), wanted);
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -244,8 +345,9 @@ void EventPort::ReadConnection(Connection* connection)
             CloseConnection(connection);
             return;
         }
+        Account(connection);
         // A short read drained the socket; the loop wakes this source again when more arrives.
-        if (static_cast<size_t>(count) < kReadChunk)
+        if (static_cast<size_t>(count) < wanted)
             return;
     }
 }

@@ -1,5 +1,11 @@
 // The receiving end of event delivery: this process's listening socket, its connections, and the
 // queue of received events, served by one GLib source on the default main context.
+//
+// Memory is bounded: at most kMaxConnections connections (later ones are closed at once), frames
+// being received share a budget of kSharedBudget bytes, and one connection at a time may take in a
+// frame larger than kLargeFrame, up to the largest frame there is. A connection that would go over
+// its share is not read until there is room. When the process runs out of file descriptors, the
+// port stops accepting for a while instead of trying again at every turn of the loop.
 #pragma once
 
 #include "Frames.h"
@@ -30,11 +36,18 @@ public:
     // until the deadline. Safe from any thread.
     OSErr PostToSelf(const AppleEvent* event, std::chrono::steady_clock::time_point deadline);
 
+    static const size_t kMaxConnections = 128;
+    static const size_t kSharedBudget = 16u << 20;
+    static const size_t kLargeFrame = 1u << 20;
+
 private:
+    enum class Waiting { no, forGrant, forBudget };
     struct Connection {
         int fd;
         gpointer tag;
         FrameReader reader;
+        size_t held = 0;  // reader bytes counted against the budget (or the grant)
+        Waiting waiting = Waiting::no;
     };
     struct Source {
         GSource base;
@@ -49,6 +62,12 @@ private:
     void Service();
     void AcceptAll();
     void ReadConnection(Connection* connection);
+    bool MayRead(Connection* connection);
+    void Account(Connection* connection);
+    void SetWaiting(Connection* connection, Waiting waiting);
+    void ResumeWaiting();
+    void PauseAccepting(int error);
+    static void RemoveFileAtExit();
     void TakeInbox();
     bool InboxEmpty();
     void DispatchQueued();
@@ -64,6 +83,11 @@ private:
     Source* mSource = nullptr;
     int mListenFd = -1;
     gpointer mListenTag = nullptr;
+    gint64 mAcceptPausedUntil = 0;
+    bool mAcceptPauseLogged = false;
+    bool mRefusingConnections = false;
+    size_t mSharedHeld = 0;
+    Connection* mGrantee = nullptr;  // the connection taking in a large frame
     std::vector<std::unique_ptr<Connection>> mConnections;
     std::deque<AppleEvent> mQueue;  // main thread only
     std::mutex mInboxMutex;

@@ -1,95 +1,89 @@
 #include "EventSender.h"
 
 #include "DeliveryLog.h"
+#include "EventDelivery.h"
 #include "EventPort.h"
 #include "Platform/Processes/Processes.h"
 
+#include <glib-unix.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
-const auto kConnectRetryDelay = std::chrono::milliseconds(1);
+// A target whose port backlog is full is tried again after this long.
+const guint kConnectRetryMilliseconds = 10;
+// Frames handed to one writev.
+const int kFramesPerWrite = 64;
 
-enum class WriteResult { done, timedOut, broken };
+uint64_t Key(const ProcessSerialNumber& psn) { return static_cast<uint64_t>(psn.highLongOfPSN) << 32 | psn.lowLongOfPSN; }
 
-int MillisecondsLeft(Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left <= 0 ? 0 : left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
-}
+enum class Connected { yes, later, gone };
 
-void CloseFd(int* fd)
-{
-    close(*fd);
-    *fd = -1;
-}
-
-WriteResult WriteAll(int fd, const std::vector<char>& frame, Clock::time_point deadline, size_t* written)
-{
-    while (*written < frame.size()) {
-        const ssize_t count = send(fd, frame.data() + *written, frame.size() - *written, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (count > 0) {
-            *written += static_cast<size_t>(count);
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            pollfd entry = {fd, POLLOUT, 0};
-            const int ready = poll(&entry, 1, MillisecondsLeft(deadline));
-            if (ready == 0)
-                return WriteResult::timedOut;
-            if (ready < 0 && errno != EINTR)
-                return WriteResult::broken;
-        } else if (errno != EINTR) {
-            return WriteResult::broken;
-        }
-    }
-    return WriteResult::done;
-}
-
-// Connects to the target's port and checks that it is served by this user.
-OSErr Connect(const ProcessSerialNumber& target, Clock::time_point deadline, int* fd)
+// Connects to the target's port and checks that it is served by this user. A full backlog answers
+// at once: later.
+Connected Connect(const ProcessSerialNumber& target, int* fd)
 {
     std::string path;
     if (!EventPort::PathFor(target, &path))
-        return procNotFound;
+        return Connected::gone;
     if (!IsProcessAlive(&target)) {
         unlink(path.c_str());
-        return procNotFound;
+        return Connected::gone;
     }
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path)
-        return procNotFound;
+        return Connected::gone;
     memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
     const int socketFd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (socketFd < 0)
-        return procNotFound;
-    // A full backlog answers EAGAIN at once; try again until the deadline.
-    while (connect(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        if (errno == EAGAIN && Clock::now() < deadline) {
-            std::this_thread::sleep_for(kConnectRetryDelay);
-        } else if (errno != EINTR) {
-            const OSErr error = errno == EAGAIN ? errAETimeout : procNotFound;
-            close(socketFd);
-            return error;
-        }
+        return Connected::gone;
+    int result;
+    do
+        result = connect(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        const bool full = errno == EAGAIN;
+        close(socketFd);
+        return full ? Connected::later : Connected::gone;
     }
     ucred peer = {};
     socklen_t size = sizeof peer;
     if (getsockopt(socketFd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != geteuid()) {
         LogDeliveryWarning("Event port " + path + " is served by uid " + std::to_string(peer.uid) + "; not used");
         close(socketFd);
-        return procNotFound;
+        return Connected::gone;
     }
     *fd = socketFd;
-    return noErr;
+    return Connected::yes;
 }
+
+// Whether another thread runs the default main context, which then writes the queues while the
+// calling thread may wait.
+bool LoopRunsElsewhere()
+{
+    GMainContext* context = g_main_context_default();
+    if (g_main_context_is_owner(context))
+        return false;
+    if (g_main_context_acquire(context)) {
+        g_main_context_release(context);
+        return false;
+    }
+    return true;
+}
+
+bool Broken(int error) { return error != EAGAIN && error != EWOULDBLOCK && error != EINTR; }
 }  // namespace
 
 EventSender& EventSender::Shared()
@@ -98,64 +92,280 @@ EventSender& EventSender::Shared()
     return sender;
 }
 
-std::shared_ptr<EventSender::Link> EventSender::LinkFor(uint64_t key)
+std::shared_ptr<EventSender::Link> EventSender::LinkFor(const ProcessSerialNumber& self,
+                                                        const ProcessSerialNumber& target)
 {
-    ProcessSerialNumber self;
-    GetCurrentProcess(&self);
-    const pid_t pid = static_cast<pid_t>(self.lowLongOfPSN);
     std::lock_guard<std::mutex> lock(mMutex);
-    if (mOwner != pid) {
+    if (mOwner != Key(self)) {
+        // Inherited across fork: the parent's connections and queues are not this process's.
         for (auto& entry : mLinks) {
-            if (entry.second->fd >= 0)
-                close(entry.second->fd);
+            Link& link = *entry.second;
+            if (link.fd >= 0)
+                close(link.fd);
+            link.fd = -1;
+            link.closed = true;
+            Unwatch(&link);
         }
         mLinks.clear();
-        mOwner = pid;
+        mOwner = Key(self);
     }
-    std::shared_ptr<Link>& link = mLinks[key];
-    if (!link)
+    std::shared_ptr<Link>& link = mLinks[Key(target)];
+    if (!link) {
         link = std::make_shared<Link>();
+        link->target = target;
+    }
     return link;
 }
 
-void EventSender::Forget(uint64_t key)
+void EventSender::Forget(const std::shared_ptr<Link>& link)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    mLinks.erase(key);
+    const auto found = mLinks.find(Key(link->target));
+    if (found != mLinks.end() && found->second == link)
+        mLinks.erase(found);
 }
 
-OSErr EventSender::Send(const ProcessSerialNumber& target, const std::vector<char>& frame,
-                        Clock::time_point deadline)
+OSErr EventSender::Send(const ProcessSerialNumber& self, const ProcessSerialNumber& target, std::vector<char>* frame,
+                        std::chrono::microseconds timeout)
 {
-    const uint64_t key = static_cast<uint64_t>(target.highLongOfPSN) << 32 | target.lowLongOfPSN;
-    const std::shared_ptr<Link> link = LinkFor(key);
-    std::lock_guard<std::mutex> lock(link->mutex);
+    // A cached connection that the target closed is replaced once.
+    bool retried = false;
     for (;;) {
+        const std::shared_ptr<Link> link = LinkFor(self, target);
+        std::unique_lock<std::mutex> lock(link->mutex);
+        if (link->closed)
+            continue;
         bool fresh = false;
-        if (link->fd < 0) {
-            const OSErr error = Connect(target, deadline, &link->fd);
-            if (error != noErr) {
-                Forget(key);
-                return error;
-            }
-            fresh = true;
-        }
-        size_t written = 0;
-        switch (WriteAll(link->fd, frame, deadline, &written)) {
-        case WriteResult::done:
-            return noErr;
-        case WriteResult::timedOut:
-            // A frame cut short would corrupt the stream; the next event starts a new connection.
-            if (written > 0)
-                CloseFd(&link->fd);
-            return errAETimeout;
-        case WriteResult::broken:
-            CloseFd(&link->fd);
-            if (fresh || written > 0) {
-                Forget(key);
+        if (link->fd < 0 && link->queue.empty()) {
+            switch (Connect(target, &link->fd)) {
+            case Connected::yes:
+                fresh = true;
+                break;
+            case Connected::later:
+                return Queue(link, lock, frame, 0, timeout.count());
+            case Connected::gone:
+                link->closed = true;
+                Forget(link);
                 return procNotFound;
             }
-            break;  // the cached connection was closed by the peer: one more try on a new one
         }
+        if (!link->queue.empty() || link->fd < 0)
+            return Queue(link, lock, frame, 0, timeout.count());
+        ssize_t count;
+        do
+            count = send(link->fd, frame->data(), frame->size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        while (count < 0 && errno == EINTR);
+        if (count == static_cast<ssize_t>(frame->size()))
+            return noErr;
+        if (count < 0 && Broken(errno)) {
+            close(link->fd);
+            link->fd = -1;
+            link->closed = true;
+            Forget(link);
+            if (fresh || retried)
+                return procNotFound;
+            retried = true;
+            continue;
+        }
+        return Queue(link, lock, frame, count > 0 ? static_cast<size_t>(count) : 0, timeout.count());
+    }
+}
+
+OSErr EventSender::Queue(const std::shared_ptr<Link>& link, std::unique_lock<std::mutex>& lock,
+                         std::vector<char>* frame, size_t written, gint64 timeout)
+{
+    const size_t size = frame->size() - written;
+    const auto fits = [&] { return link->closed || link->queue.empty() || link->queuedBytes + size <= kMaxQueuedBytes; };
+    if (!fits()) {
+        if (!LoopRunsElsewhere() || !link->room.wait_for(lock, std::chrono::microseconds(timeout), fits))
+            return errAEBufferTooSmall;
+        if (link->closed)
+            return procNotFound;
+    }
+    Pending pending;
+    if (written == 0)
+        pending.bytes.swap(*frame);
+    else
+        pending.bytes.assign(frame->begin() + static_cast<ptrdiff_t>(written), frame->end());
+    pending.written = 0;
+    pending.timeout = timeout;
+    if (link->queue.empty())
+        link->lastProgress = g_get_monotonic_time();
+    link->queue.push_back(std::move(pending));
+    link->queuedBytes += size;
+    if (!link->watch)
+        Watch(link, link->fd < 0 ? Pumped::retryConnect : Pumped::waiting);
+    return noErr;
+}
+
+// Writes as much of the queue as the socket takes. Called with the link's mutex held.
+EventSender::Pumped EventSender::Pump(const std::shared_ptr<Link>& link)
+{
+    if (link->closed)
+        return Pumped::dropped;
+    if (link->fd < 0) {
+        switch (Connect(link->target, &link->fd)) {
+        case Connected::yes:
+            break;
+        case Connected::later:
+            if (g_get_monotonic_time() - link->lastProgress >= link->queue.front().timeout) {
+                Drop(link, "its port took no connection in time");
+                return Pumped::dropped;
+            }
+            return Pumped::retryConnect;
+        case Connected::gone:
+            Drop(link, "it is gone");
+            return Pumped::dropped;
+        }
+    }
+    while (!link->queue.empty()) {
+        iovec vectors[kFramesPerWrite];
+        int count = 0;
+        for (auto pending = link->queue.begin(); pending != link->queue.end() && count < kFramesPerWrite; ++pending) {
+            vectors[count].iov_base = pending->bytes.data() + pending->written;
+            vectors[count].iov_len = pending->bytes.size() - pending->written;
+            ++count;
+        }
+        msghdr message = {};
+        message.msg_iov = vectors;
+        message.msg_iovlen = static_cast<size_t>(count);
+        ssize_t sent = sendmsg(link->fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            if (!Broken(errno))
+                break;
+            Drop(link, std::string("its connection failed: ") + strerror(errno));
+            return Pumped::dropped;
+        }
+        link->lastProgress = g_get_monotonic_time();
+        link->queuedBytes -= static_cast<size_t>(sent);
+        while (sent > 0) {
+            Pending& front = link->queue.front();
+            const size_t part = std::min(static_cast<size_t>(sent), front.bytes.size() - front.written);
+            front.written += part;
+            sent -= static_cast<ssize_t>(part);
+            if (front.written == front.bytes.size())
+                link->queue.pop_front();
+        }
+        link->room.notify_all();
+    }
+    if (link->queue.empty())
+        return Pumped::idle;
+    if (g_get_monotonic_time() - link->lastProgress >= link->queue.front().timeout) {
+        char waited[32];
+        snprintf(waited, sizeof waited, "%.1f", static_cast<double>(link->queue.front().timeout) / G_USEC_PER_SEC);
+        Drop(link, std::string("it took nothing for ") + waited + " s");
+        return Pumped::dropped;
+    }
+    return Pumped::waiting;
+}
+
+void EventSender::Drop(const std::shared_ptr<Link>& link, const std::string& reason)
+{
+    LogDeliveryWarning(std::to_string(link->queue.size()) + " events (" + std::to_string(link->queuedBytes) +
+                       " bytes) queued for process " + ProcessSerialNumberName(link->target) +
+                       " are dropped and its connection closed: " + reason);
+    if (link->fd >= 0)
+        close(link->fd);
+    link->fd = -1;
+    link->closed = true;
+    link->queue.clear();
+    link->queuedBytes = 0;
+    link->room.notify_all();
+    Unwatch(link.get());
+    Forget(link);
+}
+
+// Arms the link's watch on the default main context: writability of its socket, with a wake-up
+// when the head of the queue would time out, or a timer to connect again.
+void EventSender::Watch(const std::shared_ptr<Link>& link, Pumped state)
+{
+    Unwatch(link.get());
+    if (state == Pumped::retryConnect) {
+        link->watch = g_timeout_source_new(kConnectRetryMilliseconds);
+        g_source_set_callback(link->watch, &EventSender::OnWatch, new std::shared_ptr<Link>(link),
+                              [](gpointer data) { delete static_cast<std::shared_ptr<Link>*>(data); });
+    } else {
+        link->watch = g_unix_fd_source_new(link->fd, G_IO_OUT);
+        const auto onWritable = [](gint, GIOCondition, gpointer data) { return OnWatch(data); };
+        g_source_set_callback(link->watch, G_SOURCE_FUNC(+onWritable),
+                              new std::shared_ptr<Link>(link),
+                              [](gpointer data) { delete static_cast<std::shared_ptr<Link>*>(data); });
+        g_source_set_ready_time(link->watch, link->lastProgress + link->queue.front().timeout);
+    }
+    g_source_set_name(link->watch, "event sender");
+    g_source_attach(link->watch, nullptr);
+}
+
+void EventSender::Unwatch(Link* link)
+{
+    if (!link->watch)
+        return;
+    g_source_destroy(link->watch);
+    g_source_unref(link->watch);
+    link->watch = nullptr;
+}
+
+gboolean EventSender::OnWatch(gpointer data)
+{
+    const std::shared_ptr<Link> link = *static_cast<std::shared_ptr<Link>*>(data);
+    std::lock_guard<std::mutex> lock(link->mutex);
+    const int fd = link->fd;
+    const Pumped state = Shared().Pump(link);
+    if (state == Pumped::waiting && fd == link->fd) {
+        g_source_set_ready_time(link->watch, link->lastProgress + link->queue.front().timeout);
+        return G_SOURCE_CONTINUE;
+    }
+    if (state == Pumped::retryConnect)
+        return G_SOURCE_CONTINUE;
+    // Idle, dropped, or connected since: this watch is done.
+    if (state == Pumped::waiting)
+        Shared().Watch(link, state);
+    else
+        Unwatch(link.get());
+    return G_SOURCE_REMOVE;
+}
+
+bool EventSender::Flush(Clock::time_point deadline)
+{
+    for (;;) {
+        std::vector<std::shared_ptr<Link>> links;
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            for (const auto& entry : mLinks)
+                links.push_back(entry.second);
+        }
+        std::vector<pollfd> waiting;
+        bool connecting = false;
+        for (const std::shared_ptr<Link>& link : links) {
+            std::lock_guard<std::mutex> lock(link->mutex);
+            if (link->queue.empty())
+                continue;
+            const int fd = link->fd;
+            switch (Pump(link)) {
+            case Pumped::waiting:
+                waiting.push_back({link->fd, POLLOUT, 0});
+                if (fd != link->fd)
+                    Watch(link, Pumped::waiting);
+                break;
+            case Pumped::retryConnect:
+                connecting = true;
+                break;
+            case Pumped::idle:
+                Unwatch(link.get());
+                break;
+            case Pumped::dropped:
+                break;
+            }
+        }
+        if (waiting.empty() && !connecting)
+            return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        const int wait = connecting ? std::min<int>(static_cast<int>(kConnectRetryMilliseconds), static_cast<int>(left))
+                                    : static_cast<int>(std::min<long long>(left, INT32_MAX));
+        poll(waiting.data(), waiting.size(), wait);
     }
 }

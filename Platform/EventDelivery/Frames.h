@@ -12,8 +12,9 @@
 const size_t kFrameHeaderSize = sizeof(uint32_t);
 const size_t kMaxFramePayload = kAEMaxFlattenedSize;
 
-// Writes the flattened event after a frame header into frame; false when it cannot be flattened.
-bool BuildEventFrame(const AppleEvent* event, std::vector<char>* frame);
+// Writes the flattened event after a frame header into frame; kEventTooLargeErr when it cannot be
+// flattened within the limits of the flattened form.
+OSErr BuildEventFrame(const AppleEvent* event, std::vector<char>* frame);
 
 // Cuts a byte stream into frames. A header announcing 0 or more than kMaxFramePayload bytes makes
 // the stream corrupt.
@@ -27,6 +28,12 @@ public:
     // Hands each complete frame's payload to take, in order, stopping at the first it refuses.
     Status TakeFrames(const std::function<bool(const char* payload, size_t size)>& take);
     bool HasPartialFrame() const { return mEnd > mBegin; }
+    // Bytes held, and the whole size (header included) of the frame they begin, once its header is in.
+    size_t Buffered() const { return mEnd - mBegin; }
+    size_t PendingFrameSize() const;
+    // How much to read next: chunk, or the rest of a pending frame larger than that, so that a large
+    // frame is read into a buffer of its exact size.
+    size_t NextReadSize(size_t chunk) const;
 
 private:
     std::vector<char> mBuffer;

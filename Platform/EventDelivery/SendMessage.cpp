@@ -15,10 +15,10 @@ const long kDefaultTimeoutTicks = 3600;
 const long kLongestTimeoutTicks = 60L * 60 * 60 * 24;
 const size_t kKeptFrameCapacity = 1 << 20;
 
-std::chrono::steady_clock::time_point DeadlineAfter(long ticks)
+std::chrono::microseconds Ticks(long ticks)
 {
     const long bounded = ticks < 0 ? kDefaultTimeoutTicks : std::min(ticks, kLongestTimeoutTicks);
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(bounded * 1000 / 60);
+    return std::chrono::microseconds(static_cast<int64_t>(bounded) * 1000000 / 60);
 }
 }  // namespace
 
@@ -26,7 +26,7 @@ OSErr AESendMessage(const AppleEvent* event, AppleEvent*, AESendMode sendMode, l
 {
     if (!event || event->descriptorType != typeAppleEvent || !(sendMode & kAENoReply))
         return paramErr;
-    const auto deadline = DeadlineAfter(timeOutInTicks);
+    const auto timeout = Ticks(timeOutInTicks);
     ProcessSerialNumber target;
     DescType actualType = typeNull;
     Size size = 0;
@@ -38,17 +38,26 @@ OSErr AESendMessage(const AppleEvent* event, AppleEvent*, AESendMode sendMode, l
         return errAEWrongDataType;
 
     ProcessSerialNumber self;
-    if (GetCurrentProcess(&self) == noErr && self.highLongOfPSN == target.highLongOfPSN &&
-        self.lowLongOfPSN == target.lowLongOfPSN) {
+    error = GetCurrentProcess(&self);
+    if (error != noErr)
+        return error;
+    if (self.highLongOfPSN == target.highLongOfPSN && self.lowLongOfPSN == target.lowLongOfPSN) {
         EventPort* port = EventPort::Current();
-        return port ? port->PostToSelf(event, deadline) : procNotFound;
+        return port ? port->PostToSelf(event, std::chrono::steady_clock::now() + timeout) : procNotFound;
     }
     // One frame buffer per thread, given back after an unusually large event.
     thread_local std::vector<char> frame;
-    if (!BuildEventFrame(event, &frame))
-        return paramErr;
-    error = EventSender::Shared().Send(target, frame, deadline);
+    error = BuildEventFrame(event, &frame);
+    if (error != noErr)
+        return error;
+    error = EventSender::Shared().Send(self, target, &frame, timeout);
     if (frame.capacity() > kKeptFrameCapacity)
         std::vector<char>().swap(frame);
     return error;
+}
+
+OSErr AEFlushPendingEvents(long timeOutInTicks)
+{
+    return EventSender::Shared().Flush(std::chrono::steady_clock::now() + Ticks(timeOutInTicks)) ? noErr
+                                                                                               : errAETimeout;
 }

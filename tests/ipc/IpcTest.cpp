@@ -2,16 +2,20 @@
 
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/EventDelivery/EventPort.h"
+#include "Platform/EventDelivery/EventSender.h"
+#include "Platform/EventDelivery/Frames.h"
 #include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
 
 #include "tests/support/MainLoop.h"
+#include "tests/support/SystemLogCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <glib.h>
 #include <glib/gstdio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -20,6 +24,7 @@
 #include <functional>
 #include <glob.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -87,15 +92,28 @@ OSErr RecordEvent(const AppleEvent* event, AppleEvent*, SRefCon)
     return noErr;
 }
 
-bool PeerListed(ProcessSerialNumber* psn)
+bool PeerListed(const char* bundle, ProcessSerialNumber* psn)
 {
     for (const RunningApplication& application : WorkspaceLaunchedApplications()) {
-        if (application.bundleIdentifier == kPeerBundle) {
+        if (application.bundleIdentifier == bundle) {
             *psn = {application.processSerialNumberHigh, application.processSerialNumberLow};
             return true;
         }
     }
     return false;
+}
+
+// Starts ipc_peer with these arguments as a child that the caller reaps; its pid, or -1.
+pid_t SpawnPeer(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv = {const_cast<char*>(IPC_PEER_PATH)};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    GPid pid = -1;
+    return g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, nullptr)
+               ? pid
+               : -1;
 }
 
 // How many files in the runtime folder are named after the process.
@@ -127,17 +145,27 @@ std::string GoodFrame()
 
 std::string Frame(const std::string& payload, uint32_t length) { return Bytes(length) + payload; }
 
-// A connection to the port at path that has sent bytes, or -1.
-int ConnectAndSend(const std::string& path, const std::string& bytes)
+// A connection to the port at path, or -1.
+int ConnectTo(const std::string& path)
 {
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()))
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
         return fd;
     close(fd);
+    return -1;
+}
+
+// A connection to the port at path that has sent bytes, or -1.
+int ConnectAndSend(const std::string& path, const std::string& bytes)
+{
+    const int fd = ConnectTo(path);
+    if (fd >= 0 && send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()))
+        return fd;
+    if (fd >= 0)
+        close(fd);
     return -1;
 }
 
@@ -168,7 +196,7 @@ TEST_F(IpcTest, ParametersArriveInOrderOnTheMainThread)
     const std::vector<Parameter>& parameters = sReceived[0];
     ASSERT_EQ(parameters.size(), 3u);
     const std::string& sender = std::get<2>(parameters[1]);  // the peer's serial number
-    EXPECT_EQ(parameters, (std::vector<Parameter>{{keyDirectObject, typeChar, TestText()},
+    EXPECT_EQ(parameters, (std::vector<Parameter>{{keyDirectObject, typeChar, TestText() + NumberedTail(0, 0)},
                                                   {kHostKeyword, typeProcessSerialNumber, sender},
                                                   {kRefConKeyword, typeUInt32, Bytes(kTestRefCon)}}));
     EXPECT_EQ(sender.size(), sizeof(ProcessSerialNumber));
@@ -188,10 +216,12 @@ TEST_F(IpcTest, ParametersArriveInOrderOnTheMainThread)
 TEST_F(IpcTest, BadFramesCloseOnlyTheirConnection)
 {
     // Corrupt after a good frame, empty, oversized, and cut short by the end of the stream.
+    // A peer that connects and sends nothing holds up nobody.
+    const int idle = ConnectTo(OwnPortPath());
     const std::string good = GoodFrame();
     std::vector<int> connections;
-    for (const std::string& stream :
-         {good + Frame("not a flattened event", 21), Frame("", 0), Frame("x", 0xFFFFFFFFu), Frame("truncated", 100)}) {
+    for (const std::string& stream : {good + Frame("not a flattened event", 21), Frame("", 0), Frame("x", 0x80000000u),
+                                      Frame("x", 0xFFFFFFFFu), Frame("truncated", 100)}) {
         connections.push_back(ConnectAndSend(OwnPortPath(), stream));
         ASSERT_GE(connections.back(), 0);
     }
@@ -205,6 +235,91 @@ TEST_F(IpcTest, BadFramesCloseOnlyTheirConnection)
     const int fd = ConnectAndSend(OwnPortPath(), good);
     EXPECT_TRUE(RunLoopUntil([] { return sReceived.size() == 2; }));
     close(fd);
+    EXPECT_FALSE(ClosedByPeer(idle));
+    close(idle);
+}
+
+// Frames larger than the port lets every connection hold go in one at a time, each whole, while
+// small events pass; connections beyond the limit are closed with one log line.
+TEST_F(IpcTest, PortBoundsWhatItHolds)
+{
+    std::string large[2];
+    for (std::string& frame : large) {
+        AppleEvent event = MakeEvent(Self(), kThreeParameterEventID, std::string(8 << 20, 'L'));
+        std::vector<char> bytes;
+        ASSERT_EQ(BuildEventFrame(&event, &bytes), noErr);
+        AEDisposeDesc(&event);
+        frame.assign(bytes.begin(), bytes.end());
+    }
+    int fds[2] = {ConnectTo(OwnPortPath()), ConnectTo(OwnPortPath())};
+    size_t sent[2] = {0, 0};
+    // Pushes what the socket takes without waiting, up to limit bytes of the frame; true when
+    // that much is sent.
+    const auto push = [&](int which, size_t limit) {
+        limit = std::min(limit, large[which].size());
+        for (ssize_t count = 1; count > 0 && sent[which] < limit; sent[which] += count > 0 ? count : 0)
+            count = send(fds[which], large[which].data() + sent[which], limit - sent[which], MSG_DONTWAIT | MSG_NOSIGNAL);
+        return sent[which] == limit;
+    };
+    const size_t all = large[0].size();
+    EXPECT_TRUE(RunLoopUntil([&] { return push(0, all / 2); }));
+    RunLoopUntil([] { return false; }, 50);
+    push(1, all);
+    const int small = ConnectAndSend(OwnPortPath(), GoodFrame());
+    EXPECT_TRUE(RunLoopUntil([&] { return sReceived.size() == 1; }));
+    RunLoopUntil([&] { return push(1, all); }, 300);
+    EXPECT_LT(sent[1], all / 4);  // the second large frame waits, unread, for the first
+    EXPECT_TRUE(RunLoopUntil([&] { return push(0, all) && push(1, all) && sReceived.size() == 3; }));
+    for (int fd : {fds[0], fds[1], small})
+        close(fd);
+    RunLoopUntil([] { return false; }, 100);
+
+    SystemLogCapture log;
+    std::vector<int> connections;
+    for (size_t i = 0; i <= EventPort::kMaxConnections + 1; ++i)
+        connections.push_back(ConnectTo(OwnPortPath()));
+    const auto refused = [&] { return std::count_if(connections.begin(), connections.end(), [](int fd) { return ClosedByPeer(fd); }); };
+    EXPECT_TRUE(RunLoopUntil([&] { return refused() == 2; }));
+    RunLoopUntil([] { return false; }, 50);
+    EXPECT_EQ(refused(), 2);
+    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
+                            [](const std::string& line) { return line.find("refuses connections") != std::string::npos; }),
+              1);
+    for (int fd : connections)
+        close(fd);
+}
+
+// Out of file descriptors, the port neither spins on its listening socket nor loses the waiting
+// connection, which it accepts once descriptors are free again.
+TEST_F(IpcTest, PortOutOfDescriptorsBacksOff)
+{
+    RunLoopUntil([] { return false; }, 100);  // let earlier connections close
+    rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit lowered = {256, limit.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> spare;
+    for (int fd; (fd = dup(0)) >= 0;)
+        spare.push_back(fd);
+    close(spare.back());
+    spare.pop_back();
+    SystemLogCapture log;
+    const int waiting = ConnectTo(OwnPortPath());
+    ASSERT_GE(waiting, 0);
+    int dispatched = 0;
+    for (int i = 0; i < 100; ++i)
+        dispatched += g_main_context_iteration(nullptr, false);
+    EXPECT_LT(dispatched, 10);
+    for (int fd : spare)
+        close(fd);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    const std::string good = GoodFrame();
+    EXPECT_EQ(send(waiting, good.data(), good.size(), MSG_NOSIGNAL), static_cast<ssize_t>(good.size()));
+    EXPECT_TRUE(RunLoopUntil([] { return sReceived.size() == 1; }));
+    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
+                            [](const std::string& line) { return line.find("cannot accept") != std::string::npos; }),
+              1);
+    close(waiting);
 }
 
 TEST_F(IpcTest, PeerOfAnotherUserIsRefused)
@@ -219,32 +334,28 @@ TEST_F(IpcTest, PeerOfAnotherUserIsRefused)
     chmod(port.c_str(), 0666);
     const pid_t child = fork();
     if (child == 0) {
-        const int fd = setgid(65534) == 0 && setuid(65534) == 0 ? ConnectAndSend(port, frame) : -1;
+        // The port may refuse the connection before the frame is sent: the send's result says nothing.
+        const int fd = setgid(65534) == 0 && setuid(65534) == 0 ? ConnectTo(port) : -1;
+        if (fd >= 0)
+            send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
         _exit(fd >= 0 && ClosedByPeer(fd, 3000) ? 0 : 1);
     }
     int status = -1;
     EXPECT_TRUE(RunLoopUntil([&] { return waitpid(child, &status, WNOHANG) == child; }));
     for (const std::string& folder : folders)
         chmod(folder.c_str(), 0700);
-    EXPECT_EQ(status, 0);  // the child connected, sent its frame and saw the port close the connection
+    EXPECT_EQ(status, 0);  // the child connected and saw the port close the connection
     EXPECT_TRUE(sReceived.empty());
 }
 
-TEST_F(IpcTest, LaunchedPeerThatStallsTimesOutAndOnceKilledIsNotFound)
+TEST_F(IpcTest, LaunchedPeerOnceKilledIsNotFound)
 {
     std::ofstream(kSandbox.path + "/data/applications/" + kPeerBundle + ".desktop")
         << "[Desktop Entry]\nType=Application\nName=Peer\nExec=" IPC_PEER_PATH " serve " << kPeerBundle << "\n";
     ASSERT_TRUE(WorkspaceLaunchAppWithBundleIdentifier(kPeerBundle, kWorkspaceLaunchAsync));
     ProcessSerialNumber peer;
-    ASSERT_TRUE(RunLoopUntil([&] { return PeerListed(&peer); }));
+    ASSERT_TRUE(RunLoopUntil([&] { return PeerListed(kPeerBundle, &peer); }));
     EXPECT_FALSE(WorkspaceLaunchAppWithBundleIdentifier("com.example.Missing", kWorkspaceLaunchAsync));
-
-    // Stuck in a handler, the peer takes no more events; a time-out leaves later events unharmed.
-    ASSERT_EQ(SendEvent(peer, kStallEventID), noErr);
-    OSErr error = noErr;
-    for (int i = 0; i < 64 && error == noErr; ++i)
-        error = SendEvent(peer, kThreeParameterEventID, 6, 1 << 20);
-    EXPECT_EQ(error, errAETimeout);
     EXPECT_EQ(SendEvent(peer), noErr);
 
     // Killed, it leaves its port and check-in behind. It, a process without a port, and a serial
@@ -257,9 +368,103 @@ TEST_F(IpcTest, LaunchedPeerThatStallsTimesOutAndOnceKilledIsNotFound)
     const ProcessSerialNumber reused = {Self().highLongOfPSN + 1, Self().lowLongOfPSN};
     for (const ProcessSerialNumber& target : {peer, init, reused})
         EXPECT_EQ(SendEvent(target), procNotFound);
-    EXPECT_FALSE(PeerListed(&peer));
+    EXPECT_FALSE(PeerListed(kPeerBundle, &peer));
     EXPECT_EQ(FilesOf(peer), 0u);
     // The launched program is not this process's child, so it leaves no zombie here.
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+}
+
+// A process that sends without a main loop, and two that send each other more than their sockets
+// hold at the same time: everything arrives, in order, and the senders end normally, leaving no
+// port file behind.
+TEST_F(IpcTest, StreamsArriveWholeAndInOrder)
+{
+    struct Case {
+        const char* mode;
+        unsigned long count;
+        size_t size;
+    };
+    for (const Case& test : {Case{"send", 1000, 0}, Case{"echo", 16, 1 << 20}}) {
+        SCOPED_TRACE(test.mode);
+        sReceived.clear();
+        const pid_t pid = SpawnPeer({test.mode, ProcessSerialNumberName(Self()), std::to_string(test.count),
+                                     std::to_string(test.size)});
+        ASSERT_GT(pid, 0);
+        if (!strcmp(test.mode, "echo")) {
+            // Answer from the first event on, while the peer is still sending its own.
+            ASSERT_TRUE(RunLoopUntil([] { return !sReceived.empty(); }));
+            ProcessSerialNumber peer;
+            memcpy(&peer, std::get<2>(sReceived[0][1]).data(), sizeof peer);
+            for (unsigned long index = 0; index < test.count; ++index)
+                ASSERT_EQ(SendEvent(peer, kThreeParameterEventID, 600, NumberedTail(index, test.size)), noErr);
+        }
+        EXPECT_TRUE(RunLoopUntil([&] { return sReceived.size() == test.count; }, 15000));
+        for (size_t index = 0; index < sReceived.size(); ++index)
+            ASSERT_EQ(NumberOf(std::get<2>(sReceived[index][0])), static_cast<long>(index));
+        int status = -1;
+        EXPECT_TRUE(RunLoopUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 15000));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        if (!sReceived.empty()) {
+            ProcessSerialNumber peer;
+            memcpy(&peer, std::get<2>(sReceived[0][1]).data(), sizeof peer);
+            EXPECT_EQ(FilesOf(peer), 0u);
+        }
+    }
+}
+
+// A receiver that takes nothing, because its loop is stuck in a handler or because it is stopped,
+// never holds the sender: sends return at once and the sender's loop goes on. Its queue is bounded;
+// once it made no progress for the time-out of the event at its head, it is dropped with one log
+// line, and so is a queue whose target is killed.
+TEST_F(IpcTest, ReceiverThatTakesNothingNeverHoldsTheSender)
+{
+    const std::string big(4 << 20, ' ');
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stopped" : "stalled in a handler");
+        const std::string bundle = std::string(kPeerBundle) + (stop ? ".Stopped" : ".Stalled");
+        const pid_t pid = SpawnPeer({"serve", bundle});
+        ProcessSerialNumber peer;
+        ASSERT_TRUE(RunLoopUntil([&] { return PeerListed(bundle.c_str(), &peer); }));
+        if (stop)
+            kill(pid, SIGSTOP);
+        else
+            ASSERT_EQ(SendEvent(peer, kStallEventID), noErr);
+
+        SystemLogCapture log;
+        const auto drops = [&log] {
+            return std::count_if(log.lines.begin(), log.lines.end(),
+                                 [](const std::string& line) { return line.find("are dropped") != std::string::npos; });
+        };
+        sReceived.clear();
+        const pid_t sender = SpawnPeer({"send", ProcessSerialNumberName(Self())});
+        bool timerFired = false;
+        const guint timer = g_timeout_add(
+            1000, [](gpointer fired) { return *static_cast<bool*>(fired) = true, G_SOURCE_REMOVE; }, &timerFired);
+        EXPECT_EQ(SendEvent(peer, kThreeParameterEventID, 30, big), noErr);
+        g_main_context_iteration(nullptr, false);
+        EXPECT_FALSE(timerFired);  // the send returned long before the timer was due
+
+        OSErr error = noErr;
+        size_t sent = 1;
+        for (; sent < 64 && error == noErr; ++sent)
+            error = SendEvent(peer, kThreeParameterEventID, 600, big);
+        EXPECT_EQ(error, errAEBufferTooSmall);
+        EXPECT_LE(sent * big.size(), EventSender::kMaxQueuedBytes + 3 * big.size());
+        // The loop goes on: an event from another process arrives while the queue waits.
+        EXPECT_TRUE(RunLoopUntil([] { return sReceived.size() == 1; }));
+        waitpid(sender, nullptr, 0);
+        EXPECT_TRUE(RunLoopUntil([&] { return drops() == 1; }));
+        EXPECT_TRUE(RunLoopUntil([&] { return timerFired; }, 3000));
+        if (!timerFired)
+            g_source_remove(timer);
+        EXPECT_EQ(drops(), 1);
+
+        // A new connection takes later events; killed, the peer loses them without harm.
+        EXPECT_EQ(SendEvent(peer, kThreeParameterEventID, 600, big), noErr);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        EXPECT_TRUE(RunLoopUntil([&] { return drops() == 2; }));
+        EXPECT_EQ(SendEvent(peer), procNotFound);
+    }
 }

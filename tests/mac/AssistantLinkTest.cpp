@@ -116,6 +116,25 @@ TEST(AssistantLink, LaunchesTheAssistantAndRelaysItsStatus)
     EXPECT_EQ(download, prefix + R"({ "type": "Request", "code": "StartDownload", "dest_path": "\/downloads" })");
 }
 
+// A request that no event can carry (a pick of a million files comes to more) is refused as too
+// large, not as a failed launch, and the Assistant is not looked for.
+TEST(AssistantLink, RequestTooLargeForAnEventSaysSo)
+{
+    TestSandbox sandbox;
+    MacTestClient client;
+    client.CreateLogger();
+    std::wstring request = L"{\"type\":\"Request\",\"code\":\"StartUpload\",\"pad\":\"";
+    request.append(static_cast<size_t>(kAEMaxFlattenedSize), L'x');
+    request += L"\"}";
+    EXPECT_FALSE(client.ProxyExecuteRequest(request.data()));
+    ASSERT_EQ(client.Errors().size(), 1u);
+    EXPECT_EQ(client.Errors()[0].rfind("The request is too large to pass to Qiravel Assistant", 0), 0u)
+        << client.Errors()[0];
+    ASSERT_FALSE(client.logs.empty());
+    EXPECT_EQ(JsonMember(client.logs[0], "code"), "ERROR");
+    EXPECT_NE(JsonMember(client.logs[0], "text").find("is too large to pass to the Assistant"), std::string::npos);
+}
+
 namespace {
 // A status event as the Assistant builds it, with the refCon as the given type and bytes.
 void BuildStatus(AppleEvent* event, DescType refConType, const std::string& refCon, DescType textType,

@@ -1,10 +1,11 @@
 // qvshell: drives one plug-in instance from the command line. Requests come from --request
 // arguments, then from standard input, one JSON text per line; status events from the Assistant
 // are served by the GLib main loop meanwhile. At the end of input the shell waits a settle time
-// for late status events, then exits.
+// for late status events, then writes what it still has queued for the Assistant and exits.
 #include "ShellClient.h"
 
 #include "Platform/Dialogs/Dialogs.h"
+#include "Platform/EventDelivery/EventDelivery.h"
 
 #include <glib.h>
 
@@ -15,6 +16,9 @@
 #include <vector>
 
 namespace {
+// How long requests still queued at the end may take to go out (ticks of 1/60 s).
+const long kFlushTicks = 10 * 60;
+
 struct Shell {
     CShellClient* client;
     GMainLoop* loop;
@@ -109,6 +113,8 @@ int main(int argc, char** argv)
         g_io_add_watch(input, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), &ReadRequestLine, &shell);
         g_main_loop_run(loop);
         g_io_channel_unref(input);
+        if (AEFlushPendingEvents(kFlushTicks) != noErr)
+            fprintf(stderr, "qvshell: requests still queued for the Assistant are lost\n");
     }
     g_main_loop_unref(loop);
     SetDialogToolkit(nullptr);
