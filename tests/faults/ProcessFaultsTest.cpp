@@ -291,6 +291,4 @@ void RunAtDescriptorLimit(bool statusEventWaits)
 
 TEST(ProcessFaults, DescriptorLimitFailsRequestsWithErrorsWithoutSpinning) { RunAtDescriptorLimit(false); }
 
-// Disabled until the event port stops watching its socket while it cannot accept: today a
-// connection it cannot take for want of descriptors keeps the loop busy.
-TEST(ProcessFaults, DISABLED_ConnectionWaitingAtDescriptorLimitDoesNotSpin) { RunAtDescriptorLimit(true); }
+TEST(ProcessFaults, ConnectionWaitingAtDescriptorLimitDoesNotSpin) { RunAtDescriptorLimit(true); }
