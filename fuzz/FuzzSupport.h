@@ -1,0 +1,34 @@
+// Shared helpers of the fuzz targets: property checks that the fuzzer reports as crashes, splitting
+// one input into several texts, and a private environment so that no target reaches a real
+// Assistant, the system log or a desktop entry.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// A broken property: says which, then traps so that libFuzzer saves the input.
+#define FUZZ_CHECK(condition)                                                                 \
+    do {                                                                                      \
+        if (!(condition)) {                                                                   \
+            fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition); \
+            __builtin_trap();                                                                 \
+        }                                                                                     \
+    } while (0)
+
+// The input cut at every occurrence of separator (which is not kept); always at least one part.
+std::vector<std::string> SplitInput(const uint8_t* data, size_t size, char separator);
+
+// Points the runtime folder, the desktop-entry folders and the system-log socket at a fresh
+// temporary folder, so that no real Assistant is found or launched and nothing reaches the
+// system log. Returns that folder; call it once, before any platform call.
+const std::string& UsePrivateEnvironment();
+
+// A strict JSON parser's verdict: one JSON text and nothing else (whitespace aside).
+// With utf8 set the strings must also be valid UTF-8.
+bool IsStrictJson(const std::string& text, bool utf8);
+
+// Whether bytes are well-formed UTF-8 (no overlong forms, surrogates or values above U+10FFFF).
+bool IsValidUtf8(const std::string& bytes);
