@@ -35,8 +35,9 @@ const std::string& UsePrivateEnvironment()
         setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
         setenv("XDG_DATA_HOME", data.c_str(), 1);
         setenv("XDG_DATA_DIRS", data.c_str(), 1);
-        // No socket there: system-log lines go to standard error, which the runs close.
-        static const std::string logSocket = path + "/no-log-socket";
+        // A socket path too long for any socket address: system-log lines go to standard error
+        // (which the runs close) without a connection attempt per line.
+        static const std::string logSocket = path + "/" + std::string(120, 'x');
         SystemLogSetSocketPathForTesting(logSocket.c_str());
         return path;
     }();

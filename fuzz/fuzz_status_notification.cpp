@@ -1,13 +1,16 @@
 // Status notifications from the Assistant: each line of the input is the JSON text of one status
 // event, which the process-wide status handler routes by refCon to a fresh instance holding a
 // small upload list. A "FileSent" notification is never forwarded to the page, any other one is
-// forwarded byte for byte, and what the plug-in builds itself is strict JSON.
+// forwarded byte for byte, and what the plug-in builds itself is strict JSON. An input that
+// starts with "!" has a page that runs the next line from inside each notification: a line
+// "R:..." as a page request, "~" by destroying the instance, any other as a further status event.
 #include "FuzzClient.h"
 
 #include <json-c/json.h>
 #include <strings.h>
 
 #include <cstring>
+#include <set>
 
 namespace {
 // The members of a text as the notification handler reads them: a "FileSent" notification.
@@ -42,15 +45,46 @@ public:
 
     bool NotifyBrowser(const char* json) override
     {
-        if (strcmp(json, sent.c_str()) == 0)
+        if (sent.count(json))
             FUZZ_CHECK(!IsFileSent(json));
         else
             FUZZ_CHECK(IsStrictJson(json, false));
-        return FuzzClient::NotifyBrowser(json);
+        CallPage();
+        return true;
     }
 
-    std::string sent;  // the text of the status event being handled
+    std::multiset<std::string> sent;  // the texts of the status events being handled
 };
+
+void SendStatus(unsigned int refCon, const std::string& text)
+{
+    AppleEvent event;
+    AEInitializeDesc(&event);
+    FUZZ_CHECK(AECreateAppleEvent(kAssistantEventClass, 'assS', nullptr, kAutoGenerateReturnID, kAnyTransactionID,
+                                  &event) == noErr);
+    AEPutParamPtr(&event, 'STr1', typeUInt32, &refCon, sizeof refCon);
+    AEPutParamPtr(&event, 'NMsg', typeChar, text.data(), static_cast<Size>(text.size()));
+    CQVWebClientBaseMac::StatusAppleEventHandler(&event, nullptr, 0);
+    AEDisposeDesc(&event);
+}
+
+void RunLine(FuzzClient& client, const std::string& line)
+{
+    if (line.compare(0, 2, "R:") == 0) {
+        xwstring text(line.c_str() + 2);
+        client.ExecuteRequest(static_cast<wchar_t*>(text));
+        return;
+    }
+    auto& status = static_cast<StatusClient&>(client);
+    // The handler reads the text up to its first NUL; the instance may be gone afterwards.
+    const auto entry = status.sent.insert(line.c_str());
+    const unsigned int refCon = status.RefCon();
+    std::multiset<std::string>* const sent = &status.sent;
+    FuzzPage* const page = status.page;
+    SendStatus(refCon, line);
+    if (page->client == &client)
+        sent->erase(entry);
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -61,19 +95,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    StatusClient client;
-    client.StartLogging();
-    const unsigned int refCon = client.RefCon();
-    for (const std::string& text : SplitInput(data, size, '\n')) {
-        client.sent = text.c_str();  // the handler reads the text up to its first NUL
-        AppleEvent event;
-        AEInitializeDesc(&event);
-        FUZZ_CHECK(AECreateAppleEvent(kAssistantEventClass, 'assS', nullptr, kAutoGenerateReturnID,
-                                      kAnyTransactionID, &event) == noErr);
-        AEPutParamPtr(&event, 'STr1', typeUInt32, &refCon, sizeof refCon);
-        AEPutParamPtr(&event, 'NMsg', typeChar, text.data(), static_cast<Size>(text.size()));
-        CQVWebClientBaseMac::StatusAppleEventHandler(&event, nullptr, 0);
-        AEDisposeDesc(&event);
+    FuzzPage page;
+    page.reentrant = size > 0 && data[0] == '!';
+    page.run = &RunLine;
+    for (std::string& line : SplitInput(data + page.reentrant, size - page.reentrant, '\n'))
+        page.pending.push_back(std::move(line));
+    page.client = new StatusClient;
+    page.client->page = &page;
+    page.client->StartLogging();
+    while (page.client && page.RunNext()) {
     }
+    delete page.client;
     return 0;
 }
