@@ -3,10 +3,17 @@
 #include "Platform/SystemLog/SystemLog.h"
 
 #include <glib.h>
+#include <sanitizer/common_interface_defs.h>
 #include <json-c/json.h>
 #include <unicode/utf8.h>
 
 #include <cstdlib>
+
+void FuzzPropertyFailed(const char* what)
+{
+    __sanitizer_report_error_summary((std::string("property failed: ") + what).c_str());
+    __builtin_trap();
+}
 
 std::vector<std::string> SplitInput(const uint8_t* data, size_t size, char separator)
 {

@@ -5,18 +5,19 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
-// A broken property: says which, then traps so that libFuzzer saves the input.
-#define FUZZ_CHECK(condition)                                                                 \
-    do {                                                                                      \
-        if (!(condition)) {                                                                   \
-            fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition); \
-            __builtin_trap();                                                                 \
-        }                                                                                     \
+// A broken property: says which where the sanitizers report (the runs close standard error),
+// then traps so that libFuzzer saves the input.
+#define FUZZ_CHECK(condition)                                                            \
+    do {                                                                                 \
+        if (!(condition))                                                                \
+            FuzzPropertyFailed(__FILE__ ":" FUZZ_LINE_TEXT(__LINE__) ": " #condition); \
     } while (0)
+#define FUZZ_LINE_TEXT(line) FUZZ_LINE_TEXT2(line)
+#define FUZZ_LINE_TEXT2(line) #line
+[[noreturn]] void FuzzPropertyFailed(const char* what);
 
 // The input cut at every occurrence of separator (which is not kept); always at least one part.
 std::vector<std::string> SplitInput(const uint8_t* data, size_t size, char separator);
