@@ -143,7 +143,8 @@ def bench_demo(args):
         folder = make_folder(run.home, args.demo_files)
         shell = Shell(run, folder, args.rounds)
         run.start(run_browser_test.DEMO, {'walkthrough': 'bench', 'rounds': args.rounds},
-                  dialogs=['--pick %s' % folder] * args.rounds, options=['--geometry', '1100x1200+0+0'])
+                  dialogs=['--pick %s' % folder] * args.rounds,
+                  options=['--geometry', '1100x1200+0+0', '--timeout', '1800'])
         tables, picks, scrolls, removals = [], [], [], []
         for _ in range(args.rounds):
             match = run.expect(r'^test: round ([\d.]+) (\d+) ([\d.]+) ([\d.]+)$', timeout=900)
