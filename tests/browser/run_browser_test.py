@@ -29,6 +29,7 @@ from pathlib import Path
 
 PAGES = Path(__file__).resolve().parent / 'pages'
 DEMO = Path(__file__).resolve().parents[2] / 'demo' / 'index.html'
+GUIDE = Path(__file__).resolve().parents[2] / 'docs' / 'page-api.md'
 BUNDLE = 'com.qiravel.Assistant'
 WAIT = 60
 
@@ -341,6 +342,27 @@ def demo(run):
         check((outbox / relative).read_bytes() == (run.home / relative).read_bytes(), relative + ' byte for byte')
 
 
+def guide(run):
+    """The page author's guide's own embedding and script examples, run as one page as written."""
+    text = GUIDE.read_text()
+    blocks = {kind: re.findall(r'^```%s\n(.*?)^```' % kind, text, re.M | re.S) for kind in ('html', 'js')}
+    check(len(blocks['html']) == 1 and len(blocks['js']) == 1, 'one html and one js example in the guide')
+    page = run.build.resolve() / 'tests' / 'browser' / 'guide-example.html'
+    page.write_text('<!DOCTYPE html><html><head><meta charset="utf-8"><script src="%s"></script></head><body>\n'
+                    '%s<script>\n'
+                    'const notifications = [];\n'
+                    'const handleNotification = (message) => notifications.push(message.code);\n'
+                    'const showMessage = (text) => qv.report("fail: " + text);\n'
+                    '%s'
+                    'qv.equal(typeof response.version, "string", "the version in the response");\n'
+                    'qv.equal(notifications, ["FilesAddedToUploadList"], "notifications of the pick");\n'
+                    'qv.done();\n'
+                    '</script></body></html>\n'
+                    % ((PAGES / 'harness.js').as_uri(), blocks['html'][0], blocks['js'][0]))
+    run.start(page, dialogs=['--pick %s' % run.docs])
+    run.verdict()
+
+
 def fallback(run):
     run.start('fallback.html', {'file': run.home / 'single.txt'}, options=['--plain-host', '--echo-system-log'])
     run.expect(r'^test: request during panel 0$')
@@ -373,7 +395,7 @@ def errors(run):
           'usage for a bad command line')
 
 
-SCENARIOS = {f.__name__: f for f in (interface, status, pick, navigation, drop, demo, fallback, errors)}
+SCENARIOS = {f.__name__: f for f in (interface, status, pick, navigation, drop, demo, guide, fallback, errors)}
 
 
 def main():
