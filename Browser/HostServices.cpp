@@ -7,8 +7,8 @@
 #include <gio/gunixfdlist.h>
 
 #include <algorithm>
-#include <unistd.h>
 #include <set>
+#include <unistd.h>
 
 namespace {
 struct PendingMessage {
