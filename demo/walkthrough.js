@@ -4,8 +4,8 @@
 // "?walkthrough=drop": says where to drop, waits for the runner's drop, removes the first row
 // through the table, uploads the rest and waits for the Assistant to finish.
 // "?walkthrough=bench&rounds=N": N times, picks a folder and reports the time until the table
-// shows its total, then the time to redraw the table scrolled to its middle and to remove one
-// row, and resets the list.
+// shows its total, then the time to draw the table scrolled to its middle and to remove one row,
+// and resets the list.
 "use strict";
 
 (() => {
@@ -95,7 +95,7 @@
       start = performance.now();
       $("rows").scrollTop = $("rows").scrollHeight / 2;
       table.draw();
-      const scrolled = await timeFrom(start, () => true, "the scrolled table");
+      const scrolled = performance.now() - start;
 
       const row = document.querySelector("#rows-space .row");
       start = performance.now();
