@@ -66,7 +66,7 @@ bool TakePayload(const char* payload, size_t size)
 
     if (desc.descriptorType == typeAppleEvent) {
         std::vector<char> frame;
-        FUZZ_CHECK(BuildEventFrame(&desc, &frame));
+        FUZZ_CHECK(BuildEventFrame(&desc, &frame) == noErr);
         uint32_t length = 0;
         memcpy(&length, frame.data(), kFrameHeaderSize);
         FUZZ_CHECK(length == size && memcmp(frame.data() + kFrameHeaderSize, payload, size) == 0);
