@@ -1,5 +1,9 @@
 // The platform-neutral core of one plug-in instance: request dispatch, the instance registry,
 // error reports, the upload list, transfers and parameters.
+//
+// Page callbacks (notifications, log lines) run inside the instance's calls and may call it again,
+// but must not destroy it: its host defers a release that comes during a call until the outermost
+// call has returned, as the browser's plug-in view does.
 #pragma once
 
 #include "FileList.h"

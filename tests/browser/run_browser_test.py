@@ -105,8 +105,10 @@ class Run:
             command += ['--screenshot', self.screenshot]
         self.browser = subprocess.Popen(command + list(options) + [url], env=self.env, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True, errors='replace')
-        threading.Thread(target=self._read, args=(self.browser.stdout, self.stdout, True), daemon=True).start()
-        threading.Thread(target=self._read, args=(self.browser.stderr, self.stderr, False), daemon=True).start()
+        self.readers = [threading.Thread(target=self._read, args=(self.browser.stdout, self.stdout, True), daemon=True),
+                        threading.Thread(target=self._read, args=(self.browser.stderr, self.stderr, False), daemon=True)]
+        for reader in self.readers:
+            reader.start()
 
     def _read(self, stream, kept, announce):
         for line in stream:
@@ -148,6 +150,9 @@ class Run:
             raise Failure('the browser did not end after its verdict')
         if status != 0:
             raise Failure('the browser ended with %d after the page passed' % status)
+        # Everything the browser wrote is read before the scenario looks at it.
+        for reader in self.readers:
+            reader.join(timeout=WAIT)
 
     def error_lines(self, text):
         return [line for line in self.stderr if text in line]
@@ -302,10 +307,12 @@ def navigation(run):
         run.send_status(refcon, '{"type":"Notification","code":"Ghost"}', ports)
     run.send_status(live, '{"type":"Notification","code":"Marker"}', ports)
     run.expect(r'^test: nav3 ready$')
+    # The standard error is read on its own thread: wait for lines, never assume they are in.
     run.wait_until(lambda: len(run.trace('-[QVWebKitPlugin dealloc]')) == 3, 'every view deallocated')
+    run.wait_until(lambda: len(run.system_log('Removed instance of plugin')) == 3, 'every instance unregistered')
     for refcon in (gone_a, gone_b):
-        check(run.system_log('Could not find plugin for refCon=%x' % refcon), 'event for %x dropped' % refcon)
-    check(len(run.system_log('Removed instance of plugin')) == 3, 'every instance unregistered')
+        run.wait_until(lambda: run.system_log('Could not find plugin for refCon=%x' % refcon),
+                       'event for %x dropped' % refcon)
     # With the last claim given up, no handler takes status events any more.
     run.send_status(live, '{"type":"Notification","code":"Late"}', run.web_process_ports())
     run.wait_until(lambda: run.system_log("Event 'Laso'/'assS' dropped: no handler"), 'the late event dropped')
