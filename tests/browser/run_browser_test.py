@@ -105,8 +105,8 @@ class Run:
             command += ['--screenshot', self.screenshot]
         self.browser = subprocess.Popen(command + list(options) + [url], env=self.env, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True, errors='replace')
-        self.readers = [threading.Thread(target=self._read, args=(self.browser.stdout, self.stdout, True), daemon=True),
-                        threading.Thread(target=self._read, args=(self.browser.stderr, self.stderr, False), daemon=True)]
+        self.readers = [threading.Thread(target=self._read, args=stream, daemon=True)
+                        for stream in ((self.browser.stdout, self.stdout, True), (self.browser.stderr, self.stderr, False))]
         for reader in self.readers:
             reader.start()
 
