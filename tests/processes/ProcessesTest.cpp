@@ -121,7 +121,10 @@ TEST(Processes, SerialNumberNamesOneLiveProcess)
     EXPECT_FALSE(IsProcessAlive(nullptr));
     EXPECT_EQ(GetCurrentProcess(nullptr), paramErr);
     EXPECT_EQ(GetProcessForPID(0, &byPid), procNotFound);
+}
 
+TEST(Processes, SerialNumberNamesParseOnlyInTheirOwnForm)
+{
     ProcessSerialNumber parsed;
     for (const char* bad : {"1-0", "01-2", "1-2x", "4294967296-1", "-1", "1--2", "", "+1-2"})
         EXPECT_FALSE(ParseProcessSerialNumberName(bad, &parsed)) << bad;
