@@ -49,8 +49,10 @@ TEST(ScriptedDialogs, AnswersInTurnFittingEachDialog)
     EXPECT_FALSE(toolkit.shownPanels[1].canChooseFiles);
     ASSERT_EQ(toolkit.shownAlerts.size(), 3u);
     EXPECT_EQ(toolkit.shownAlerts[0].buttons, (std::vector<std::string>{"Add Files", "Cancel"}));
+}
 
-    // The current toolkit is none until one is set, and again after a reset.
+TEST(ScriptedDialogs, CurrentToolkitIsNoneUntilOneIsSetAndAfterAReset)
+{
     EXPECT_FALSE(CurrentDialogToolkit().HasApplication());
     SetDialogToolkit(std::make_unique<ScriptedDialogToolkit>());
     EXPECT_TRUE(CurrentDialogToolkit().HasApplication());

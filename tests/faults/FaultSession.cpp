@@ -111,3 +111,16 @@ std::vector<std::string> ReadLines(const std::string& path)
         lines.push_back(line);
     return lines;
 }
+
+std::vector<RecordedRequest> RecordedRequests(const std::string& record)
+{
+    std::vector<RecordedRequest> requests;
+    for (const std::string& line : ReadLines(record)) {
+        const size_t colon = line.find(':', line.find("navG="));
+        const size_t start = line.find(' ', colon);
+        if (start != std::string::npos)
+            requests.push_back({static_cast<unsigned int>(strtoul(line.c_str() + colon + 1, nullptr, 10)),
+                                line.substr(start + 1)});
+    }
+    return requests;
+}

@@ -10,6 +10,13 @@
 #include <string>
 #include <sys/types.h>
 
+// Page requests of the fault tests. kHarmless touches neither the list nor the Assistant: once its
+// result is in, so is every notification of the requests before it.
+inline const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
+inline const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
+inline const char kHarmless[] =
+    R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":100000})";
+
 // The folder in which the sandbox's processes publish their ports, check-ins and locks.
 std::string RuntimeFolder(const Sandbox& sandbox);
 // Makes the test Assistant the program that the plug-in launches.
@@ -39,3 +46,9 @@ int LowestFreeDescriptor(pid_t pid);
 unsigned long long CpuTicks(pid_t pid);
 // The lines of a text file.
 std::vector<std::string> ReadLines(const std::string& path);
+// A request the test Assistant recorded ("... navG=<size>:<refCon> <json>"), in order.
+struct RecordedRequest {
+    unsigned int refCon;
+    std::string json;
+};
+std::vector<RecordedRequest> RecordedRequests(const std::string& record);

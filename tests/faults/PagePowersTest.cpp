@@ -11,23 +11,6 @@
 #include <functional>
 
 namespace {
-const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
-const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
-const char kHarmless[] = R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":100000})";
-
-// The JSON texts of the requests the test Assistant recorded, in order.
-std::vector<std::string> RecordedRequests(const std::string& record)
-{
-    std::vector<std::string> requests;
-    for (const std::string& line : ReadLines(record)) {
-        const size_t refCon = line.find("navG=");
-        const size_t start = refCon == std::string::npos ? refCon : line.find(' ', refCon);
-        if (start != std::string::npos)
-            requests.push_back(line.substr(start + 1));
-    }
-    return requests;
-}
-
 // (file_path, relative_path, size) of each entry of the text's "files_ul".
 std::vector<std::string> ListedFiles(const std::string& json)
 {
@@ -99,9 +82,9 @@ TEST(PagePowers, FilesAreQueuedOnlyWithTheUsersConsent)
     EXPECT_EQ(shell.Request(queue), 1);  // "Add Files"
     EXPECT_EQ(shell.Request(upload), 1);
     ASSERT_TRUE(shell.WaitFor("UploadComplete"));
-    const std::vector<std::string> requests = RecordedRequests(session.record);
+    const std::vector<RecordedRequest> requests = RecordedRequests(session.record);
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(ListedFiles(requests[0]), (std::vector<std::string>{a + " |  | 3.000000", b + " |  | 1.000000"}));
+    EXPECT_EQ(ListedFiles(requests[0].json), (std::vector<std::string>{a + " |  | 3.000000", b + " |  | 1.000000"}));
 }
 
 // The page cannot name the download folder: a "dest_path" of its own is replaced by the folder
@@ -122,10 +105,10 @@ TEST(PagePowers, DownloadsGoOnlyToTheFolderTheUserChose)
     EXPECT_EQ(shell.Request(download), 0);
     ASSERT_TRUE(shell.WaitFor("DownloadComplete"));
 
-    const std::vector<std::string> requests = RecordedRequests(session.record);
+    const std::vector<RecordedRequest> requests = RecordedRequests(session.record);
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(JsonMember(requests[0], "dest_path"), chosen);
-    EXPECT_EQ(requests[0].find("/etc"), std::string::npos) << requests[0];
+    EXPECT_EQ(JsonMember(requests[0].json, "dest_path"), chosen);
+    EXPECT_EQ(requests[0].json.find("/etc"), std::string::npos) << requests[0].json;
 }
 
 // An upload carries the upload list and nothing the page adds under "files_ul" in any letter
@@ -146,12 +129,12 @@ TEST(PagePowers, UploadsCarryOnlyTheListedFiles)
     EXPECT_EQ(shell.Request(upload), 0);  // the Assistant sent both: the list is empty again
     EXPECT_EQ(shell.Request(kHarmless), 1);
 
-    const std::vector<std::string> requests = RecordedRequests(session.record);
+    const std::vector<RecordedRequest> requests = RecordedRequests(session.record);
     ASSERT_EQ(requests.size(), 1u);
     const std::string docs = session.sandbox.Path("src/Docs");
-    EXPECT_EQ(ListedFiles(requests[0]),
+    EXPECT_EQ(ListedFiles(requests[0].json),
               (std::vector<std::string>{docs + "/a.txt | Docs/ | 1.000000", docs + "/Sub/b.txt | Docs/Sub/ | 2.000000"}));
-    EXPECT_EQ(requests[0].find("/etc/passwd"), std::string::npos) << requests[0];
+    EXPECT_EQ(requests[0].json.find("/etc/passwd"), std::string::npos) << requests[0].json;
 }
 
 // A whole upload through the real Assistant: nothing the page receives (answers, notifications,

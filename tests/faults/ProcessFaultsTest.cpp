@@ -22,12 +22,7 @@
 #include <unistd.h>
 
 namespace {
-const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
-const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
 const char kEmptyDownload[] = R"({"type":"Request","code":"StartDownload","files_dl":[]})";
-// A request that touches neither the list nor the Assistant: once its result is in, so is every
-// notification of the requests before it.
-const char kHarmless[] = R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":100000})";
 const char kLaunchFailed[] = "Failed to launch Qiravel Assistant";
 
 std::string Upload(const std::string& job)
@@ -50,15 +45,6 @@ bool Contains(const std::vector<std::string>& lines, const std::string& part)
 }
 
 bool Running(pid_t pid) { return pid > 0 && kill(pid, 0) == 0; }
-
-// The refCon the test Assistant recorded with the first request ("navG=<size>:<value> ").
-unsigned int RecordedRefCon(const std::string& record)
-{
-    const std::vector<std::string> lines = ReadLines(record);
-    const size_t at = lines.empty() ? std::string::npos : lines[0].find("navG=");
-    const size_t colon = at == std::string::npos ? at : lines[0].find(':', at);
-    return colon == std::string::npos ? 0 : static_cast<unsigned int>(strtoul(lines[0].c_str() + colon + 1, nullptr, 10));
-}
 
 // Sends the page of the process at pid a notification through a status event, as the Assistant
 // would.
@@ -244,7 +230,9 @@ void RunAtDescriptorLimit(bool statusEventWaits)
     ASSERT_EQ(shell.Request(kSelectFolder), 1);
     ASSERT_EQ(shell.Request(kEmptyDownload), 1);
     ASSERT_TRUE(shell.WaitFor("DownloadComplete"));
-    const unsigned int refCon = RecordedRefCon(record);
+    const std::vector<RecordedRequest> recorded = RecordedRequests(record);
+    ASSERT_FALSE(recorded.empty());
+    const unsigned int refCon = recorded[0].refCon;
     ASSERT_NE(refCon, 0u);
     ASSERT_EQ(shell.Request(kSelectFiles), 1);
     ASSERT_TRUE(shell.WaitFor("FilesAddedToUploadList"));

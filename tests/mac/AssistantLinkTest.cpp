@@ -18,17 +18,31 @@ std::string ReadFile(const std::string& path)
     return text.str();
 }
 
+// A status event as the Assistant builds it, with the refCon as the given type and bytes (none
+// when empty).
+void BuildStatus(AppleEvent* event, DescType refConType, const std::string& refCon, DescType textType,
+                 const std::string& text, const AEAddressDesc* target = nullptr)
+{
+    ASSERT_EQ(AECreateAppleEvent(kAssistantEventClass, kStatusEventID, target, kAutoGenerateReturnID, kAnyTransactionID, event), noErr);
+    if (!refCon.empty())
+        AEPutParamPtr(event, kStatusRefConKeyword, refConType, refCon.data(), static_cast<Size>(refCon.size()));
+    AEPutParamPtr(event, kNotificationKeyword, textType, text.data(), static_cast<Size>(text.size()));
+}
+
+template <typename T>
+std::string Bytes(T value)
+{
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
 // Sends a status event to this process, as the Assistant would.
-void SendStatus(const void* refCon, Size refConSize, const std::string& text, bool withRefCon = true)
+void SendStatus(const std::string& refCon, const std::string& text)
 {
     ProcessSerialNumber self;
     GetCurrentProcess(&self);
     StAEDescriptor target(typeProcessSerialNumber, &self, sizeof self);
     StAEDescriptor event;
-    ASSERT_EQ(AECreateAppleEvent(kAssistantEventClass, kStatusEventID, target, kAutoGenerateReturnID, kAnyTransactionID, event), noErr);
-    if (withRefCon)
-        AEPutParamPtr(event, kStatusRefConKeyword, typeUInt32, refCon, refConSize);
-    AEPutParamPtr(event, kNotificationKeyword, typeChar, text.data(), static_cast<Size>(text.size()));
+    BuildStatus(event, typeUInt32, refCon, typeChar, text, target);
     StAEDescriptor reply;
     ASSERT_EQ(AESendMessage(event, reply, kAENoReply, 600), noErr);
 }
@@ -41,11 +55,11 @@ TEST(StatusEvents, RoutedByRefConToLiveInstances)
     MacTestClient second;
     first->UploadList().emplace(xwstring_pair(xwstring("/up/a"), xwstring("")), 3.0);
 
-    const uint64_t wideRefCon = first->RefCon();  // 8 bytes, as requests carry it
-    SendStatus(&wideRefCon, 8, R"({"type":"Notification","code":"FileSent","files_ul":[{"file_path":"/up/a","relative_path":""}]})");
-    const unsigned int secondRefCon = second.RefCon();
+    SendStatus(Bytes<uint64_t>(first->RefCon()),  // 8 bytes, as requests carry it
+               R"({"type":"Notification","code":"FileSent","files_ul":[{"file_path":"/up/a","relative_path":""}]})");
+    const std::string secondRefCon = Bytes(second.RefCon());
     const std::string progress = "{\"type\":\"Notification\", \"code\":\"Progress\",\"text\":\"\xC3\xA9\"}";
-    SendStatus(&secondRefCon, 4, progress);
+    SendStatus(secondRefCon, progress);
     ASSERT_TRUE(RunLoopUntil([&] { return !first->notifications.empty() && !second.notifications.empty(); }));
     EXPECT_EQ(JsonMember(first->notifications[0], "code"), "FilesDeletedFromUploadList");
     EXPECT_TRUE(first->UploadList().empty());
@@ -53,11 +67,11 @@ TEST(StatusEvents, RoutedByRefConToLiveInstances)
 
     // Events for a destroyed instance, or without a refCon, reach nobody; the handler stays
     // installed for the instance that is left.
-    const unsigned int goneRefCon = first->RefCon();
+    const std::string goneRefCon = Bytes(first->RefCon());
     delete first;
-    SendStatus(&goneRefCon, 4, progress);
-    SendStatus(nullptr, 0, progress, false);
-    SendStatus(&secondRefCon, 4, R"({"type":"Notification","code":"Done"})");
+    SendStatus(goneRefCon, progress);
+    SendStatus("", progress);
+    SendStatus(secondRefCon, R"({"type":"Notification","code":"Done"})");
     ASSERT_TRUE(RunLoopUntil([&] { return second.notifications.size() == 2; }));
     EXPECT_EQ(JsonMember(second.notifications[1], "code"), "Done");
 }
@@ -68,13 +82,13 @@ TEST(StatusEvents, HandlerIsReferenceCounted)
     MacTestClient client;
     CQVWebClientBaseMac::InstallAEHandlers();
     CQVWebClientBaseMac::RemoveAEHandlers();
-    const unsigned int refCon = client.RefCon();
-    SendStatus(&refCon, 4, R"({"type":"Notification","code":"Still"})");
+    const std::string refCon = Bytes(client.RefCon());
+    SendStatus(refCon, R"({"type":"Notification","code":"Still"})");
     ASSERT_TRUE(RunLoopUntil([&] { return client.notifications.size() == 1; }));
     CQVWebClientBaseMac::RemoveAEHandlers();
     CQVWebClientBaseMac::RemoveAEHandlers();  // more removals than installs change nothing
     CQVWebClientBaseMac::InstallAEHandlers();
-    SendStatus(&refCon, 4, R"({"type":"Notification","code":"Again"})");
+    SendStatus(refCon, R"({"type":"Notification","code":"Again"})");
     ASSERT_TRUE(RunLoopUntil([&] { return client.notifications.size() == 2; }));
 }
 
@@ -135,22 +149,6 @@ TEST(AssistantLink, RequestTooLargeForAnEventSaysSo)
     EXPECT_NE(JsonMember(client.logs[0], "text").find("is too large to pass to the Assistant"), std::string::npos);
 }
 
-namespace {
-// A status event as the Assistant builds it, with the refCon as the given type and bytes.
-void BuildStatus(AppleEvent* event, DescType refConType, const std::string& refCon, DescType textType,
-                 const std::string& text)
-{
-    ASSERT_EQ(AECreateAppleEvent(kAssistantEventClass, kStatusEventID, nullptr, kAutoGenerateReturnID, kAnyTransactionID, event), noErr);
-    AEPutParamPtr(event, kStatusRefConKeyword, refConType, refCon.data(), static_cast<Size>(refCon.size()));
-    AEPutParamPtr(event, kNotificationKeyword, textType, text.data(), static_cast<Size>(text.size()));
-}
-
-template <typename T>
-std::string Bytes(T value)
-{
-    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
-}
-}  // namespace
 
 // The refCon arrives when its value fits 32 unsigned bits, whatever numeric type carries it, and
 // is refused otherwise; an instance under the refCon that a wrong reading would give hears nothing.

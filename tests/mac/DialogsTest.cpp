@@ -19,54 +19,59 @@ ScriptedDialogToolkit& InstallScripted()
 
 }  // namespace
 
-TEST(Dialogs, UploadPanelAddsWhatWasPicked)
+// Each panel shows its own texts and choices; a cancelled panel changes nothing, and a later
+// choice adds to the list or replaces the folder.
+TEST(Dialogs, PanelsShowTheirTextsAndOnlyAChoiceActs)
 {
     char pattern[] = "/tmp/qv-dialog-XXXXXX";
     const std::string root = mkdtemp(pattern);
     std::ofstream(root + "/one.txt") << "1";
-    ScriptedDialogToolkit& toolkit = InstallScripted();
-    toolkit.Enqueue(ScriptedAnswer::Choose({root + "/one.txt"}));
-    toolkit.Enqueue(ScriptedAnswer());  // cancel
-    MacTestClient client;
-    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"SelectFilesToUpload"})"));
-    EXPECT_EQ(client.UploadList().size(), 1u);
-    EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"SelectFilesToUpload"})"));
-    EXPECT_EQ(client.notifications.size(), 1u);
+    std::ofstream(root + "/two.txt") << "2";
+    const struct {
+        const char* code;
+        const char* title;
+        const char* message;
+        bool files;  // files and many items, or one folder that may be new
+        std::vector<std::string> choices;
+        std::vector<std::string> states;  // after the first choice, the cancel and the second choice
+        size_t notifications;
+    } cases[] = {
+        {"SelectFilesToUpload", "Choose files and folders\u2026", "Choose files and/or folders you wish to send", true,
+         {root + "/one.txt", root + "/two.txt"}, {"1", "1", "2"}, 2},
+        {"SelectDownloadLocation", "Choose a folder", "", false, {"/srv/first", "/srv/second"},
+         {"/srv/first", "/srv/first", "/srv/second"}, 0},
+    };
+    for (const auto& c : cases) {
+        ScriptedDialogToolkit& toolkit = InstallScripted();
+        toolkit.Enqueue(ScriptedAnswer::Choose({c.choices[0]}));
+        toolkit.Enqueue(ScriptedAnswer());  // cancel
+        toolkit.Enqueue(ScriptedAnswer::Choose({c.choices[1]}));
+        MacTestClient client;
+        const auto state = [&] {
+            return c.files ? std::to_string(client.UploadList().size())
+                           : std::string(static_cast<const char*>(client.DownloadLocation()));
+        };
+        const std::string request = std::string(R"({"type":"Request","code":")") + c.code + "\"}";
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(client.Execute(request), i != 1) << c.code << " " << i;
+            EXPECT_EQ(state(), c.states[i]) << c.code << " " << i;
+        }
+        EXPECT_EQ(client.notifications.size(), c.notifications) << c.code;
 
-    ASSERT_EQ(toolkit.shownPanels.size(), 2u);
-    const OpenPanelRequest& panel = toolkit.shownPanels[0];
-    EXPECT_EQ(panel.title, "Choose files and folders\u2026");
-    EXPECT_EQ(panel.message, "Choose files and/or folders you wish to send");
-    EXPECT_EQ(panel.prompt, "Choose");
-    EXPECT_TRUE(panel.canChooseFiles && panel.canChooseDirectories && panel.allowsMultipleSelection);
-    EXPECT_TRUE(panel.shieldingLevel);  // no main window
-    EXPECT_EQ(panel.parent, nullptr);
+        ASSERT_EQ(toolkit.shownPanels.size(), 3u);
+        const OpenPanelRequest& panel = toolkit.shownPanels[0];
+        EXPECT_EQ(panel.title, c.title);
+        EXPECT_EQ(panel.message, c.message);
+        EXPECT_EQ(panel.prompt, "Choose");
+        EXPECT_TRUE(panel.canChooseDirectories);
+        EXPECT_EQ(panel.canChooseFiles, c.files);
+        EXPECT_EQ(panel.allowsMultipleSelection, c.files);
+        EXPECT_EQ(panel.canCreateDirectories, !c.files);
+        EXPECT_TRUE(panel.shieldingLevel);  // no main window
+        EXPECT_EQ(panel.parent, nullptr);
+    }
     SetDialogToolkit(nullptr);
-    std::remove((root + "/one.txt").c_str());
-    rmdir(root.c_str());
-}
-
-TEST(Dialogs, DownloadPanelKeepsTheLastChoice)
-{
-    ScriptedDialogToolkit& toolkit = InstallScripted();
-    toolkit.Enqueue(ScriptedAnswer::Choose({"/srv/first"}));
-    toolkit.Enqueue(ScriptedAnswer());
-    toolkit.Enqueue(ScriptedAnswer::Choose({"/srv/second"}));
-    MacTestClient client;
-    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"SelectDownloadLocation"})"));
-    EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"SelectDownloadLocation"})"));
-    EXPECT_STREQ(static_cast<const char*>(client.DownloadLocation()), "/srv/first");
-    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"SelectDownloadLocation"})"));
-    EXPECT_STREQ(static_cast<const char*>(client.DownloadLocation()), "/srv/second");
-    EXPECT_TRUE(client.notifications.empty());
-
-    const OpenPanelRequest& panel = toolkit.shownPanels[0];
-    EXPECT_EQ(panel.title, "Choose a folder");
-    EXPECT_EQ(panel.message, "");
-    EXPECT_EQ(panel.prompt, "Choose");
-    EXPECT_TRUE(panel.canChooseDirectories && panel.canCreateDirectories);
-    EXPECT_FALSE(panel.canChooseFiles || panel.allowsMultipleSelection);
-    SetDialogToolkit(nullptr);
+    std::filesystem::remove_all(root);
 }
 
 TEST(Dialogs, QueuedFilesNeedConsent)

@@ -24,7 +24,13 @@ TEST(MacClient, InitializeAnswersAndWiresTheLogger)
     ASSERT_EQ(client.logs.size(), 1u);
     EXPECT_EQ(syslog.lines[1], client.logs[0]);
     EXPECT_EQ(JsonMember(client.logs[0], "type"), "Log");
+}
 
+// An unknown error text is logged and leaves the caller's text alone; a known one reaches the page.
+TEST(MacClient, ErrorTextsReachTheLogOrThePage)
+{
+    MacTestClient client;
+    client.CreateLogger();
     xwstring text("unchanged");
     EXPECT_FALSE(client.RetrieveErrorString(static_cast<tErrorStringID>(5), text));
     EXPECT_STREQ(static_cast<const char*>(text), "unchanged");

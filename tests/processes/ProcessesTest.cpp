@@ -121,7 +121,10 @@ TEST(Processes, SerialNumberNamesOneLiveProcess)
     EXPECT_FALSE(IsProcessAlive(nullptr));
     EXPECT_EQ(GetCurrentProcess(nullptr), paramErr);
     EXPECT_EQ(GetProcessForPID(0, &byPid), procNotFound);
+}
 
+TEST(Processes, SerialNumberNamesParseOnlyInTheirOwnForm)
+{
     ProcessSerialNumber parsed;
     for (const char* bad : {"1-0", "01-2", "1-2x", "4294967296-1", "-1", "1--2", "", "+1-2"})
         EXPECT_FALSE(ParseProcessSerialNumberName(bad, &parsed)) << bad;
@@ -267,12 +270,6 @@ TEST(RuntimeFolder, RefusedUnlessPrivate)
     ASSERT_EQ(stat(folder.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
 
-    // A host names the folder outright for processes that see another XDG_RUNTIME_DIR.
-    setenv("QIRAVEL_RUNTIME_DIR", (base + "/chosen").c_str(), 1);
-    ASSERT_TRUE(GetProcessRuntimeFolder(&folder));
-    EXPECT_EQ(folder, base + "/chosen");
-    unsetenv("QIRAVEL_RUNTIME_DIR");
-
     chmod((base + "/qiravel").c_str(), 0755);
     EXPECT_FALSE(GetProcessRuntimeFolder(&folder));
     rmdir((base + "/qiravel").c_str());
@@ -280,4 +277,14 @@ TEST(RuntimeFolder, RefusedUnlessPrivate)
     symlink((base + "/elsewhere").c_str(), (base + "/qiravel").c_str());
     EXPECT_FALSE(GetProcessRuntimeFolder(&folder));
     setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+}
+
+// A host names the folder outright for processes that see another XDG_RUNTIME_DIR.
+TEST(RuntimeFolder, HostMayNameTheFolder)
+{
+    setenv("QIRAVEL_RUNTIME_DIR", (kSandbox.path + "/chosen").c_str(), 1);
+    std::string folder;
+    EXPECT_TRUE(GetProcessRuntimeFolder(&folder));
+    EXPECT_EQ(folder, kSandbox.path + "/chosen");
+    unsetenv("QIRAVEL_RUNTIME_DIR");
 }
