@@ -53,7 +53,8 @@ def check(gw, work):
             get = aws(g, "s3", "cp", s3 + key, back)
         else:
             env = rclone_env(g, creds)
-            put = [RCLONE, "copyto", "--retries", "1", "--low-level-retries", "1", src, "gw:%s/%s" % (bucket, key)]
+            put = [RCLONE, "copyto", "--retries", "1", "--low-level-retries", "1", src,
+                   "gw:%s/%s" % (bucket, key)]
             get = [RCLONE, "copyto", "gw:%s/%s" % (bucket, key), back]
         r = subprocess.run(put, env=env, capture_output=True, text=True, timeout=120)
         what = "%s %s %r" % (client, "temporary" if creds else "user", key)

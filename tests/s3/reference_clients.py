@@ -29,12 +29,13 @@ def aws(gateway, *args):
 
 
 def rclone_env(gateway, creds=None):
-    """Environment in which the remote "gw:" is the gateway, with the user's or CREDS' keys."""
+    """Environment in which the remote "gw:" is the gateway, with the user's or CREDS' keys.
+    The bucket exists: rclone does not try to create it (which temporary credentials may not)."""
     c = creds or gateway
     env = _clean_env()
     env.update(RCLONE_CONFIG="/dev/null", RCLONE_CONFIG_GW_TYPE="s3",
                RCLONE_CONFIG_GW_PROVIDER="Ceph", RCLONE_CONFIG_GW_ENDPOINT=gateway["endpoint"],
-               RCLONE_CONFIG_GW_REGION=gateway["region"],
+               RCLONE_CONFIG_GW_REGION=gateway["region"], RCLONE_CONFIG_GW_NO_CHECK_BUCKET="true",
                RCLONE_CONFIG_GW_ACCESS_KEY_ID=c["access_key_id"],
                RCLONE_CONFIG_GW_SECRET_ACCESS_KEY=c["secret_access_key"])
     if c.get("session_token"):
