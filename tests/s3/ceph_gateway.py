@@ -108,12 +108,13 @@ class CephGateway:
             CephGateway.attach(self.dir).stop()
         os.makedirs(self.dir, exist_ok=True)
         self._deadline = time.monotonic() + START_TIMEOUT
+        self.timings = []  # (step, seconds since the start)
+        t0 = time.monotonic()
         try:
-            self._configure()
-            self._start_monitor()
-            self._start_osd()
-            self._start_gateway()
-            self._make_user_bucket_role()
+            for step in (self._configure, self._start_monitor, self._start_osd,
+                         self._start_gateway, self._make_user_bucket_role):
+                step()
+                self.timings.append((step.__name__.lstrip("_"), time.monotonic() - t0))
         except BaseException as e:
             logs = self._log_tails()
             self.stop(remove=False)
@@ -197,7 +198,7 @@ class CephGateway:
         for sub in ("mon", "osd", "run", "log"):
             os.makedirs(self._path(sub), exist_ok=True)
         self.fsid = str(uuid.uuid4())
-        self.mon_port, self.rgw_port = _free_port(), _free_port()
+        self.mon_port = _free_port()
         d = self.dir
         with open(self._path("ceph.conf"), "w") as f:
             f.write(f"""[global]
@@ -226,6 +227,7 @@ osd_crush_chooseleaf_type = 0
 mon_allow_pool_size_one = true
 mon_warn_on_pool_no_redundancy = false
 mon_max_pg_per_osd = 1000
+paxos_propose_interval = 0.1
 [mon.a]
 mon_data = {d}/mon
 [osd.0]
@@ -233,7 +235,6 @@ osd_data = {d}/osd
 osd_objectstore = memstore
 memstore_device_bytes = 8589934592
 [client.rgw]
-rgw_frontends = beast endpoint=127.0.0.1:{self.rgw_port}
 rgw_data = {d}/rgw
 rgw_dns_name = localhost
 rgw_sts_key = {secrets.token_hex(8)}
@@ -302,18 +303,26 @@ rgw_enable_usage_log = false
             proc = self._spawn("osd", "ceph-osd", "-i", "0")
             if self._wait("the OSD to come up", up, 40, proc):
                 return
+            print("ceph_gateway: ceph-osd exited with %s, starting it again" % proc.returncode,
+                  file=sys.stderr)
         raise GatewayError("ceph-osd exited %d times in a row (last status %s)"
                            % (attempt + 1, proc.returncode))
 
     def _start_gateway(self):
-        proc = self._spawn("radosgw", "radosgw", "-n", "client.rgw")
+        # The free port may be taken before the gateway binds it: then it exits, try another.
+        for attempt in range(3):
+            self.rgw_port = _free_port()
+            proc = self._spawn("radosgw", "radosgw", "-n", "client.rgw", "--rgw-frontends",
+                               "beast endpoint=127.0.0.1:%d" % self.rgw_port)
 
-        def answers():
-            with socket.create_connection(("127.0.0.1", self.rgw_port), timeout=1) as s:
-                s.sendall(b"GET / HTTP/1.0\r\n\r\n")
-                return s.recv(12).startswith(b"HTTP/")
-        if not self._wait("the gateway on port %d" % self.rgw_port, answers, 60, proc):
-            raise GatewayError("radosgw exited with %s" % proc.returncode)
+            def answers():
+                with socket.create_connection(("127.0.0.1", self.rgw_port), timeout=1) as s:
+                    s.sendall(b"GET / HTTP/1.0\r\n\r\n")
+                    return s.recv(12).startswith(b"HTTP/")
+            if self._wait("the gateway on port %d" % self.rgw_port, answers, 60, proc):
+                return
+        raise GatewayError("radosgw exited %d times in a row (last status %s)"
+                           % (attempt + 1, proc.returncode))
 
     def _make_user_bucket_role(self):
         access, secret = "QV" + secrets.token_hex(9).upper(), secrets.token_urlsafe(30)
@@ -387,7 +396,9 @@ def main():
     a = ap.parse_args()
     try:
         if a.command == "start":
-            info = CephGateway(a.dir).start()
+            gw = CephGateway(a.dir)
+            info = gw.start()
+            print("ceph_gateway: " + ", ".join("%s %.1f s" % t for t in gw.timings), file=sys.stderr)
         elif a.command == "stop":
             if os.path.exists(os.path.join(a.dir, STATE_FILE)):
                 CephGateway.attach(a.dir).stop()
