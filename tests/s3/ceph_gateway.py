@@ -240,6 +240,10 @@ rgw_dns_name = localhost
 rgw_sts_key = {secrets.token_hex(8)}
 rgw_s3_auth_use_sts = true
 rgw_enable_usage_log = false
+# The objects live in memory: give deleted ones back within seconds, not hours.
+rgw_gc_obj_min_wait = 1
+rgw_gc_processor_period = 5
+rgw_gc_processor_max_time = 5
 """)
 
     def _run(self, *args, timeout=30):
