@@ -232,6 +232,8 @@ void HttpTransfers::StartAttempt(std::unique_ptr<Active> active)
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(active->transfer.body.size()));
     } else if (method == HttpTransfer::Method::del) {
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, "DELETE");
+    } else if (method == HttpTransfer::Method::head) {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     } else {
         if (!active->transfer.headers) {
             curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);

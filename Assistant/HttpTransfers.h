@@ -32,7 +32,7 @@ struct HttpOutcome {
 };
 
 struct HttpTransfer {
-    enum class Method { put, get, post, del };
+    enum class Method { put, get, post, del, head };
     Method method = Method::put;
     std::string url;
     std::string sourcePath;  // put: the file sent

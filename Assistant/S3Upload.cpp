@@ -13,6 +13,7 @@ namespace {
 const uint64_t kLargestSinglePut = 16ull << 20;
 const size_t kDigestChunk = 1 << 20;
 const char kStopped[] = "The Assistant was stopped before the file was complete";
+const char kNotAsSent[] = "The server's checksum of the stored file does not match the parts sent";
 
 std::string HexOf(const std::string& bytes)
 {
@@ -320,10 +321,28 @@ void S3Upload::Complete()
                            self->Fail(S3OutcomeReason(outcome, *self->mObject.settings));
                            return self->Abort();
                        }
+                       // Some servers leave the answer's ETag empty: the object's own is asked for.
+                       if (parsed && answer.Text("ETag").empty())
+                           return self->CheckStoredETag(expected);
                        if (!parsed || answer.Text("ETag") != expected)
-                           return self->Finish(false, "The server's checksum of the stored file does not match the parts sent");
+                           return self->Finish(false, kNotAsSent);
                        self->Finish(true, {});
                    });
+    });
+}
+
+void S3Upload::CheckStoredETag(const std::string& expected)
+{
+    auto self = shared_from_this();
+    Queue([self, expected] {
+        HttpTransfer transfer;
+        transfer.method = HttpTransfer::Method::head;
+        self->Send(std::move(transfer), "HEAD", {}, Sha256Hex(""), {}, [self, expected](HttpOutcome outcome) {
+            self->Release();
+            if (!outcome.ok)
+                return self->Finish(false, S3OutcomeReason(outcome, *self->mObject.settings));
+            self->Finish(outcome.etag == expected, outcome.etag == expected ? "" : kNotAsSent);
+        });
     });
 }
 

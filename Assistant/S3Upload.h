@@ -61,6 +61,7 @@ private:
     void PutPart(unsigned number, const Digest& digest);
     void PartEnded();
     void Complete();
+    void CheckStoredETag(const std::string& expected);
     void Abort();
     void Finish(bool ok, const std::string& reason);
     void Fail(const std::string& reason);
