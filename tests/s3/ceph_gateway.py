@@ -15,7 +15,8 @@ As a command (one gateway shared by all S3 tests, e.g. a ctest FIXTURES_SETUP/CL
 gateway.json: {"endpoint": "http://127.0.0.1:PORT", "region", "access_key_id",
 "secret_access_key", "bucket", "prefix" (the role's prefix, ending in "/"), "role_arn", "dir"}.
 assume-role prints {"access_key_id", "secret_access_key", "session_token", "expiration"}.
-"start" on a DIR whose gateway still runs stops that one first.
+"start" on a DIR whose gateway still runs stops that one first. A wrong secret is answered 403
+"SignatureDoesNotMatch" for the user's keys, "InvalidAccessKeyId" for temporary ones.
 
 From Python:
 
@@ -239,6 +240,9 @@ rgw_data = {d}/rgw
 rgw_dns_name = localhost
 rgw_sts_key = {secrets.token_hex(8)}
 rgw_s3_auth_use_sts = true
+# Users before sessions: a user's request with a wrong secret is answered SignatureDoesNotMatch,
+# as AWS answers it, not AccessDenied (a session's with a wrong secret: InvalidAccessKeyId).
+rgw_s3_auth_order = local, sts
 rgw_enable_usage_log = false
 # The objects live in memory: give deleted ones back within seconds, not hours.
 rgw_gc_obj_min_wait = 1
