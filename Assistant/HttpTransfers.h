@@ -1,9 +1,9 @@
 // HTTP uploads (PUT of a local file or of a range of it), downloads (GET into a partial file) and
 // small requests whose answers are kept in memory, all driven by one libcurl multi handle on a
-// thread of its own, so that connections to a server are reused across
-// files and jobs and no file or socket work ever runs on the main loop. A failed attempt that may
-// succeed later (no connection, a cut transfer, a 408, 429 or 5xx answer) is retried with growing
-// delays; a cut download goes on from where it stopped when the server accepts a range request.
+// thread of its own, so that connections to a server are reused across files and jobs and no
+// file or socket work ever runs on the main loop. A failed attempt that may succeed later (no
+// connection, a cut transfer, a 408, 429 or 5xx answer) is retried with growing delays; a cut
+// download goes on from where it stopped when the server accepts a range request.
 #pragma once
 
 #include "FileProgress.h"

@@ -139,6 +139,12 @@ void S3Upload::Send(HttpTransfer transfer, const std::string& method, const S3Qu
                     const std::string& payloadHash, std::vector<std::pair<std::string, std::string>> extra,
                     std::function<void(HttpOutcome)> done)
 {
+    // Work that was under way when the Assistant stopped sends nothing more.
+    if (Stopped()) {
+        HttpOutcome outcome;
+        outcome.reason = kStopped;
+        return done(std::move(outcome));
+    }
     const S3Address address = S3AddressOf(*mObject.settings, mObject.bucket, mObject.key, query);
     const std::shared_ptr<const S3Settings> settings = mObject.settings;
     transfer.url = address.url;
