@@ -89,8 +89,10 @@ class Assistant:
                              text=True)
         p.stdin.write("".join(json.dumps(r) + "\n" for r in requests))
         p.stdin.flush()
-        complete = None
+        complete, failed = None, []
         for line in p.stdout:
+            if line.startswith("notify: ") and '"FileFailed"' in line:
+                failed.append(json.loads(line[len("notify: "):]).get("reason"))
             if line.startswith("notify: ") and '"TransferComplete"' in line:
                 complete = json.loads(line[len("notify: "):])
                 break
@@ -99,7 +101,7 @@ class Assistant:
         p.wait(timeout=60)
         self.stop()
         if not complete or complete.get("files_failed") != 0:
-            raise RuntimeError("the Assistant did not send every file: %s" % complete)
+            raise RuntimeError("the Assistant did not send every file: %s %s" % (complete, failed[:3]))
 
     def stop(self):
         """Ends the Assistant of this sandbox, so that the next run launches a fresh one."""
