@@ -10,6 +10,7 @@
 
 namespace {
 const char kStopped[] = "The Assistant was stopped before the file was complete";
+const char kShrank[] = "The file became shorter while it was sent";
 const long kConnectTimeoutSeconds = 30;
 // A transfer that moves nothing for this long is cut and tried again.
 const long kStalledSeconds = 60;
@@ -46,6 +47,7 @@ struct HttpTransfers::Active {
     Clock::time_point retryAt;
     char error[CURL_ERROR_SIZE] = {};
     int ioError = 0;  // errno of a failed read or write of the local file
+    bool shrank = false;  // the file ended before the body did
     curl_slist* headers = nullptr;
     long status = 0;
     std::string answer;
@@ -172,7 +174,7 @@ void HttpTransfers::Open(HttpTransfer transfer)
             active->sourceSize = static_cast<uint64_t>(info.st_size);
             active->transfer.progress->total = active->sourceSize;
         } else if (transfer.offset + static_cast<uint64_t>(transfer.length) > static_cast<uint64_t>(info.st_size)) {
-            return End(std::move(active), false, "The file became shorter while it was sent");
+            return End(std::move(active), false, kShrank);
         } else {
             active->sourceSize = static_cast<uint64_t>(transfer.length);
         }
@@ -189,6 +191,7 @@ void HttpTransfers::StartAttempt(std::unique_ptr<Active> active)
     ++active->attempt;
     active->error[0] = 0;
     active->ioError = 0;
+    active->shrank = false;
     active->status = 0;
     active->answer.clear();
     active->etag.clear();
@@ -253,6 +256,11 @@ size_t HttpTransfers::ReadBody(char* buffer, size_t size, size_t count, void* da
     for (;;) {
         const ssize_t length =
             pread(active->source, buffer, wanted, static_cast<off_t>(active->transfer.offset + active->sentThisAttempt));
+        // Ending the body early would leave the server waiting for the rest.
+        if (length == 0 && wanted > 0) {
+            active->shrank = true;
+            return CURL_READFUNC_ABORT;
+        }
         if (length >= 0) {
             active->sentThisAttempt += static_cast<uint64_t>(length);
             active->transfer.progress->done += static_cast<uint64_t>(length);
@@ -315,7 +323,9 @@ void HttpTransfers::Finished(CURL* easy, CURLcode code)
         return End(std::move(active), true, {});
     std::string reason;
     bool passing = false;
-    if (active->ioError) {
+    if (active->shrank) {
+        reason = kShrank;
+    } else if (active->ioError) {
         const bool reading = active->transfer.method == HttpTransfer::Method::put;
         reason = std::string(reading ? "Could not read the file: " : "Could not write the file: ") +
                  g_strerror(active->ioError);

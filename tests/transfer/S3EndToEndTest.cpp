@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
@@ -234,28 +235,47 @@ TEST(S3Transfer, TemporaryCredentialsWriteInsideTheirPrefixOnly)
     ExpectSecretsKept(shell, sandbox, {temporary.secret, temporary.token});
 }
 
-TEST(S3Transfer, AGatewayThatStopsMidJobGetsRetriesThenTheFileFails)
+TEST(S3Transfer, AFaultMidJobFailsTheFileAfterItsRetriesAndAbortsItsUpload)
 {
     const Gateway gateway = LoadGateway();
-    Sandbox sandbox;
-    sandbox.InstallAssistantEntry();
-    WriteTree(sandbox.Path("src/Docs"), {{"big.bin", RandomBytes(24 << 20, 3)}});
-    // The gateway behind a relay slow enough that the job is still running when it goes away.
-    Child relay({S3_TEST_TOOL, "relay", "2000000"}, sandbox.ErrorLog(), true);
-    std::string port;
-    ASSERT_TRUE(relay.ReadLine(&port, 10000));
+    const struct {
+        const char* name;
+        bool stopGateway;  // else the file shrinks
+        const char* reason;
+    } faults[] = {
+        {"stopped", true, "onnect"},
+        {"shrunk", false, "shorter"},
+    };
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        Sandbox sandbox;
+        sandbox.InstallAssistantEntry();
+        WriteTree(sandbox.Path("src/Docs"), {{"big.bin", RandomBytes(24 << 20, 3)}});
+        // The gateway behind a relay slow enough that the job is still running at the fault.
+        Child relay({S3_TEST_TOOL, "relay", "2000000"}, sandbox.ErrorLog(), true);
+        std::string port;
+        ASSERT_TRUE(relay.ReadLine(&port, 10000));
+        const std::string prefix = RunPrefix(fault.name);
 
-    Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
-    ASSERT_EQ(shell.Request(kSelectFiles), 1);
-    ASSERT_EQ(shell.Request(Upload("s3://" + gateway.bucket + "/" + RunPrefix("stopped"),
-                                   S3Member(gateway, gateway.user, "http://127.0.0.1:" + port))),
-              1);
-    ASSERT_TRUE(shell.WaitFor("TransferProgress", 1, 60000));
-    kill(relay.Pid(), SIGUSR1);
-    const auto stopped = std::chrono::steady_clock::now();
-    ASSERT_TRUE(shell.WaitFor("TransferComplete", 1, 60000));
-    // Three retries wait 0.5, 1 and 2 s before the part is given up.
-    EXPECT_GE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(3500));
-    ASSERT_EQ(Reasons(shell).size(), 1u);
-    EXPECT_NE(Reasons(shell)[0].find("onnect"), std::string::npos) << Reasons(shell)[0];
+        Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
+        ASSERT_EQ(shell.Request(kSelectFiles), 1);
+        ASSERT_EQ(shell.Request(Upload("s3://" + gateway.bucket + "/" + prefix,
+                                       S3Member(gateway, gateway.user, "http://127.0.0.1:" + port))),
+                  1);
+        ASSERT_TRUE(shell.WaitFor("TransferProgress", 1, 60000));
+        if (fault.stopGateway)
+            kill(relay.Pid(), SIGUSR1);
+        else
+            ASSERT_EQ(truncate(sandbox.Path("src/Docs/big.bin").c_str(), 1 << 20), 0);
+        const auto faulted = std::chrono::steady_clock::now();
+        ASSERT_TRUE(shell.WaitFor("TransferComplete", 1, 60000));
+        ASSERT_EQ(Reasons(shell).size(), 1u);
+        EXPECT_NE(Reasons(shell)[0].find(fault.reason), std::string::npos) << Reasons(shell)[0];
+        if (fault.stopGateway) {
+            // Three retries wait 0.5, 1 and 2 s before the part is given up.
+            EXPECT_GE(std::chrono::steady_clock::now() - faulted, std::chrono::milliseconds(3500));
+        } else {
+            EXPECT_EQ(Tool({"uploads"}).find(prefix), std::string::npos);  // aborted
+        }
+    }
 }
