@@ -82,6 +82,8 @@ def main():
         sys.exit(0 if status == 200 else "PUT answered %d" % status)
     elif command == "uploads":
         status, body = gw.request("GET", "/%s?uploads" % gw.info["bucket"])
+        if status != 200:
+            sys.exit("listing the uploads answered %d" % status)
         for element in ET.fromstring(body).iter():
             if element.tag.split("}")[-1] == "Key":
                 print(element.text)
