@@ -20,6 +20,7 @@ import time
 import urllib.parse
 import xml.etree.ElementTree as ET
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "s3"))
 from ceph_gateway import CephGateway  # noqa: E402
 
