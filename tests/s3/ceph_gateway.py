@@ -52,6 +52,7 @@ USER = "qiravel-tester"
 ROLE = "prefix-writer"
 START_TIMEOUT = 120  # seconds for the whole start; each step also has its own bound
 STATE_FILE = "gateway.json"
+CLUSTER_FILES = ("ceph.conf", "monmap", "mon", "osd", "run", "log", "rgw", STATE_FILE)
 
 
 class GatewayError(RuntimeError):
@@ -109,6 +110,12 @@ class CephGateway:
         elif os.path.exists(os.path.join(self.dir, STATE_FILE)):
             CephGateway.attach(self.dir).stop()
         os.makedirs(self.dir, exist_ok=True)
+        for name in CLUSTER_FILES:  # what an earlier start that failed early may have left
+            path = self._path(name)
+            if os.path.isdir(path):
+                shutil.rmtree(path)
+            elif os.path.exists(path):
+                os.unlink(path)
         self._deadline = time.monotonic() + START_TIMEOUT
         self.timings = []  # (step, seconds since the start)
         t0 = time.monotonic()
