@@ -27,6 +27,7 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(ROOT, "tests", "s3"))
 from ceph_gateway import CephGateway  # noqa: E402
 from reference_clients import RCLONE, aws, aws_env, rclone_env  # noqa: E402

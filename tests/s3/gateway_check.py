@@ -11,6 +11,7 @@ import subprocess
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from ceph_gateway import CephGateway  # noqa: E402
 from reference_clients import RCLONE, aws, aws_env, rclone_env  # noqa: E402
