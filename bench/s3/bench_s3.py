@@ -24,6 +24,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -90,34 +91,53 @@ class Assistant:
             p = subprocess.Popen([self.qvshell, "--settle", "0", "--pick", folder],
                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log,
                                  env=self.env, text=True)
-        p.stdin.write("".join(json.dumps(r) + "\n" for r in requests))
-        p.stdin.flush()
+        # A job that hangs is ended after half an hour: qvshell killed, its output ends.
+        watchdog = threading.Timer(1800, p.kill)
+        watchdog.start()
         complete, failed = None, []
-        for line in p.stdout:
-            if line.startswith("notify: ") and '"FileFailed"' in line:
-                failed.append(json.loads(line[len("notify: "):]).get("reason"))
-            if line.startswith("notify: ") and '"TransferComplete"' in line:
-                complete = json.loads(line[len("notify: "):])
-                break
-        p.stdin.close()
-        p.stdout.close()
-        p.wait(timeout=60)
-        self.stop()
+        try:
+            p.stdin.write("".join(json.dumps(r) + "\n" for r in requests))
+            p.stdin.flush()
+            for line in p.stdout:
+                if line.startswith("notify: ") and '"FileFailed"' in line:
+                    failed.append(json.loads(line[len("notify: "):]).get("reason"))
+                if line.startswith("notify: ") and '"TransferComplete"' in line:
+                    complete = json.loads(line[len("notify: "):])
+                    break
+            p.stdin.close()
+            p.stdout.close()
+            p.wait(timeout=60)
+        finally:
+            watchdog.cancel()
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+            self.stop()
         if not complete or complete.get("files_failed") != 0:
             raise RuntimeError("the Assistant did not send every file: %s %s" % (complete, failed[:3]))
 
     def stop(self):
         """Ends the Assistant of this sandbox, so that the next run launches a fresh one."""
         for pid in os.listdir("/proc"):
-            try:
-                if (os.readlink("/proc/%s/exe" % pid) == self.program and
-                        self.sandbox.encode() in open("/proc/%s/environ" % pid, "rb").read()):
-                    os.kill(int(pid), signal.SIGTERM)
-                    while os.path.exists("/proc/%s/exe" % pid) and \
-                            os.readlink("/proc/%s/exe" % pid) == self.program:
+            if pid.isdigit() and self._is_ours(pid):
+                for sig, seconds in ((signal.SIGTERM, 10), (signal.SIGKILL, 5)):
+                    try:
+                        os.kill(int(pid), sig)
+                    except OSError:
+                        break
+                    end = time.monotonic() + seconds
+                    while self._is_ours(pid) and time.monotonic() < end:
                         time.sleep(0.05)
-            except OSError:
-                pass
+                    if not self._is_ours(pid):
+                        break
+
+    def _is_ours(self, pid):
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as env:
+                return (os.readlink("/proc/%s/exe" % pid) == self.program and
+                        self.sandbox.encode() in env.read())
+        except OSError:
+            return False
 
 
 def run_reference(name, folder, gateway, prefix, aws_config):
