@@ -10,10 +10,13 @@
 
 namespace {
 const char kStopped[] = "The Assistant was stopped before the file was complete";
+const char kShrank[] = "The file became shorter while it was sent";
 const long kConnectTimeoutSeconds = 30;
 // A transfer that moves nothing for this long is cut and tried again.
 const long kStalledSeconds = 60;
 const int kLongestPollMilliseconds = 1000;
+// Answers kept in memory (an S3 server's XML, an error page) are cut at this size.
+const size_t kLongestAnswer = 1 << 20;
 
 bool IsPassingFailure(CURLcode code)
 {
@@ -44,6 +47,11 @@ struct HttpTransfers::Active {
     Clock::time_point retryAt;
     char error[CURL_ERROR_SIZE] = {};
     int ioError = 0;  // errno of a failed read or write of the local file
+    bool shrank = false;  // the file ended before the body did
+    curl_slist* headers = nullptr;
+    long status = 0;
+    std::string answer;
+    std::string etag;
     // put
     int source = -1;
     uint64_t sourceSize = 0;
@@ -57,6 +65,7 @@ struct HttpTransfers::Active {
     {
         if (source >= 0)
             close(source);
+        curl_slist_free_all(headers);
     }
 };
 
@@ -160,9 +169,16 @@ void HttpTransfers::Open(HttpTransfer transfer)
         active->source = OpenSourceFile(active->transfer.sourcePath, &info, &reason);
         if (active->source < 0)
             return End(std::move(active), false, reason);
-        active->sourceSize = static_cast<uint64_t>(info.st_size);
-        active->transfer.progress->total = active->sourceSize;
-    } else {
+        const HttpTransfer& transfer = active->transfer;
+        if (transfer.length < 0) {
+            active->sourceSize = static_cast<uint64_t>(info.st_size);
+            active->transfer.progress->total = active->sourceSize;
+        } else if (transfer.offset + static_cast<uint64_t>(transfer.length) > static_cast<uint64_t>(info.st_size)) {
+            return End(std::move(active), false, kShrank);
+        } else {
+            active->sourceSize = static_cast<uint64_t>(transfer.length);
+        }
+    } else if (active->transfer.method == HttpTransfer::Method::get && !active->transfer.folder.empty()) {
         active->body = PartialFile::Create(active->transfer.folder, active->transfer.name, 0666, &reason);
         if (!active->body)
             return End(std::move(active), false, reason);
@@ -175,8 +191,12 @@ void HttpTransfers::StartAttempt(std::unique_ptr<Active> active)
     ++active->attempt;
     active->error[0] = 0;
     active->ioError = 0;
-    const bool put = active->transfer.method == HttpTransfer::Method::put;
-    if (!put && (!active->resume || active->received == 0)) {
+    active->shrank = false;
+    active->status = 0;
+    active->answer.clear();
+    active->etag.clear();
+    const HttpTransfer::Method method = active->transfer.method;
+    if (active->body && (!active->resume || active->received == 0)) {
         active->received = 0;
         active->transfer.progress->done = 0;
         active->transfer.progress->total = 0;
@@ -188,25 +208,41 @@ void HttpTransfers::StartAttempt(std::unique_ptr<Active> active)
     curl_easy_setopt(easy, CURLOPT_URL, active->transfer.url.c_str());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, active->error);
-    curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kStalledSeconds);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "qiravel-assistant/1");
-    if (put) {
-        lseek(active->source, 0, SEEK_SET);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WriteBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, active.get());
+    curl_slist_free_all(active->headers);
+    active->headers = nullptr;
+    if (active->transfer.headers) {
+        for (const std::string& line : active->transfer.headers())
+            active->headers = curl_slist_append(active->headers, line.c_str());
+        // The body goes at once: waiting for "100 Continue" costs a round trip per request.
+        active->headers = curl_slist_append(active->headers, "Expect:");
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, active->headers);
+    }
+    if (method == HttpTransfer::Method::put) {
         active->sentThisAttempt = 0;
         curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(easy, CURLOPT_READFUNCTION, &ReadBody);
         curl_easy_setopt(easy, CURLOPT_READDATA, active.get());
         curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(active->sourceSize));
+    } else if (method == HttpTransfer::Method::post) {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, active->transfer.body.data());
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(active->transfer.body.size()));
+    } else if (method == HttpTransfer::Method::del) {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, "DELETE");
+    } else if (method == HttpTransfer::Method::head) {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     } else {
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WriteBody);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, active.get());
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        if (!active->transfer.headers) {
+            curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+            curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
+            curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        }
         curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(active->received));
     }
     curl_multi_add_handle(mMulti, easy);
@@ -216,8 +252,15 @@ void HttpTransfers::StartAttempt(std::unique_ptr<Active> active)
 size_t HttpTransfers::ReadBody(char* buffer, size_t size, size_t count, void* data)
 {
     auto* active = static_cast<Active*>(data);
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(size * count, active->sourceSize - active->sentThisAttempt));
     for (;;) {
-        const ssize_t length = read(active->source, buffer, size * count);
+        const ssize_t length =
+            pread(active->source, buffer, wanted, static_cast<off_t>(active->transfer.offset + active->sentThisAttempt));
+        // Ending the body early would leave the server waiting for the rest.
+        if (length == 0 && wanted > 0) {
+            active->shrank = true;
+            return CURL_READFUNC_ABORT;
+        }
         if (length >= 0) {
             active->sentThisAttempt += static_cast<uint64_t>(length);
             active->transfer.progress->done += static_cast<uint64_t>(length);
@@ -233,12 +276,17 @@ size_t HttpTransfers::ReadBody(char* buffer, size_t size, size_t count, void* da
 size_t HttpTransfers::WriteBody(char* buffer, size_t size, size_t count, void* data)
 {
     auto* active = static_cast<Active*>(data);
+    const size_t total = size * count;
+    curl_easy_getinfo(active->easy, CURLINFO_RESPONSE_CODE, &active->status);
+    if (!active->body || active->status >= 300) {
+        active->answer.append(buffer, std::min(total, kLongestAnswer - std::min(kLongestAnswer, active->answer.size())));
+        return total;
+    }
     FileProgress& progress = *active->transfer.progress;
     curl_off_t length = -1;
     if (progress.total == 0 && curl_easy_getinfo(active->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
         length > 0)
         progress.total = active->received + static_cast<uint64_t>(length);
-    const size_t total = size * count;
     for (size_t written = 0; written < total;) {
         const ssize_t step = write(active->body->Fd(), buffer + written, total - written);
         if (step < 0 && errno == EINTR)
@@ -263,6 +311,10 @@ void HttpTransfers::Finished(CURL* easy, CURLcode code)
     mRunning.erase(found);
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    active->status = status;
+    curl_header* etag = nullptr;
+    if (curl_easy_header(easy, "ETag", 0, CURLH_HEADER, -1, &etag) == CURLHE_OK)
+        active->etag = etag->value;
     curl_multi_remove_handle(mMulti, easy);
     curl_easy_cleanup(easy);
     active->easy = nullptr;
@@ -271,11 +323,13 @@ void HttpTransfers::Finished(CURL* easy, CURLcode code)
         return End(std::move(active), true, {});
     std::string reason;
     bool passing = false;
-    if (active->ioError) {
+    if (active->shrank) {
+        reason = kShrank;
+    } else if (active->ioError) {
         const bool reading = active->transfer.method == HttpTransfer::Method::put;
         reason = std::string(reading ? "Could not read the file: " : "Could not write the file: ") +
                  g_strerror(active->ioError);
-    } else if (code == CURLE_HTTP_RETURNED_ERROR || code == CURLE_OK) {
+    } else if (code == CURLE_OK) {
         reason = "The server answered with status " + std::to_string(status);
         passing = IsPassingStatus(status) || status == 416;
         // A range the server no longer has: start the file over.
@@ -300,6 +354,9 @@ void HttpTransfers::End(std::unique_ptr<Active> active, bool ok, const std::stri
     HttpOutcome outcome;
     outcome.ok = ok;
     outcome.reason = reason;
+    outcome.status = active->status;
+    outcome.answer = std::move(active->answer);
+    outcome.etag = std::move(active->etag);
     if (ok && active->body)
         outcome.body = std::move(active->body);
     std::function<void(HttpOutcome)> finished = std::move(active->transfer.finished);

@@ -1,8 +1,9 @@
-// HTTP uploads (PUT of a local file) and downloads (GET into a partial file), all driven by one
-// libcurl multi handle on a thread of its own, so that connections to a server are reused across
-// files and jobs and no file or socket work ever runs on the main loop. A failed attempt that may
-// succeed later (no connection, a cut transfer, a 408, 429 or 5xx answer) is retried with growing
-// delays; a cut download goes on from where it stopped when the server accepts a range request.
+// HTTP uploads (PUT of a local file or of a range of it), downloads (GET into a partial file) and
+// small requests whose answers are kept in memory, all driven by one libcurl multi handle on a
+// thread of its own, so that connections to a server are reused across files and jobs and no
+// file or socket work ever runs on the main loop. A failed attempt that may succeed later (no
+// connection, a cut transfer, a 408, 429 or 5xx answer) is retried with growing delays; a cut
+// download goes on from where it stopped when the server accepts a range request.
 #pragma once
 
 #include "FileProgress.h"
@@ -24,16 +25,25 @@
 struct HttpOutcome {
     bool ok = false;
     std::string reason;                 // when not ok
+    long status = 0;                    // of the last answer, 0 when none came
+    std::string answer;                 // the last answer's body, unless it went to a file
+    std::string etag;                   // the last answer's "ETag" header
     std::shared_ptr<PartialFile> body;  // a download's file, complete but not yet committed
 };
 
 struct HttpTransfer {
-    enum class Method { put, get };
+    enum class Method { put, get, post, del, head };
     Method method = Method::put;
     std::string url;
     std::string sourcePath;  // put: the file sent
-    std::string folder;      // get: where the file goes
+    uint64_t offset = 0;     // put: where in the file the body starts
+    int64_t length = -1;     // put: how many bytes it has; -1 for the whole file
+    std::string body;        // post: the body sent
+    std::string folder;      // get: where the file goes; without one, the answer is kept in memory
     std::string name;
+    // Header lines added to each attempt, asked for afresh each time (signatures hold the time).
+    // Set for signed requests, which are never redirected.
+    std::function<std::vector<std::string>()> headers;
     std::shared_ptr<FileProgress> progress;
     // Called once, on the HTTP thread.
     std::function<void(HttpOutcome)> finished;

@@ -3,10 +3,12 @@
 #pragma once
 
 #include "JobProgress.h"
+#include "RequestSlots.h"
 #include "StatusSender.h"
 #include "TransferRequest.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,13 +16,14 @@ struct Job {
     unsigned number = 0;
     TransferRequest request;
     StatusAddress address;
-    std::string root;    // destination folder, or base URL for HTTP uploads
+    std::string root;    // destination folder, or base URL for HTTP and S3 uploads
     size_t next = 0;     // the next entry to start
     unsigned tasks = 0;  // copy groups and HTTP transfers under way
     unsigned succeeded = 0;
     unsigned failed = 0;
     JobProgress progress;
     std::vector<size_t> sentBatch;  // sent entries not yet reported
+    std::shared_ptr<RequestSlots> slots;  // S3 jobs: their requests under way
 
     bool Upload() const { return request.kind == TransferKind::upload; }
 };

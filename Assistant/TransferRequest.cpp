@@ -105,7 +105,17 @@ void ReadUploadEntry(json_object* object, TransferEntry* entry)
         entry->problem = "The file path \"" + entry->source + "\" names no file";
 }
 
-void ReadDownloadEntry(json_object* object, TransferEntry* entry)
+// An "s3://BUCKET/KEY" entry: the file is named after the key's last segment.
+void ReadS3DownloadEntry(const TransferRequest& request, TransferEntry* entry)
+{
+    if (!request.s3)
+        entry->problem = "The request has no \"s3\" object for the URL \"" + entry->source + "\"";
+    else if (ParseS3Url(entry->source, &entry->bucket, &entry->key, &entry->problem) &&
+             !FileNameOfPath(entry->key, &entry->name))
+        entry->problem = "The URL \"" + entry->source + "\" names no file";
+}
+
+void ReadDownloadEntry(const TransferRequest& request, json_object* object, TransferEntry* entry)
 {
     if (!json_object_is_type(object, json_type_object)) {
         entry->problem = "The entry is not an object";
@@ -118,8 +128,10 @@ void ReadDownloadEntry(json_object* object, TransferEntry* entry)
     if (!ReadRelativeFolder(object, entry))
         return;
     std::string path;
-    if (!IsHttpUrl(entry->source) && !(SchemeOf(entry->source) == "file" && LocalPathOfUrl(entry->source, &path)))
-        entry->problem = "The URL \"" + entry->source + "\" is not an http:, https: or local file: URL";
+    if (SchemeOf(entry->source) == "s3")
+        ReadS3DownloadEntry(request, entry);
+    else if (!IsHttpUrl(entry->source) && !(SchemeOf(entry->source) == "file" && LocalPathOfUrl(entry->source, &path)))
+        entry->problem = "The URL \"" + entry->source + "\" is not an http:, https:, s3: or local file: URL";
     else
         FileNameOfUrl(entry->source, &entry->name, &entry->problem);
 }
@@ -140,8 +152,40 @@ bool ReadEntries(json_object* document, const char* key, TransferRequest* reques
         if (request->kind == TransferKind::upload)
             ReadUploadEntry(entry.original, &entry);
         else
-            ReadDownloadEntry(entry.original, &entry);
+            ReadDownloadEntry(*request, entry.original, &entry);
+        if (request->target == UploadTarget::s3 && entry.problem.empty()) {
+            entry.bucket = request->s3Bucket;
+            entry.key = request->s3Prefix + (entry.folder.empty() ? "" : entry.folder + "/") + entry.name;
+        }
     }
+    return true;
+}
+
+// The request's "s3" object, read when it has one.
+bool ReadS3Settings(json_object* document, TransferRequest* request, std::string* reason)
+{
+    json_object* object = nullptr;
+    if (!json_object_object_get_ex(document, "s3", &object))
+        return true;
+    auto settings = std::make_shared<S3Settings>();
+    if (!ParseS3Settings(object, settings.get(), reason))
+        return false;
+    request->s3 = std::move(settings);
+    return true;
+}
+
+bool ReadS3Target(const std::string& url, TransferRequest* request, std::string* reason)
+{
+    if (!request->s3) {
+        *reason = "The request has no \"s3\" object for the upload URL";
+        return false;
+    }
+    if (!ParseS3Url(url, &request->s3Bucket, &request->s3Prefix, reason))
+        return false;
+    if (!request->s3Prefix.empty() && request->s3Prefix.back() != '/')
+        request->s3Prefix += '/';
+    request->target = UploadTarget::s3;
+    request->destination = "s3://" + request->s3Bucket + "/" + request->s3Prefix;
     return true;
 }
 
@@ -163,12 +207,14 @@ bool ReadUploadTarget(json_object* document, TransferRequest* request, std::stri
         request->target = UploadTarget::folder;
         return true;
     }
+    if (SchemeOf(url) == "s3")
+        return ReadS3Target(url, request, reason);
     if (IsHttpUrl(url)) {
         request->target = UploadTarget::http;
         request->destination = url;
         return true;
     }
-    *reason = "The upload URL \"" + url + "\" is not an http:, https: or local file: URL";
+    *reason = "The upload URL \"" + url + "\" is not an http:, https:, s3: or local file: URL";
     return false;
 }
 
@@ -229,11 +275,13 @@ bool ParseTransferRequest(const char* bytes, size_t length, TransferRequest* req
     MemberText(document, "code", &code);
     if (strcasecmp(code.c_str(), "StartUpload") == 0) {
         request->kind = TransferKind::upload;
-        return ReadUploadTarget(document, request, reason) && ReadEntries(document, "files_ul", request, reason);
+        return ReadS3Settings(document, request, reason) && ReadUploadTarget(document, request, reason) &&
+               ReadEntries(document, "files_ul", request, reason);
     }
     if (strcasecmp(code.c_str(), "StartDownload") == 0) {
         request->kind = TransferKind::download;
-        return ReadDownloadFolder(document, request, reason) && ReadEntries(document, "files_dl", request, reason);
+        return ReadS3Settings(document, request, reason) && ReadDownloadFolder(document, request, reason) &&
+               ReadEntries(document, "files_dl", request, reason);
     }
     *reason = "The request \"" + code + "\" is not a transfer";
     return false;

@@ -3,6 +3,8 @@
 // from bytes to a request or a reason, with no other state.
 #pragma once
 
+#include "S3Location.h"
+
 #include <json-c/json.h>
 
 #include <memory>
@@ -16,8 +18,9 @@ using JsonPtr = std::unique_ptr<json_object, JsonRelease>;
 
 enum class TransferKind { upload, download };
 
-// Where an upload goes: the outbox folder, a folder named by a file: URL, or an HTTP server.
-enum class UploadTarget { outbox, folder, http };
+// Where an upload goes: the outbox folder, a folder named by a file: URL, an HTTP server, or an
+// S3 bucket.
+enum class UploadTarget { outbox, folder, http, s3 };
 
 // One file of a request. A non-empty problem means the entry cannot be transferred as given; the
 // job reports it as that file's failure and goes on with the others.
@@ -28,6 +31,8 @@ struct TransferEntry {
     std::string folder;               // the normalized relative folder below the destination
     std::string name;                 // the file name at the destination
     double size = 0;                  // upload: as the plug-in listed it, within 0 and 2^62
+    std::string bucket;               // S3: the object's bucket and key
+    std::string key;
     std::string problem;
 };
 
@@ -36,7 +41,10 @@ struct TransferRequest {
     TransferKind kind = TransferKind::upload;
     json_object* job = nullptr;  // the page's "job" member, owned by the document
     UploadTarget target = UploadTarget::outbox;
-    std::string destination;     // a folder path, or for UploadTarget::http the base URL
+    std::string destination;     // a folder path, or the base URL ("s3://BUCKET/PREFIX/" for S3)
+    std::shared_ptr<const S3Settings> s3;  // the request's "s3" object, when it has one
+    std::string s3Bucket;                  // S3 uploads: where the files go
+    std::string s3Prefix;                  // empty, or ending in "/"
     std::vector<TransferEntry> entries;
 };
 

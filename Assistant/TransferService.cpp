@@ -6,6 +6,8 @@
 #include "LocalCopy.h"
 #include "MainThread.h"
 #include "PartialFile.h"
+#include "S3Download.h"
+#include "S3Upload.h"
 
 #include <cerrno>
 
@@ -68,12 +70,15 @@ void TransferService::Accept(const char* text, size_t length, const StatusAddres
 bool TransferService::Prepare(Job* job, std::string* reason)
 {
     const TransferRequest& request = job->request;
-    const bool local = request.kind == TransferKind::download || request.target != UploadTarget::http;
+    const bool local = request.kind == TransferKind::download ||
+                       (request.target != UploadTarget::http && request.target != UploadTarget::s3);
     job->root = request.target == UploadTarget::outbox ? mSettings.outbox : request.destination;
     if (local && g_mkdir_with_parents(job->root.c_str(), 0777) != 0) {
         *reason = "Could not create the folder \"" + job->root + "\": " + g_strerror(errno);
         return false;
     }
+    if (request.s3)
+        job->slots = std::make_shared<RequestSlots>(mSettings.parallel);
     if (job->Upload()) {
         uint64_t total = 0;
         for (const TransferEntry& entry : request.entries)
@@ -117,6 +122,8 @@ void TransferService::StartTask(Job* job, size_t index)
     const std::vector<TransferEntry>& entries = job->request.entries;
     if (job->Upload() && job->request.target == UploadTarget::http)
         return SendHttp(job, index);
+    if (job->Upload() && job->request.target == UploadTarget::s3)
+        return SendS3(job, index);
     if (!job->Upload()) {
         gchar* localPath = g_filename_from_uri(entries[index].source.c_str(), nullptr, nullptr);
         if (localPath)
@@ -188,8 +195,22 @@ void TransferService::SendHttp(Job* job, size_t index)
                 completion({result});
             });
         };
+        if (!entry.bucket.empty())
+            SignS3Download({job->request.s3, entry.bucket, entry.key}, &transfer);
     }
     mHttp.Start(std::move(transfer));
+}
+
+void TransferService::SendS3(Job* job, size_t index)
+{
+    const TransferEntry& entry = job->request.entries[index];
+    const S3Context context{&mHttp, &mPool, &mCancel, mLifetime};
+    const TaskCompletion completion = Completion(*job);
+    const std::string url = "s3://" + entry.bucket + "/" + entry.key;
+    S3Upload::Start(context, job->slots, {job->request.s3, entry.bucket, entry.key}, entry.source,
+                    job->progress.Begin(index), [completion, index, url](bool ok, const std::string& reason) {
+                        completion({{index, ok, url, reason}});
+                    });
 }
 
 void TransferService::TaskDone(unsigned jobNumber, const std::vector<FileResult>& results)

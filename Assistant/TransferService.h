@@ -65,6 +65,7 @@ private:
     void StartTask(Job* job, size_t index);
     void CopyInBackground(Job* job, const std::vector<size_t>& indices, const std::vector<std::string>& sources);
     void SendHttp(Job* job, size_t index);
+    void SendS3(Job* job, size_t index);
     void TaskDone(unsigned jobNumber, const std::vector<FileResult>& results);
     void FileDone(Job* job, const FileResult& result);
     void FileFailed(Job* job, size_t index, const std::string& reason);
