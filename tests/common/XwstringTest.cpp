@@ -60,8 +60,9 @@ TEST(Xwstring, CopiesOwnTheirBuffers)
     EXPECT_STREQ(static_cast<const char*>(copy), "/Users/\xC3\xA9t\xC3\xA9/file.txt");
     EXPECT_EQ(std::wcslen(copy), 19u);
 
-    xwstring limitedCopy(copy, 3);
+    xwstring limitedCopy(copy, 3), emptyCopy(copy, 0);
     EXPECT_STREQ(static_cast<const char*>(limitedCopy), "/Us");
+    EXPECT_STREQ(static_cast<const char*>(emptyCopy), "");
 }
 
 TEST(Xwstring, MalformedTextNeverFails)
