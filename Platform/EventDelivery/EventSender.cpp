@@ -199,12 +199,13 @@ OSErr EventSender::Queue(const std::shared_ptr<Link>& link, std::unique_lock<std
         link->lastProgress = g_get_monotonic_time();
     link->queue.push_back(std::move(pending));
     link->queuedBytes += size;
-    PumpAndWatch(link);
+    PumpAndWatch(link, false);
     return noErr;
 }
 
-// Writes as much of the queue as the socket takes. Called with the link's mutex held.
-EventSender::Pumped EventSender::Pump(const std::shared_ptr<Link>& link)
+// Writes as much of the queue as the socket takes and, when mayGiveUp, drops a queue that made no
+// progress for the time-out of its head. Called with the link's mutex held.
+EventSender::Pumped EventSender::Pump(const std::shared_ptr<Link>& link, bool mayGiveUp)
 {
     if (link->closed)
         return Pumped::dropped;
@@ -213,7 +214,7 @@ EventSender::Pumped EventSender::Pump(const std::shared_ptr<Link>& link)
         case Connected::yes:
             break;
         case Connected::later:
-            if (g_get_monotonic_time() - link->lastProgress >= link->queue.front().timeout) {
+            if (mayGiveUp && g_get_monotonic_time() - link->lastProgress >= link->queue.front().timeout) {
                 Drop(link, "its port took no connection in time");
                 return Pumped::dropped;
             }
@@ -257,7 +258,7 @@ EventSender::Pumped EventSender::Pump(const std::shared_ptr<Link>& link)
     }
     if (link->queue.empty())
         return Pumped::idle;
-    if (g_get_monotonic_time() - link->lastProgress >= link->queue.front().timeout) {
+    if (mayGiveUp && g_get_monotonic_time() - link->lastProgress >= link->queue.front().timeout) {
         char waited[32];
         snprintf(waited, sizeof waited, "%.1f", static_cast<double>(link->queue.front().timeout) / G_USEC_PER_SEC);
         Drop(link, std::string("it took nothing for ") + waited + " s");
@@ -286,9 +287,9 @@ void EventSender::Drop(const std::shared_ptr<Link>& link, const std::string& rea
 // left: writability of its socket, with a wake-up when the head of the queue would time out, or a
 // timer to connect again; none once the queue is empty or dropped. Called with the link's mutex
 // held.
-EventSender::Pumped EventSender::PumpAndWatch(const std::shared_ptr<Link>& link)
+EventSender::Pumped EventSender::PumpAndWatch(const std::shared_ptr<Link>& link, bool mayGiveUp)
 {
-    const Pumped state = Pump(link);
+    const Pumped state = Pump(link, mayGiveUp);
     if (state == Pumped::idle || state == Pumped::dropped) {
         Unwatch(link.get());
         return state;

@@ -62,8 +62,9 @@ private:
     void Forget(const std::shared_ptr<Link>& link);
     OSErr Queue(const std::shared_ptr<Link>& link, std::unique_lock<std::mutex>& lock, std::vector<char>* frame,
                 size_t written, gint64 timeout);
-    Pumped Pump(const std::shared_ptr<Link>& link);
-    Pumped PumpAndWatch(const std::shared_ptr<Link>& link);
+    Pumped Pump(const std::shared_ptr<Link>& link, bool mayGiveUp);
+    // Sends never give up a queue themselves; the watch and Flush do.
+    Pumped PumpAndWatch(const std::shared_ptr<Link>& link, bool mayGiveUp = true);
     void Drop(const std::shared_ptr<Link>& link, const std::string& reason);
     static void Unwatch(Link* link);
     static gboolean OnWatch(gpointer data);

@@ -179,6 +179,13 @@ bool ClosedByPeer(int fd, int timeout = 0)
     return count == 0 || (count < 0 && errno == ECONNRESET);
 }
 
+// How many of the captured system-log lines hold text.
+long LinesWith(const SystemLogCapture& log, const char* text)
+{
+    return std::count_if(log.lines.begin(), log.lines.end(),
+                         [text](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
 class IpcTest : public testing::Test {
 protected:
     void SetUp() override
@@ -319,9 +326,7 @@ TEST_F(IpcTest, PortBoundsWhatItHolds)
     EXPECT_TRUE(RunLoopUntil([&] { return refused() == 2; }));
     RunLoopUntil([] { return false; }, 50);
     EXPECT_EQ(refused(), 2);
-    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
-                            [](const std::string& line) { return line.find("refuses connections") != std::string::npos; }),
-              1);
+    EXPECT_EQ(LinesWith(log, "refuses connections"), 1);
     for (int fd : connections)
         close(fd);
 }
@@ -353,9 +358,7 @@ TEST_F(IpcTest, PortOutOfDescriptorsBacksOff)
     const std::string good = GoodFrame();
     EXPECT_EQ(send(waiting, good.data(), good.size(), MSG_NOSIGNAL), static_cast<ssize_t>(good.size()));
     EXPECT_TRUE(RunLoopUntil([] { return sReceived.size() == 1; }));
-    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
-                            [](const std::string& line) { return line.find("cannot accept") != std::string::npos; }),
-              1);
+    EXPECT_EQ(LinesWith(log, "cannot accept"), 1);
     close(waiting);
 }
 
@@ -469,10 +472,7 @@ TEST_F(IpcTest, ReceiverThatTakesNothingNeverHoldsTheSender)
             ASSERT_EQ(SendEvent(peer, kStallEventID), noErr);
 
         SystemLogCapture log;
-        const auto drops = [&log] {
-            return std::count_if(log.lines.begin(), log.lines.end(),
-                                 [](const std::string& line) { return line.find("are dropped") != std::string::npos; });
-        };
+        const auto drops = [&log] { return LinesWith(log, "are dropped"); };
         sReceived.clear();
         const pid_t sender = SpawnPeer({"send", ProcessSerialNumberName(Self())});
         bool timerFired = false;
@@ -498,9 +498,7 @@ TEST_F(IpcTest, ReceiverThatTakesNothingNeverHoldsTheSender)
         }, &peer);
         EXPECT_TRUE(RunLoopUntil([&] { return drops() == 1; }));
         g_source_remove(feeder);
-        EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [](const std::string& line) {
-            return line.find("it took nothing for 0.5 s") != std::string::npos;
-        }));
+        EXPECT_EQ(LinesWith(log, "it took nothing for 0.5 s"), 1);
         EXPECT_TRUE(RunLoopUntil([&] { return timerFired; }, 3000));
         if (!timerFired)
             g_source_remove(timer);
