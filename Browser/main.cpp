@@ -8,6 +8,7 @@
 #include "TestMode.h"
 
 #include "Mac/webkit/HostProtocol.h"
+#include "Platform/Dialogs/scripted/ScriptedDialogs.h"
 #include "Platform/Processes/Processes.h"
 
 #include <webkit2/webkit2.h>

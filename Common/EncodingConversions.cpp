@@ -1,8 +1,6 @@
 // The hand-written single-byte and UTF-8 coders, and NFC composition through ICU.
 #include "EncodingConversions.h"
 
-#include "unistring.h"
-
 #include <unicode/normalizer2.h>
 #include <unicode/bytestream.h>
 #include <unicode/utf8.h>
@@ -160,9 +158,11 @@ std::string ComposeUTF8(std::string text)
 
 std::wstring ComposeUnicodeW(std::wstring text)
 {
-    const unicode_to_UTF8 utf8(text.c_str());
-    const UTF8_to_unicode wide(utf8.get_string());
-    return wide.get_string();
+    std::string utf8;
+    ConvertUNICODEtoUTF8(text.c_str(), utf8);
+    std::wstring wide;
+    ConvertUTF8toUNICODE(utf8.c_str(), wide);
+    return wide.c_str();  // up to a decoded NUL (a code unit of 0x10000, or an overlong form), as ever
 }
 
 wchar_t ConvertToSpecialUnicode(wchar_t character, bool)

@@ -61,9 +61,14 @@ void CLoggerMac::Log(const char* level, char* text)
     json_object* message = json_object_new_object();
     if (json_msg_is_absent(message))
         return;
-    char timestamp[256] = {};
+    // The text changes once a second, so it is formatted again only then.
+    thread_local char timestamp[256] = {};
+    thread_local time_t formattedAt = -1;
     const time_t now = time(nullptr);
-    strftime(timestamp, sizeof timestamp - 1, "%Y.%m.%d %H.%M.%S.000", localtime(&now));
+    if (now != formattedAt) {
+        strftime(timestamp, sizeof timestamp - 1, "%Y.%m.%d %H.%M.%S.000", localtime(&now));
+        formattedAt = now;
+    }
     json_object_object_add(message, "timestamp", json_object_new_string(timestamp));
     json_object_object_add(message, "text", json_object_new_string(text));
     json_object_object_add(message, "version", json_object_new_string(kMessageVersion));

@@ -3,6 +3,7 @@
 #include "json_msg_param.h"
 
 #include "Platform/Clock/Clock.h"
+#include "Platform/SystemLog/SystemLog.h"
 
 CQVWebClientBase::CQVWebClientBase()
     : mLogger(nullptr),
@@ -26,6 +27,7 @@ bool CQVWebClientBase::VerifyFileSelection(json_xwstringset&) { return false; }
 
 bool CQVWebClientBase::ExecuteRequest(wchar_t* request)
 {
+    const SystemLogBatch batch;  // the request's lines leave in one write
     if (mLogger)
         mLogger->DebugMsg("ExecuteRequest");
     if (!request) {

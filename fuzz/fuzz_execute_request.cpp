@@ -6,7 +6,7 @@
 // Every notification and log message the instance sends must be strict JSON.
 #include "FuzzClient.h"
 
-#include "Platform/Dialogs/Dialogs.h"
+#include "Platform/Dialogs/scripted/ScriptedDialogs.h"
 
 #include <glib.h>
 

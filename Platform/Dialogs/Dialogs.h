@@ -2,12 +2,12 @@
 // over an interchangeable toolkit chosen at run time. The process has one current toolkit:
 // a browser's web process installs the host one (host/HostDialogs.h: the browser shows the
 // dialogs in front of its window) over the GTK one, tests and command-line hosts the scripted
-// one, and without any the "none" toolkit answers that there is no application object.
+// one (scripted/ScriptedDialogs.h), and without any the "none" toolkit answers that there is no
+// application object.
 // All calls belong on the main thread. Texts and paths are UTF-8.
 #pragma once
 
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,48 +74,3 @@ void SetDialogToolkit(std::unique_ptr<DialogToolkit> toolkit);
 std::unique_ptr<DialogToolkit> MakeNoDialogToolkit();
 // Real modal GTK 3 dialogs; HasApplication() is false when GTK finds no display.
 std::unique_ptr<DialogToolkit> MakeGtkDialogToolkit();
-
-// One answer for the scripted toolkit.
-struct ScriptedAnswer {
-    enum Kind { kCancel, kChoose, kPressButton };
-    Kind kind = kCancel;
-    std::vector<std::string> paths;  // kChoose: the chosen items, the first also for folder panels.
-    int button = 0;                  // kPressButton: index of the button to press.
-
-    static ScriptedAnswer Cancel() { return ScriptedAnswer(); }
-    static ScriptedAnswer Choose(std::vector<std::string> paths);
-    static ScriptedAnswer Press(int button);
-};
-
-// Answers each dialog with the next queued answer, Cancel once the queue is empty, and records
-// every request as shown. An answer that does not fit its dialog (a choice for an alert, a
-// button for a panel, a button the alert lacks) is logged and taken as Cancel. Cancel on an
-// alert presses its "Cancel" button, or none when it has no such button.
-class ScriptedDialogToolkit : public DialogToolkit {
-public:
-    void Enqueue(ScriptedAnswer answer) { mAnswers.push_back(std::move(answer)); }
-    size_t PendingAnswers() const { return mAnswers.size(); }
-    void SetMainWindow(DialogWindow window) { mMainWindow = window; }
-
-    bool HasApplication() const override { return true; }
-    DialogWindow MainWindow() const override { return mMainWindow; }
-    OpenPanelResult RunOpenPanel(const OpenPanelRequest& request) override;
-    AlertResult RunAlert(const AlertRequest& request) override;
-
-    std::vector<OpenPanelRequest> shownPanels;
-    std::vector<AlertRequest> shownAlerts;
-
-private:
-    ScriptedAnswer NextAnswer();
-
-    std::deque<ScriptedAnswer> mAnswers;
-    DialogWindow mMainWindow = nullptr;
-};
-
-// Takes the dialog options out of a command line, queueing one answer per option in order:
-//   --pick PATH...          choose these items (the paths up to the next option)
-//   --download-folder DIR   choose this folder
-//   --confirm yes|no        press the alert's first button, or Cancel
-// Other arguments stay in args. On a malformed option returns false and says why in error.
-bool ParseScriptedDialogOptions(std::vector<std::string>& args, ScriptedDialogToolkit& toolkit,
-                                std::string& error);

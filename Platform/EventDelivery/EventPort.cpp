@@ -2,6 +2,7 @@
 
 #include "DeliveryLog.h"
 #include "EventDelivery.h"
+#include "PortSocket.h"
 #include "Platform/Processes/Processes.h"
 
 #include <algorithm>
@@ -10,9 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -118,13 +117,11 @@ EventPort::~EventPort()
 
 bool EventPort::Listen(const std::string& path)
 {
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
+    sockaddr_un address;
+    if (!PortSocketAddress(path, &address)) {
         LogDeliveryWarning("Event port path too long: " + path);
         return false;
     }
-    memcpy(address.sun_path, path.c_str(), path.size() + 1);
     RemoveStalePorts(path.substr(0, path.rfind('/')));
 
     mListenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -158,10 +155,7 @@ void EventPort::AddConnection(int fd)
 
 void EventPort::CloseConnection(Connection* connection)
 {
-    if (connection == mGrantee)
-        mGrantee = nullptr;
-    else
-        mSharedHeld -= connection->held;
+    mBudget.Release(&connection->share);
     g_source_remove_unix_fd(&mSource->base, connection->tag);
     close(connection->fd);
     mConnections.erase(std::find_if(mConnections.begin(), mConnections.end(),
@@ -229,9 +223,8 @@ void EventPort::AcceptAll()
             return;
         }
         mAcceptPauseLogged = false;
-        ucred peer = {};
-        socklen_t size = sizeof peer;
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != geteuid()) {
+        ucred peer;
+        if (!PeerIsThisUser(fd, &peer)) {
             LogDeliveryWarning("Event port refused a connection from uid " + std::to_string(peer.uid) + " (pid " +
                                std::to_string(peer.pid) + ")");
             close(fd);
@@ -262,38 +255,17 @@ void EventPort::PauseAccepting(int error)
 
 bool EventPort::MayRead(Connection* connection)
 {
-    if (connection == mGrantee)
+    switch (mBudget.MayRead(&connection->share, connection->reader.PendingFrameSize())) {
+    case ReceiveBudget::Answer::read:
         return true;
-    if (connection->reader.PendingFrameSize() > kLargeFrame) {
-        if (mGrantee) {
-            SetWaiting(connection, Waiting::forGrant);
-            return false;
-        }
-        mGrantee = connection;
-        mSharedHeld -= connection->held;
-        return true;
-    }
-    if (mSharedHeld >= kSharedBudget) {
-        SetWaiting(connection, Waiting::forBudget);
+    case ReceiveBudget::Answer::waitForGrant:
+        SetWaiting(connection, Waiting::forGrant);
+        return false;
+    case ReceiveBudget::Answer::waitForRoom:
+        SetWaiting(connection, Waiting::forRoom);
         return false;
     }
-    return true;
-}
-
-// Counts what the connection's reader holds now; a grant ends with the large frame it was for.
-void EventPort::Account(Connection* connection)
-{
-    const size_t buffered = connection->reader.Buffered();
-    if (connection == mGrantee) {
-        if (connection->reader.PendingFrameSize() > kLargeFrame) {
-            connection->held = buffered;
-            return;
-        }
-        mGrantee = nullptr;
-        connection->held = 0;
-    }
-    mSharedHeld = mSharedHeld - connection->held + buffered;
-    connection->held = buffered;
+    return false;
 }
 
 void EventPort::SetWaiting(Connection* connection, Waiting waiting)
@@ -306,15 +278,17 @@ void EventPort::SetWaiting(Connection* connection, Waiting waiting)
 void EventPort::ResumeWaiting()
 {
     for (const auto& connection : mConnections) {
-        if ((connection->waiting == Waiting::forGrant && !mGrantee) ||
-            (connection->waiting == Waiting::forBudget && mSharedHeld < kSharedBudget))
+        if ((connection->waiting == Waiting::forGrant && mBudget.GrantFree()) ||
+            (connection->waiting == Waiting::forRoom && mBudget.HasRoom()))
             SetWaiting(connection.get(), Waiting::no);
     }
 }
 
 void EventPort::ReadConnection(Connection* connection)
 {
-    auto queueEvent = [this](const char* payload, size_t size) {
+    bool tookFrames = false;
+    auto queueEvent = [this, &tookFrames](const char* payload, size_t size) {
+        tookFrames = true;
         AppleEvent event;
         if (AEUnflattenDescFromBytes(payload, static_cast<Size>(size), &event) != noErr ||
             event.descriptorType != typeAppleEvent) {
@@ -345,7 +319,9 @@ void EventPort::ReadConnection(Connection* connection)
             CloseConnection(connection);
             return;
         }
-        Account(connection);
+        mBudget.Account(&connection->share, connection->reader.Buffered(), connection->reader.PendingFrameSize(),
+                        tookFrames);
+        tookFrames = false;
         // A short read drained the socket; the loop wakes this source again when more arrives.
         if (static_cast<size_t>(count) < wanted)
             return;

@@ -1,14 +1,14 @@
 // The receiving end of event delivery: this process's listening socket, its connections, and the
 // queue of received events, served by one GLib source on the default main context.
 //
-// Memory is bounded: at most kMaxConnections connections (later ones are closed at once), frames
-// being received share a budget of kSharedBudget bytes, and one connection at a time may take in a
-// frame larger than kLargeFrame, up to the largest frame there is. A connection that would go over
-// its share is not read until there is room. When the process runs out of file descriptors, the
+// Memory is bounded: at most kMaxConnections connections (later ones are closed at once), and what
+// they hold of frames still being received is bounded by a ReceiveBudget; a connection that would
+// go over it is not read until there is room. When the process runs out of file descriptors, the
 // port stops accepting for a while instead of trying again at every turn of the loop.
 #pragma once
 
 #include "Frames.h"
+#include "ReceiveBudget.h"
 
 #include <glib.h>
 
@@ -37,16 +37,14 @@ public:
     OSErr PostToSelf(const AppleEvent* event, std::chrono::steady_clock::time_point deadline);
 
     static const size_t kMaxConnections = 128;
-    static const size_t kSharedBudget = 16u << 20;
-    static const size_t kLargeFrame = 1u << 20;
 
 private:
-    enum class Waiting { no, forGrant, forBudget };
+    enum class Waiting { no, forGrant, forRoom };
     struct Connection {
         int fd;
         gpointer tag;
         FrameReader reader;
-        size_t held = 0;  // reader bytes counted against the budget (or the grant)
+        ReceiveBudget::Share share;
         Waiting waiting = Waiting::no;
     };
     struct Source {
@@ -63,7 +61,6 @@ private:
     void AcceptAll();
     void ReadConnection(Connection* connection);
     bool MayRead(Connection* connection);
-    void Account(Connection* connection);
     void SetWaiting(Connection* connection, Waiting waiting);
     void ResumeWaiting();
     void PauseAccepting(int error);
@@ -86,8 +83,7 @@ private:
     gint64 mAcceptPausedUntil = 0;
     bool mAcceptPauseLogged = false;
     bool mRefusingConnections = false;
-    size_t mSharedHeld = 0;
-    Connection* mGrantee = nullptr;  // the connection taking in a large frame
+    ReceiveBudget mBudget;
     std::vector<std::unique_ptr<Connection>> mConnections;
     std::deque<AppleEvent> mQueue;  // main thread only
     std::mutex mInboxMutex;

@@ -3,6 +3,7 @@
 #include "DeliveryLog.h"
 #include "EventDelivery.h"
 #include "EventPort.h"
+#include "PortSocket.h"
 #include "Platform/Processes/Processes.h"
 
 #include <glib-unix.h>
@@ -12,9 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/uio.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -40,11 +39,9 @@ Connected Connect(const ProcessSerialNumber& target, int* fd)
         unlink(path.c_str());
         return Connected::gone;
     }
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
+    sockaddr_un address;
+    if (!PortSocketAddress(path, &address))
         return Connected::gone;
-    memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
     const int socketFd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (socketFd < 0)
@@ -58,9 +55,8 @@ Connected Connect(const ProcessSerialNumber& target, int* fd)
         close(socketFd);
         return full ? Connected::later : Connected::gone;
     }
-    ucred peer = {};
-    socklen_t size = sizeof peer;
-    if (getsockopt(socketFd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != geteuid()) {
+    ucred peer;
+    if (!PeerIsThisUser(socketFd, &peer)) {
         LogDeliveryWarning("Event port " + path + " is served by uid " + std::to_string(peer.uid) + "; not used");
         close(socketFd);
         return Connected::gone;
@@ -92,23 +88,32 @@ EventSender& EventSender::Shared()
     return sender;
 }
 
-std::shared_ptr<EventSender::Link> EventSender::LinkFor(const ProcessSerialNumber& self,
-                                                        const ProcessSerialNumber& target)
+// Connections and queues inherited across fork are the parent's: the child closes its copies of
+// the sockets and starts afresh.
+void EventSender::LeaveInherited(const ProcessSerialNumber& self)
+{
+    std::unordered_map<uint64_t, std::shared_ptr<Link>> inherited;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        if (mOwner == Key(self))
+            return;
+        mOwner = Key(self);
+        inherited.swap(mLinks);
+    }
+    for (auto& entry : inherited) {
+        Link& link = *entry.second;
+        std::lock_guard<std::mutex> lock(link.mutex);
+        if (link.fd >= 0)
+            close(link.fd);
+        link.fd = -1;
+        link.closed = true;
+        Unwatch(&link);
+    }
+}
+
+std::shared_ptr<EventSender::Link> EventSender::LinkFor(const ProcessSerialNumber& target)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    if (mOwner != Key(self)) {
-        // Inherited across fork: the parent's connections and queues are not this process's.
-        for (auto& entry : mLinks) {
-            Link& link = *entry.second;
-            if (link.fd >= 0)
-                close(link.fd);
-            link.fd = -1;
-            link.closed = true;
-            Unwatch(&link);
-        }
-        mLinks.clear();
-        mOwner = Key(self);
-    }
     std::shared_ptr<Link>& link = mLinks[Key(target)];
     if (!link) {
         link = std::make_shared<Link>();
@@ -128,10 +133,11 @@ void EventSender::Forget(const std::shared_ptr<Link>& link)
 OSErr EventSender::Send(const ProcessSerialNumber& self, const ProcessSerialNumber& target, std::vector<char>* frame,
                         std::chrono::microseconds timeout)
 {
+    LeaveInherited(self);
     // A cached connection that the target closed is replaced once.
     bool retried = false;
     for (;;) {
-        const std::shared_ptr<Link> link = LinkFor(self, target);
+        const std::shared_ptr<Link> link = LinkFor(target);
         std::unique_lock<std::mutex> lock(link->mutex);
         if (link->closed)
             continue;
@@ -193,13 +199,13 @@ OSErr EventSender::Queue(const std::shared_ptr<Link>& link, std::unique_lock<std
         link->lastProgress = g_get_monotonic_time();
     link->queue.push_back(std::move(pending));
     link->queuedBytes += size;
-    if (!link->watch)
-        Watch(link, link->fd < 0 ? Pumped::retryConnect : Pumped::waiting);
+    PumpAndWatch(link, false);
     return noErr;
 }
 
-// Writes as much of the queue as the socket takes. Called with the link's mutex held.
-EventSender::Pumped EventSender::Pump(const std::shared_ptr<Link>& link)
+// Writes as much of the queue as the socket takes and, when mayGiveUp, drops a queue that made no
+// progress for the time-out of its head. Called with the link's mutex held.
+EventSender::Pumped EventSender::Pump(const std::shared_ptr<Link>& link, bool mayGiveUp)
 {
     if (link->closed)
         return Pumped::dropped;
@@ -208,7 +214,7 @@ EventSender::Pumped EventSender::Pump(const std::shared_ptr<Link>& link)
         case Connected::yes:
             break;
         case Connected::later:
-            if (g_get_monotonic_time() - link->lastProgress >= link->queue.front().timeout) {
+            if (mayGiveUp && g_get_monotonic_time() - link->lastProgress >= link->queue.front().timeout) {
                 Drop(link, "its port took no connection in time");
                 return Pumped::dropped;
             }
@@ -252,7 +258,7 @@ EventSender::Pumped EventSender::Pump(const std::shared_ptr<Link>& link)
     }
     if (link->queue.empty())
         return Pumped::idle;
-    if (g_get_monotonic_time() - link->lastProgress >= link->queue.front().timeout) {
+    if (mayGiveUp && g_get_monotonic_time() - link->lastProgress >= link->queue.front().timeout) {
         char waited[32];
         snprintf(waited, sizeof waited, "%.1f", static_cast<double>(link->queue.front().timeout) / G_USEC_PER_SEC);
         Drop(link, std::string("it took nothing for ") + waited + " s");
@@ -277,25 +283,37 @@ void EventSender::Drop(const std::shared_ptr<Link>& link, const std::string& rea
     Forget(link);
 }
 
-// Arms the link's watch on the default main context: writability of its socket, with a wake-up
-// when the head of the queue would time out, or a timer to connect again.
-void EventSender::Watch(const std::shared_ptr<Link>& link, Pumped state)
+// Writes what the socket takes, then arms the link's watch on the default main context for what is
+// left: writability of its socket, with a wake-up when the head of the queue would time out, or a
+// timer to connect again; none once the queue is empty or dropped. Called with the link's mutex
+// held.
+EventSender::Pumped EventSender::PumpAndWatch(const std::shared_ptr<Link>& link, bool mayGiveUp)
 {
-    Unwatch(link.get());
-    if (state == Pumped::retryConnect) {
-        link->watch = g_timeout_source_new(kConnectRetryMilliseconds);
-        g_source_set_callback(link->watch, &EventSender::OnWatch, new std::shared_ptr<Link>(link),
-                              [](gpointer data) { delete static_cast<std::shared_ptr<Link>*>(data); });
-    } else {
-        link->watch = g_unix_fd_source_new(link->fd, G_IO_OUT);
-        const auto onWritable = [](gint, GIOCondition, gpointer data) { return OnWatch(data); };
-        g_source_set_callback(link->watch, G_SOURCE_FUNC(+onWritable),
-                              new std::shared_ptr<Link>(link),
-                              [](gpointer data) { delete static_cast<std::shared_ptr<Link>*>(data); });
-        g_source_set_ready_time(link->watch, link->lastProgress + link->queue.front().timeout);
+    const Pumped state = Pump(link, mayGiveUp);
+    if (state == Pumped::idle || state == Pumped::dropped) {
+        Unwatch(link.get());
+        return state;
     }
-    g_source_set_name(link->watch, "event sender");
-    g_source_attach(link->watch, nullptr);
+    const int watched = state == Pumped::waiting ? link->fd : -1;
+    if (!link->watch || link->watchedFd != watched) {
+        Unwatch(link.get());
+        link->watchedFd = watched;
+        GSourceFunc callback = &EventSender::OnWatch;
+        if (watched < 0) {
+            link->watch = g_timeout_source_new(kConnectRetryMilliseconds);
+        } else {
+            link->watch = g_unix_fd_source_new(watched, G_IO_OUT);
+            const auto onWritable = [](gint, GIOCondition, gpointer data) { return OnWatch(data); };
+            callback = G_SOURCE_FUNC(+onWritable);
+        }
+        g_source_set_callback(link->watch, callback, new std::shared_ptr<Link>(link),
+                              [](gpointer data) { delete static_cast<std::shared_ptr<Link>*>(data); });
+        g_source_set_name(link->watch, "event sender");
+        g_source_attach(link->watch, nullptr);
+    }
+    if (watched >= 0)
+        g_source_set_ready_time(link->watch, link->lastProgress + link->queue.front().timeout);
+    return state;
 }
 
 void EventSender::Unwatch(Link* link)
@@ -311,20 +329,8 @@ gboolean EventSender::OnWatch(gpointer data)
 {
     const std::shared_ptr<Link> link = *static_cast<std::shared_ptr<Link>*>(data);
     std::lock_guard<std::mutex> lock(link->mutex);
-    const int fd = link->fd;
-    const Pumped state = Shared().Pump(link);
-    if (state == Pumped::waiting && fd == link->fd) {
-        g_source_set_ready_time(link->watch, link->lastProgress + link->queue.front().timeout);
-        return G_SOURCE_CONTINUE;
-    }
-    if (state == Pumped::retryConnect)
-        return G_SOURCE_CONTINUE;
-    // Idle, dropped, or connected since: this watch is done.
-    if (state == Pumped::waiting)
-        Shared().Watch(link, state);
-    else
-        Unwatch(link.get());
-    return G_SOURCE_REMOVE;
+    Shared().PumpAndWatch(link);
+    return link->watch == g_main_current_source() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
 bool EventSender::Flush(Clock::time_point deadline)
@@ -342,22 +348,10 @@ bool EventSender::Flush(Clock::time_point deadline)
             std::lock_guard<std::mutex> lock(link->mutex);
             if (link->queue.empty())
                 continue;
-            const int fd = link->fd;
-            switch (Pump(link)) {
-            case Pumped::waiting:
+            const Pumped state = PumpAndWatch(link);
+            if (state == Pumped::waiting)
                 waiting.push_back({link->fd, POLLOUT, 0});
-                if (fd != link->fd)
-                    Watch(link, Pumped::waiting);
-                break;
-            case Pumped::retryConnect:
-                connecting = true;
-                break;
-            case Pumped::idle:
-                Unwatch(link.get());
-                break;
-            case Pumped::dropped:
-                break;
-            }
+            connecting |= state == Pumped::retryConnect;
         }
         if (waiting.empty() && !connecting)
             return true;

@@ -53,20 +53,24 @@ private:
         size_t queuedBytes = 0;
         gint64 lastProgress = 0;
         GSource* watch = nullptr;
+        int watchedFd = -1;  // the socket the watch waits on; -1 for a timer to connect again
     };
     enum class Pumped { idle, waiting, retryConnect, dropped };
 
-    std::shared_ptr<Link> LinkFor(const ProcessSerialNumber& self, const ProcessSerialNumber& target);
+    void LeaveInherited(const ProcessSerialNumber& self);
+    std::shared_ptr<Link> LinkFor(const ProcessSerialNumber& target);
     void Forget(const std::shared_ptr<Link>& link);
     OSErr Queue(const std::shared_ptr<Link>& link, std::unique_lock<std::mutex>& lock, std::vector<char>* frame,
                 size_t written, gint64 timeout);
-    Pumped Pump(const std::shared_ptr<Link>& link);
+    Pumped Pump(const std::shared_ptr<Link>& link, bool mayGiveUp);
+    // Sends never give up a queue themselves; the watch and Flush do.
+    Pumped PumpAndWatch(const std::shared_ptr<Link>& link, bool mayGiveUp = true);
     void Drop(const std::shared_ptr<Link>& link, const std::string& reason);
-    void Watch(const std::shared_ptr<Link>& link, Pumped state);
     static void Unwatch(Link* link);
     static gboolean OnWatch(gpointer data);
 
-    std::mutex mMutex;
+    // Lock order: a link's mutex before the registry's, never the other way round.
+    std::mutex mMutex;  // guards mOwner and mLinks
     uint64_t mOwner = 0;  // the sending process's serial number
     std::unordered_map<uint64_t, std::shared_ptr<Link>> mLinks;
 };

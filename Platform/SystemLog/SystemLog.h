@@ -12,6 +12,17 @@ enum {
 
 void SystemLogWrite(const char* identity, int options, int facility, int priority, const char* text);
 
+// While one lives on a thread, the lines that go to standard error there are gathered and written
+// together when the outermost one ends (sooner once they would pass PIPE_BUF bytes), so that the
+// lines of one request cost one write. The system log itself and the observer get each line at once.
+class SystemLogBatch {
+public:
+    SystemLogBatch();
+    ~SystemLogBatch();
+    SystemLogBatch(const SystemLogBatch&) = delete;
+    SystemLogBatch& operator=(const SystemLogBatch&) = delete;
+};
+
 // Receives each line after it was handed to the system log; null removes the observer.
 typedef void (*SystemLogObserver)(const char* identity, int priority, const char* text, void* context);
 void SystemLogSetObserver(SystemLogObserver observer, void* context);

@@ -70,6 +70,7 @@ TEST(DescriptorModel, CoercionsConvertOnlyValuesThatFit)
         {typeUInt64, BytesOf<uint64_t>(~uint64_t(0)), typeIEEE64BitFloatingPoint, false, ""},
         // Data whose size does not suit its type is refused, not read past its end.
         {typeSInt32, BytesOf<int16_t>(7), typeSInt16, false, ""},
+        {typeSInt32, BytesOf<int16_t>(7), typeIEEE64BitFloatingPoint, false, ""},
         {typeIEEE64BitFloatingPoint, BytesOf<float>(7), typeSInt32, false, ""},
         {typeChar, BytesOf<int32_t>(7), typeSInt32, false, ""},
         {typeChar, "7", typeWildCard, true, "7"},

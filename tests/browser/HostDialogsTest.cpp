@@ -1,5 +1,6 @@
 // The host dialog toolkit against the host's answering side, joined by a transport in the test.
 #include "Platform/Dialogs/host/HostDialogs.h"
+#include "Platform/Dialogs/scripted/ScriptedDialogs.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <memory>
 
 TEST(Dispatch, EnvelopeAndCodesIgnoreCase)
@@ -34,15 +35,21 @@ TEST(Dispatch, InvalidRequestsAreRefused)
     TestClient client;
     client.CreateLogger();
     const std::string big(1 << 20, 'x');
-    for (const std::string& text :
-         {std::string("null"), std::string("{}"), std::string("not json"), std::string(R"([{"type":"Request"}])"),
-          std::string("42"), std::string(R"("Request")"), std::string(R"({"type":7,"code":"Reset"})"),
-          std::string(R"({"type":"Notification","code":"Reset"})"), std::string(R"({"type":")") + big + "\"}",
-          std::string("{\"type\":\"Req\xFF\",\"code\":\"Reset\"}")}) {
-        client.logMessages.clear();
-        EXPECT_FALSE(client.Execute(text)) << text.substr(0, 40);
-        EXPECT_EQ(LogTexts(client), (std::vector<std::string>{"DEBUG ExecuteRequest", "ERROR Invalid request"}));
+    // A second round holds no more memory than the first: what a refused request parsed is freed.
+    size_t heldAfter[2];
+    for (size_t& held : heldAfter) {
+        for (const std::string& text :
+             {std::string("null"), std::string("{}"), std::string("not json"), std::string(R"([{"type":"Request"}])"),
+              std::string("42"), std::string(R"("Request")"), std::string(R"({"type":7,"code":"Reset"})"),
+              std::string(R"({"type":"Notification","code":"Reset"})"), std::string(R"({"type":")") + big + "\"}",
+              std::string("{\"type\":\"Req\xFF\",\"code\":\"Reset\"}")}) {
+            client.logMessages.clear();
+            EXPECT_FALSE(client.Execute(text)) << text.substr(0, 40);
+            EXPECT_EQ(LogTexts(client), (std::vector<std::string>{"DEBUG ExecuteRequest", "ERROR Invalid request"}));
+        }
+        held = mallinfo2().uordblks;
     }
+    EXPECT_LT(heldAfter[1], heldAfter[0] + 4096);
     EXPECT_FALSE(client.ExecuteRequest(nullptr));
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace {
@@ -58,16 +59,21 @@ TEST(SystemLog, LinesGoToStandardErrorWhenNoSocketTakesThem)
         std::string standardError;
     } cases[] = {{missing, fallback}, {refusing, fallback}, {listening, ""}};
     for (const auto& c : cases) {
-        SystemLogSetSocketPathForTesting(c.socketPath.c_str());
-        SystemLogCapture capture;
-        EXPECT_EQ(StandardErrorOf([] {
-                      SystemLogWrite("Qiravel Web Client", kSystemLogOptionPid, kSystemLogFacilityUser,
-                                     kSystemLogPriorityDebug, "first\nsecond");
-                      SystemLogWrite("plain", 0, kSystemLogFacilityUser, kSystemLogPriorityDebug, "no pid");
-                  }),
-                  c.standardError)
-            << c.socketPath;
-        EXPECT_EQ(capture.lines, (std::vector<std::string>{"first\nsecond", "no pid"}));
+        for (const bool batched : {false, true}) {  // a batch changes nothing but the number of writes
+            SystemLogSetSocketPathForTesting(c.socketPath.c_str());
+            SystemLogCapture capture;
+            EXPECT_EQ(StandardErrorOf([batched] {
+                          std::optional<SystemLogBatch> batch;
+                          if (batched)
+                              batch.emplace();
+                          SystemLogWrite("Qiravel Web Client", kSystemLogOptionPid, kSystemLogFacilityUser,
+                                         kSystemLogPriorityDebug, "first\nsecond");
+                          SystemLogWrite("plain", 0, kSystemLogFacilityUser, kSystemLogPriorityDebug, "no pid");
+                      }),
+                      c.standardError)
+                << c.socketPath << (batched ? " batched" : "");
+            EXPECT_EQ(capture.lines, (std::vector<std::string>{"first\nsecond", "no pid"}));
+        }
     }
     SystemLogSetSocketPathForTesting(nullptr);
     close(listener);

@@ -48,7 +48,8 @@ TEST(Transfers, StartDownloadConsumesTheFolder)
     EXPECT_EQ(JsonMember(client.proxied.back(), "dest_path"), "/second");
 }
 
-TEST(Transfers, SetParameterAndReset)
+// Only a positive whole number sets the limit; the parameter's name ignores case.
+TEST(Transfers, SetParameterTakesOnlyAPositiveLimit)
 {
     TestClient client;
     client.CreateLogger();
@@ -62,7 +63,14 @@ TEST(Transfers, SetParameterAndReset)
     EXPECT_EQ(client.Limit(), 10);
     EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"SetParameter","value":3})"));
     EXPECT_EQ(LogTexts(client).back(), "ERROR Invalid plug-in parameter: ");
+}
 
+// Reset empties the list, forgets the download folder and restores the limit, telling the page nothing.
+TEST(Transfers, ResetForgetsListFolderAndLimit)
+{
+    TestClient client;
+    client.CreateLogger();
+    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":10})"));
     client.SetDownloadFolder("/d");
     client.UploadList().emplace(xwstring_pair(xwstring("/u/b"), xwstring("")), 2.0);
     EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"Reset"})"));

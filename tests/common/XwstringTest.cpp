@@ -28,27 +28,26 @@ TEST(Xwstring, NoValueEmptyAndTextAreDistinct)
     EXPECT_EQ(static_cast<wchar_t*>(text), nullptr);
 }
 
+// Both forms hold the same text; length() counts bytes of the narrow form. Limits count bytes for
+// narrow text and characters for wide text.
 TEST(Xwstring, BothFormsHoldTheSameText)
 {
-    xwstring accented("\xC3\xA9");
-    EXPECT_EQ(accented.length(), 2);  // bytes of the narrow form
-    EXPECT_EQ(std::wcslen(accented), 1u);
-    EXPECT_EQ(static_cast<wchar_t*>(accented)[0], L'\u00E9');
-
-    const wchar_t grinning[] = {0x1F600, 0};
-    xwstring wide(grinning);
-    EXPECT_STREQ(static_cast<const char*>(wide), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(std::wcslen(wide), 1u);
-    EXPECT_EQ(wide.length(), 4);
-
-    // Limits count bytes for narrow text and characters for wide text.
-    xwstring narrowCut("abcdef", 3);
-    EXPECT_STREQ(static_cast<const char*>(narrowCut), "abc");
-    EXPECT_STREQ(static_cast<wchar_t*>(narrowCut), L"abc");
-    const wchar_t mixed[] = {L'a', 0x00E9, 0x1F600, L'z', 0};
-    xwstring wideCut(mixed, 3);
-    EXPECT_STREQ(static_cast<const char*>(wideCut), "a\xC3\xA9\xF0\x9F\x98\x80");
-    EXPECT_EQ(std::wcslen(wideCut), 3u);
+    const wchar_t grinning[] = {0x1F600, 0}, mixed[] = {L'a', 0x00E9, 0x1F600, L'z', 0};
+    const struct {
+        xwstring text;
+        std::string narrow;
+        std::wstring wide;
+    } cases[] = {
+        {xwstring("\xC3\xA9"), "\xC3\xA9", L"\u00E9"},
+        {xwstring(grinning), "\xF0\x9F\x98\x80", grinning},
+        {xwstring("abcdef", 3), "abc", L"abc"},
+        {xwstring(mixed, 3), "a\xC3\xA9\xF0\x9F\x98\x80", std::wstring(mixed, 3)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(static_cast<const char*>(c.text), c.narrow);
+        EXPECT_EQ(static_cast<const wchar_t*>(c.text), c.wide) << c.narrow;
+        EXPECT_EQ(c.text.length(), static_cast<int>(c.narrow.size())) << c.narrow;
+    }
 }
 
 TEST(Xwstring, CopiesOwnTheirBuffers)
@@ -60,8 +59,9 @@ TEST(Xwstring, CopiesOwnTheirBuffers)
     EXPECT_STREQ(static_cast<const char*>(copy), "/Users/\xC3\xA9t\xC3\xA9/file.txt");
     EXPECT_EQ(std::wcslen(copy), 19u);
 
-    xwstring limitedCopy(copy, 3);
+    xwstring limitedCopy(copy, 3), emptyCopy(copy, 0);
     EXPECT_STREQ(static_cast<const char*>(limitedCopy), "/Us");
+    EXPECT_STREQ(static_cast<const char*>(emptyCopy), "");
 }
 
 TEST(Xwstring, MalformedTextNeverFails)

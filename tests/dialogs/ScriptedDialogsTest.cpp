@@ -1,4 +1,4 @@
-#include "Platform/Dialogs/Dialogs.h"
+#include "Platform/Dialogs/scripted/ScriptedDialogs.h"
 
 #include <gtest/gtest.h>
 

@@ -179,6 +179,13 @@ bool ClosedByPeer(int fd, int timeout = 0)
     return count == 0 || (count < 0 && errno == ECONNRESET);
 }
 
+// How many of the captured system-log lines hold text.
+long LinesWith(const SystemLogCapture& log, const char* text)
+{
+    return std::count_if(log.lines.begin(), log.lines.end(),
+                         [text](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
 class IpcTest : public testing::Test {
 protected:
     void SetUp() override
@@ -243,6 +250,16 @@ TEST_F(IpcTest, BadFramesCloseOnlyTheirConnection)
 // small events pass; connections beyond the limit are closed with one log line.
 TEST_F(IpcTest, PortBoundsWhatItHolds)
 {
+    // The largest event there is makes a frame; one byte more does not.
+    for (const size_t extra : {0, 1}) {
+        AppleEvent event = MakeEvent(Self(), kThreeParameterEventID);
+        const size_t bare = static_cast<size_t>(AESizeOfFlattenedDesc(&event));
+        AEDisposeDesc(&event);
+        event = MakeEvent(Self(), kThreeParameterEventID, std::string(kMaxFramePayload - bare + extra, 'M'));
+        std::vector<char> bytes;
+        EXPECT_EQ(BuildEventFrame(&event, &bytes), extra ? OSErr(kEventTooLargeErr) : noErr);
+        AEDisposeDesc(&event);
+    }
     std::string large[2];
     for (std::string& frame : large) {
         AppleEvent event = MakeEvent(Self(), kThreeParameterEventID, std::string(8 << 20, 'L'));
@@ -272,6 +289,33 @@ TEST_F(IpcTest, PortBoundsWhatItHolds)
     EXPECT_TRUE(RunLoopUntil([&] { return push(0, all) && push(1, all) && sReceived.size() == 3; }));
     for (int fd : {fds[0], fds[1], small})
         close(fd);
+
+    // Frames cut short on many connections share one budget, and their connections closing
+    // mid-event give it back, so a later event still gets in.
+    const std::string cut = Bytes(uint32_t(ReceiveBudget::kLargeFrame - kFrameHeaderSize)) +
+                            std::string(ReceiveBudget::kLargeFrame - kFrameHeaderSize - 1, 'p');
+    std::vector<std::pair<int, size_t>> cutShort(32);
+    for (auto& [fd, count] : cutShort) {
+        fd = ConnectTo(OwnPortPath());
+        const int smallBuffer = 4096;
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &smallBuffer, sizeof smallBuffer);
+        count = 0;
+    }
+    size_t taken = 0;
+    RunLoopUntil([&] {
+        for (auto& [fd, count] : cutShort) {
+            const ssize_t more = send(fd, cut.data() + count, cut.size() - count, MSG_DONTWAIT | MSG_NOSIGNAL);
+            count += more > 0 ? more : 0;
+            taken += more > 0 ? more : 0;
+        }
+        return false;
+    }, 1000);
+    EXPECT_LT(taken, ReceiveBudget::kSharedBytes + ReceiveBudget::kLargeFrame * 2);
+    for (const auto& entry : cutShort)
+        close(entry.first);
+    const int after = ConnectAndSend(OwnPortPath(), GoodFrame());
+    EXPECT_TRUE(RunLoopUntil([&] { return sReceived.size() == 4; }));
+    close(after);
     RunLoopUntil([] { return false; }, 100);
 
     SystemLogCapture log;
@@ -282,9 +326,7 @@ TEST_F(IpcTest, PortBoundsWhatItHolds)
     EXPECT_TRUE(RunLoopUntil([&] { return refused() == 2; }));
     RunLoopUntil([] { return false; }, 50);
     EXPECT_EQ(refused(), 2);
-    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
-                            [](const std::string& line) { return line.find("refuses connections") != std::string::npos; }),
-              1);
+    EXPECT_EQ(LinesWith(log, "refuses connections"), 1);
     for (int fd : connections)
         close(fd);
 }
@@ -316,9 +358,7 @@ TEST_F(IpcTest, PortOutOfDescriptorsBacksOff)
     const std::string good = GoodFrame();
     EXPECT_EQ(send(waiting, good.data(), good.size(), MSG_NOSIGNAL), static_cast<ssize_t>(good.size()));
     EXPECT_TRUE(RunLoopUntil([] { return sReceived.size() == 1; }));
-    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
-                            [](const std::string& line) { return line.find("cannot accept") != std::string::npos; }),
-              1);
+    EXPECT_EQ(LinesWith(log, "cannot accept"), 1);
     close(waiting);
 }
 
@@ -432,10 +472,7 @@ TEST_F(IpcTest, ReceiverThatTakesNothingNeverHoldsTheSender)
             ASSERT_EQ(SendEvent(peer, kStallEventID), noErr);
 
         SystemLogCapture log;
-        const auto drops = [&log] {
-            return std::count_if(log.lines.begin(), log.lines.end(),
-                                 [](const std::string& line) { return line.find("are dropped") != std::string::npos; });
-        };
+        const auto drops = [&log] { return LinesWith(log, "are dropped"); };
         sReceived.clear();
         const pid_t sender = SpawnPeer({"send", ProcessSerialNumberName(Self())});
         bool timerFired = false;
@@ -454,7 +491,14 @@ TEST_F(IpcTest, ReceiverThatTakesNothingNeverHoldsTheSender)
         // The loop goes on: an event from another process arrives while the queue waits.
         EXPECT_TRUE(RunLoopUntil([] { return sReceived.size() == 1; }));
         waitpid(sender, nullptr, 0);
+        // Events that keep coming do not put off giving up a queue that makes no progress.
+        const guint feeder = g_timeout_add(20, [](gpointer target) -> gboolean {
+            SendEvent(*static_cast<ProcessSerialNumber*>(target));
+            return G_SOURCE_CONTINUE;
+        }, &peer);
         EXPECT_TRUE(RunLoopUntil([&] { return drops() == 1; }));
+        g_source_remove(feeder);
+        EXPECT_EQ(LinesWith(log, "it took nothing for 0.5 s"), 1);
         EXPECT_TRUE(RunLoopUntil([&] { return timerFired; }, 3000));
         if (!timerFired)
             g_source_remove(timer);

@@ -1,6 +1,6 @@
 #include "MacTestSupport.h"
 
-#include "Platform/Dialogs/Dialogs.h"
+#include "Platform/Dialogs/scripted/ScriptedDialogs.h"
 
 #include <gtest/gtest.h>
 

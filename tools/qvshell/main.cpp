@@ -4,7 +4,7 @@
 // for late status events, then writes what it still has queued for the Assistant and exits.
 #include "ShellClient.h"
 
-#include "Platform/Dialogs/Dialogs.h"
+#include "Platform/Dialogs/scripted/ScriptedDialogs.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 
 #include <glib.h>

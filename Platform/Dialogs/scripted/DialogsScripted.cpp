@@ -1,5 +1,5 @@
 // The scripted toolkit: answers from a queue and a record of what was shown.
-#include "Platform/Dialogs/Dialogs.h"
+#include "ScriptedDialogs.h"
 
 #include <glib.h>
 

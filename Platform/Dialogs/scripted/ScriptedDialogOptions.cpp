@@ -1,5 +1,5 @@
 // Command-line options that script the answers of the dialogs.
-#include "Platform/Dialogs/Dialogs.h"
+#include "ScriptedDialogs.h"
 
 namespace {
 bool IsOption(const std::string& arg) { return arg.compare(0, 2, "--") == 0; }
