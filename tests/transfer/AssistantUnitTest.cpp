@@ -52,39 +52,28 @@ std::vector<std::string> FolderNames(const std::string& folder)
     return names;
 }
 
-// Every sync call notes, at its moment, whether the watched file has its final name yet and how
-// many bytes its temporary file holds: the tests see the order of syncing and naming.
+// Every sync call looks at the watched folder: whether the file has its final name yet, and
+// whether its temporary file holds all of its data. The tests see the order of syncing and naming.
 struct SyncWatch {
     std::mutex mutex;
     std::string folder;
     std::string name;
-    std::vector<std::pair<bool, uintmax_t>> moments;  // named, temporary bytes
+    uintmax_t size = 0;
+    bool syncedBeforeNamed = false;
 
-    void Watch(const std::string& watchedFolder, const std::string& watchedName)
+    void Watch(const std::string& watchedFolder, const std::string& watchedName, uintmax_t watchedSize)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        folder = watchedFolder;
-        name = watchedName;
-        moments.clear();
+        folder = watchedFolder, name = watchedName, size = watchedSize, syncedBeforeNamed = false;
     }
     void Note()
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (folder.empty())
-            return;
         std::error_code error;
-        uintmax_t bytes = 0;
         for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-            if (entry.path().filename().string().rfind(".qiravel-", 0) == 0)
-                bytes = std::max(bytes, entry.file_size(error));
+            syncedBeforeNamed |= entry.path().filename().string().rfind(".qiravel-", 0) == 0 &&
+                                 entry.file_size(error) == size && !std::filesystem::exists(folder + "/" + name, error);
         }
-        moments.emplace_back(std::filesystem::exists(folder + "/" + name, error), bytes);
-    }
-    // Some sync found the file's data complete while it had only its temporary name.
-    bool SyncedBeforeNamed(uintmax_t size)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return std::count(moments.begin(), moments.end(), std::make_pair(false, size)) > 0;
     }
 } sSyncWatch;
 }  // namespace
@@ -94,11 +83,6 @@ extern "C" int fsync(int fd)
 {
     sSyncWatch.Note();
     return static_cast<int>(syscall(SYS_fsync, fd));
-}
-extern "C" int fdatasync(int fd)
-{
-    sSyncWatch.Note();
-    return static_cast<int>(syscall(SYS_fdatasync, fd));
 }
 extern "C" int syncfs(int fd) noexcept
 {
@@ -357,9 +341,9 @@ TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
         EXPECT_FALSE(std::filesystem::exists(folder + "/" + names[i]));
         EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).parent_path(), folder);
         EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).filename().string()[0], '.');
-        sSyncWatch.Watch(folder, names[i]);
+        sSyncWatch.Watch(folder, names[i], strlen(contents[i]));
         ASSERT_TRUE(file->Commit(&finalPath, &reason)) << reason;
-        EXPECT_TRUE(sSyncWatch.SyncedBeforeNamed(strlen(contents[i])));
+        EXPECT_TRUE(sSyncWatch.syncedBeforeNamed);
         EXPECT_EQ(finalPath, folder + "/" + names[i]);
     }
     EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"a (2).txt", "a (3).txt", "a.txt"}));
@@ -399,9 +383,9 @@ TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
         std::vector<CopyItem> items(sources.size());
         for (size_t i = 0; i < sources.size(); ++i)
             items[i] = {sources[i], temp.path + "/out/" + std::to_string(i / 2), "copy.bin", &progress[i], false, {}, {}};
-        sSyncWatch.Watch(temp.path + "/out/0", "copy.bin");
+        sSyncWatch.Watch(temp.path + "/out/0", "copy.bin", content.size());
         CopyFilesInto(&items, cancel);
-        EXPECT_EQ(sSyncWatch.SyncedBeforeNamed(content.size()), !cancelled);
+        EXPECT_EQ(sSyncWatch.syncedBeforeNamed, !cancelled);
         for (size_t i = 0; i < sources.size(); ++i) {
             const bool copied = !cancelled && i != 1;
             EXPECT_EQ(items[i].ok, copied) << sources[i] << ": " << items[i].reason;
