@@ -114,7 +114,6 @@ void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel
         const bool copied = files[i] && CopyContents(from, files[i]->Fd(), &item.progress->done, cancel, &item.reason);
         close(from);
         if (copied && fstat(files[i]->Fd(), &info) == 0) {
-            files[i]->StartWriteBack();
             devices[i] = info.st_dev;
             fileSystems.emplace(info.st_dev, item.folder);
         } else {

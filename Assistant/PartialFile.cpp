@@ -115,12 +115,6 @@ void PartialFile::Discard()
         unlink(mTemporaryPath.c_str());
 }
 
-void PartialFile::StartWriteBack()
-{
-    if (mFd >= 0)
-        sync_file_range(mFd, 0, 0, SYNC_FILE_RANGE_WRITE);
-}
-
 bool PartialFile::Commit(std::string* finalPath, std::string* reason, Durability durability)
 {
     const std::string target = JoinPath(mFolder, mName);

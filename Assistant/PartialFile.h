@@ -24,9 +24,6 @@ public:
     int Fd() const { return mFd; }
     const std::string& TemporaryPath() const { return mTemporaryPath; }
 
-    // Starts writing the file's data out, so that a later commit finds it on its way.
-    void StartWriteBack();
-
     // Who makes the file durable: Commit syncs the file before it names it and the folder after;
     // or the caller, for a group of files at once, syncs their file system (SyncFileSystem)
     // before their commits and again after.
