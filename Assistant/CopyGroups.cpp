@@ -3,7 +3,7 @@
 namespace {
 // Files up to this size are grouped, up to this many files and bytes in a group.
 const double kLargestGroupedFile = 1 << 20;
-const size_t kMostGroupedFiles = 1024;
+const size_t kMostGroupedFiles = 2048;
 const double kMostGroupedBytes = 32 << 20;
 }  // namespace
 
