@@ -360,8 +360,6 @@ int main(int argc, char** argv)
             fs::remove_all(work);
         return 0;
     }
-    ProcessSerialNumber assistantPsn;
-    const Spawned assistant = StartAssistant({}, &assistantPsn);
     const std::string load = LoadAverage();
     const Spawned server = Start({"python3", PUT_SERVER}, true);
     char port[16] = {};
@@ -380,12 +378,14 @@ int main(int argc, char** argv)
         curl.push_back(Timed([&] {
             Run({"curl", "--silent", "--fail", "--parallel", "--parallel-max", "4", "--config", config});
         }));
-        ours.push_back(Timed([&] { ThroughAssistant(assistantPsn, data.uploads, base + "/ours-" + std::to_string(run) + "/"); }));
+        ProcessSerialNumber psn;
+        const Spawned assistant = StartAssistant({}, &psn);
+        ours.push_back(Timed([&] { ThroughAssistant(psn, data.uploads, base + "/ours-" + std::to_string(run) + "/"); }));
+        Stop(assistant);
     }
     Report("1,000 files of 100 KB by HTTP PUT", "`curl --parallel --parallel-max 4`", ours, curl, load);
 
     Stop(server);
-    Stop(assistant);
     if (removeWork)
         fs::remove_all(work);
     return 0;
