@@ -3,8 +3,8 @@
 namespace {
 // Files up to this size are grouped, up to this many files and bytes in a group.
 const double kLargestGroupedFile = 1 << 20;
-const size_t kMostGroupedFiles = 64;
-const double kMostGroupedBytes = 16 << 20;
+const size_t kMostGroupedFiles = 2048;
+const double kMostGroupedBytes = 32 << 20;
 }  // namespace
 
 std::vector<size_t> TakeCopyGroup(const std::vector<TransferEntry>& entries, size_t first, size_t* next)

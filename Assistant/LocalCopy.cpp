@@ -2,10 +2,11 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <map>
 #include <memory>
-#include <set>
 #include <unistd.h>
 
 namespace {
@@ -96,6 +97,8 @@ bool CopyContents(int from, int to, std::atomic<uint64_t>* done, const std::atom
 void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel)
 {
     std::vector<std::unique_ptr<PartialFile>> files(items->size());
+    std::map<dev_t, std::string> fileSystems;  // written to, with one folder of each
+    std::vector<dev_t> devices(items->size());
     for (size_t i = 0; i < items->size(); ++i) {
         CopyItem& item = (*items)[i];
         if (cancel.load()) {
@@ -110,19 +113,34 @@ void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel
         files[i] = PartialFile::Create(item.folder, item.name, info.st_mode & 0777, &item.reason);
         const bool copied = files[i] && CopyContents(from, files[i]->Fd(), &item.progress->done, cancel, &item.reason);
         close(from);
-        if (copied)
-            files[i]->StartWriteBack();
-        else
+        if (copied && fstat(files[i]->Fd(), &info) == 0) {
+            devices[i] = info.st_dev;
+            fileSystems.emplace(info.st_dev, item.folder);
+        } else {
             files[i].reset();
+        }
     }
-    std::set<std::string> folders;
+    // A lone file is synced by itself. A group is made durable at once, by syncing each file
+    // system it was written to: before any of its files is named, and again for the names.
+    const bool group = std::count_if(files.begin(), files.end(), [](const auto& file) { return file != nullptr; }) > 1;
+    std::map<dev_t, std::string> unsynced;  // the reason, for the file systems that failed
+    for (const auto& fileSystem : fileSystems) {
+        std::string reason;
+        if (group && !PartialFile::SyncFileSystem(fileSystem.second, &reason))
+            unsynced[fileSystem.first] = reason;
+    }
+    const auto durability = group ? PartialFile::Durability::byCaller : PartialFile::Durability::byCommit;
     for (size_t i = 0; i < items->size(); ++i) {
         CopyItem& item = (*items)[i];
-        if (files[i])
-            item.ok = files[i]->Commit(&item.finalPath, &item.reason, PartialFile::FolderSync::byCaller);
-        if (item.ok)
-            folders.insert(item.folder);
+        const auto failed = unsynced.find(devices[i]);
+        if (files[i] && failed != unsynced.end())
+            item.reason = failed->second;
+        else if (files[i])
+            item.ok = files[i]->Commit(&item.finalPath, &item.reason, durability);
     }
-    for (const std::string& folder : folders)
-        PartialFile::SyncFolder(folder);
+    std::string ignored;
+    for (const auto& fileSystem : fileSystems) {
+        if (group && !unsynced.count(fileSystem.first))
+            PartialFile::SyncFileSystem(fileSystem.second, &ignored);
+    }
 }

@@ -33,8 +33,8 @@ struct CopyItem {
 };
 
 // Copies the files one after the other into partial files of their folders, then makes them
-// durable together: write-back started for all, then each synced and named (once the first sync
-// has committed the file system's journal, the others find little left to commit), then each
-// folder synced once. So a group of small files costs a few commits instead of two per file, and
-// still no file has its name before its data is on disk. A file that fails does so alone.
+// durable together: one sync of each file system written to, then every file named, then one
+// more sync for the names. The syncs write the whole group out at once, in few large requests. So a group of small files costs two
+// syncs instead of two per file (the cost of a `cp -r` and a `sync`), and still no file has its
+// name before its data is on disk. A file that fails does so alone.
 void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel);

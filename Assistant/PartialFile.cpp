@@ -45,15 +45,27 @@ bool LinkWithoutReplacing(const std::string& from, const std::string& to)
     }
     return rename(from.c_str(), to.c_str()) == 0;
 }
-}  // namespace
 
-void PartialFile::SyncFolder(const std::string& folder)
+// Makes the names in a folder durable.
+void SyncFolder(const std::string& folder)
 {
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     fsync(fd);
     close(fd);
+}
+}  // namespace
+
+bool PartialFile::SyncFileSystem(const std::string& folder, std::string* reason)
+{
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = fd >= 0 && syncfs(fd) == 0;
+    if (!synced)
+        *reason = Failure("Could not write to", folder, errno);
+    if (fd >= 0)
+        close(fd);
+    return synced;
 }
 
 std::unique_ptr<PartialFile> PartialFile::Create(const std::string& folder, const std::string& name, mode_t mode,
@@ -103,19 +115,16 @@ void PartialFile::Discard()
         unlink(mTemporaryPath.c_str());
 }
 
-void PartialFile::StartWriteBack()
-{
-    if (mFd >= 0)
-        sync_file_range(mFd, 0, 0, SYNC_FILE_RANGE_WRITE);
-}
-
-bool PartialFile::Commit(std::string* finalPath, std::string* reason, FolderSync folderSync)
+bool PartialFile::Commit(std::string* finalPath, std::string* reason, Durability durability)
 {
     const std::string target = JoinPath(mFolder, mName);
     const int fd = mFd;
     mFd = -1;
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        *reason = Failure("Could not write", target, errno);
+    int error = durability == Durability::byCommit && fsync(fd) != 0 ? errno : 0;
+    if (close(fd) != 0 && !error)
+        error = errno;
+    if (error) {
+        *reason = Failure("Could not write", target, error);
         Discard();
         return false;
     }
@@ -123,7 +132,7 @@ bool PartialFile::Commit(std::string* finalPath, std::string* reason, FolderSync
         Discard();
         return false;
     }
-    if (folderSync == FolderSync::now)
+    if (durability == Durability::byCommit)
         SyncFolder(mFolder);
     return true;
 }

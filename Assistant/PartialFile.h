@@ -24,17 +24,17 @@ public:
     int Fd() const { return mFd; }
     const std::string& TemporaryPath() const { return mTemporaryPath; }
 
-    // Starts writing the file's data out, so that a later commit finds it on its way.
-    void StartWriteBack();
+    // Who makes the file durable: Commit syncs the file before it names it and the folder after;
+    // or the caller, for a group of files at once, syncs their file system (SyncFileSystem)
+    // before their commits and again after.
+    enum class Durability { byCommit, byCaller };
+    // Closes the file and links it under the first free name. Fills the final path; false with a
+    // reason when any step fails (the temporary file is then removed).
+    bool Commit(std::string* finalPath, std::string* reason, Durability durability = Durability::byCommit);
 
-    enum class FolderSync { now, byCaller };
-    // Syncs the file, closes it and links it under the first free name, then syncs the folder
-    // unless the caller does that for several files at once (SyncFolder). Fills the final path;
-    // false with a reason when any step fails (the temporary file is then removed).
-    bool Commit(std::string* finalPath, std::string* reason, FolderSync folderSync = FolderSync::now);
-
-    // Makes the names in a folder durable.
-    static void SyncFolder(const std::string& folder);
+    // Makes everything written to the file system that holds the folder durable; false with a
+    // reason when it cannot.
+    static bool SyncFileSystem(const std::string& folder, std::string* reason);
 
     // Removes every temporary file not yet committed or destroyed; later commits of them fail.
     static void RemoveAllTemporary();

@@ -1,13 +1,13 @@
 // Transfers through the Assistant against the usual tools, in one run: a 1 GB file and a tree of
-// 10,000 small files copied to a folder (request event in, "TransferComplete" out) against
-// `cp -r`, and 1,000 files of 100 KB uploaded to a local HTTP server against
-// `curl --parallel --parallel-max 4`, the Assistant's number of files at once.
+// 20,000 files of 4 KB copied to the outbox (request event in, "TransferComplete" out) against
+// `cp -r` followed by `sync -f` (the same durability), and 1,000 files of 100 KB uploaded to a
+// local HTTP server against `curl --parallel --parallel-max 4`, the Assistant's number of files
+// at once.
 //
 // usage: bench_assistant [--work DIR] [--runs N] [--cases big,tree,http]
 //   --work DIR    where the data and copies go (default: a new folder in the temporary folder,
-//                 removed at the end); needs about 3 GB
-//   --runs N      runs of each case, alternating ours and the reference (default 3); medians are
-//                 shown
+//                 removed at the end); needs about 2 GB per run of the 1 GB case
+//   --runs N      pairs of runs of each case, the reference and ours alternating (default 5)
 //   --cases LIST  which cases run (default all three)
 #include "Common/AssistantLink.h"
 #include "Platform/AppleEvents/AppleEvents.h"
@@ -29,6 +29,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -93,14 +94,6 @@ double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
-}
-
-std::string FileUrl(const std::string& path)
-{
-    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-    std::string text = uri;
-    g_free(uri);
-    return text;
 }
 
 // One upload request through the Assistant, from the event to its "TransferComplete".
@@ -177,11 +170,11 @@ Data MakeData(const std::string& source, const std::function<bool(const char*)>&
         WriteFile(source + "/big.bin", megabyte, 1024);
         data.big.push_back({source + "/big.bin", "", 1ull << 30});
     }
-    for (int i = 0; i < 10000 && wanted("tree"); ++i) {
-        const std::string folder = "d" + std::to_string(i / 100);
-        const size_t size = 512 + static_cast<size_t>(i % 16) * 512;
+    for (int i = 0; i < 20000 && wanted("tree"); ++i) {
+        const std::string folder = "d" + std::to_string(i / 200);
+        const size_t size = 4096;
         const std::string path = source + "/tree/" + folder + "/f" + std::to_string(i);
-        WriteFile(path, megabyte.substr(static_cast<size_t>(i) * 64, size), 1);
+        WriteFile(path, megabyte.substr(static_cast<size_t>(i % 8192) * 64, size), 1);
         data.tree.push_back({path, "tree/" + folder + "/", size});
     }
     for (int i = 0; i < 1000 && wanted("http"); ++i) {
@@ -220,11 +213,63 @@ void Stop(const Spawned& spawned)
         close(spawned.output);
 }
 
-void Report(const char* name, const char* reference, const std::vector<double>& ours, const std::vector<double>& theirs)
+// User and system time of the children reaped so far.
+double ChildrenCpuSeconds()
 {
-    printf("| %s | %s | %.3f s | %.3f s | %.2f |\n", name, reference, Median(theirs), Median(ours),
-           Median(ours) / Median(theirs));
+    struct rusage usage;
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+std::string LoadAverage()
+{
+    std::ifstream file("/proc/loadavg");
+    std::string one;
+    file >> one;
+    return one;
+}
+
+// The median of the pairs' ratios, with their range.
+std::string RatioOf(const std::vector<double>& ours, const std::vector<double>& theirs)
+{
+    std::vector<double> ratios;
+    for (size_t i = 0; i < ours.size(); ++i)
+        ratios.push_back(ours[i] / theirs[i]);
+    char text[64];
+    snprintf(text, sizeof text, "%.2f (%.2f to %.2f)", Median(ratios), *std::min_element(ratios.begin(), ratios.end()),
+             *std::max_element(ratios.begin(), ratios.end()));
+    return text;
+}
+
+// One row: medians of the wall times, the ratios of the pairs, the CPU time ratios when known.
+void Report(const char* name, const char* reference, const std::vector<double>& ours, const std::vector<double>& theirs,
+            const std::string& loadBefore, const std::vector<double>& oursCpu = {},
+            const std::vector<double>& theirsCpu = {})
+{
+    printf("| %s | %s | %.3f s | %.3f s | %s | %s | %zu | %s to %s |\n", name, reference, Median(theirs), Median(ours),
+           RatioOf(ours, theirs).c_str(), oursCpu.empty() ? "" : RatioOf(oursCpu, theirsCpu).c_str(), ours.size(),
+           loadBefore.c_str(), LoadAverage().c_str());
     fflush(stdout);
+}
+
+// A fresh Assistant, checked in, with its process serial number.
+Spawned StartAssistant(const std::vector<std::string>& options, ProcessSerialNumber* psn)
+{
+    std::vector<std::string> argv = {ASSISTANT_PATH, "--idle-exit", "0"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    const Spawned assistant = Start(argv, false);
+    *psn = {0, 0};
+    for (int i = 0; i < 3000 && psn->lowLongOfPSN == 0; ++i) {
+        for (const RunningApplication& application : WorkspaceLaunchedApplications()) {
+            if (application.bundleIdentifier == kAssistantBundleIdentifier)
+                *psn = {application.processSerialNumberHigh, application.processSerialNumberLow};
+        }
+        g_usleep(10000);
+    }
+    if (psn->lowLongOfPSN == 0)
+        Fail("the Assistant did not check in");
+    return assistant;
 }
 }  // namespace
 
@@ -232,7 +277,7 @@ int main(int argc, char** argv)
 {
     std::string work;
     std::string cases = "big,tree,http";
-    int runs = 3;
+    int runs = 5;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--work") && i + 1 < argc)
             work = argv[++i];
@@ -261,19 +306,9 @@ int main(int argc, char** argv)
 
     if (AEInstallEventHandler(kAssistantEventClass, kStatusEventID, &OnStatus, nullptr, false) != noErr)
         Fail("cannot open this process's event port");
-    const Spawned assistant = Start({ASSISTANT_PATH, "--idle-exit", "0"}, false);
-    ProcessSerialNumber assistantPsn = {0, 0};
-    for (int i = 0; i < 3000 && assistantPsn.lowLongOfPSN == 0; ++i) {
-        for (const RunningApplication& application : WorkspaceLaunchedApplications()) {
-            if (application.bundleIdentifier == kAssistantBundleIdentifier)
-                assistantPsn = {application.processSerialNumberHigh, application.processSerialNumberLow};
-        }
-        g_usleep(10000);
-    }
-    if (assistantPsn.lowLongOfPSN == 0)
-        Fail("the Assistant did not check in");
 
-    printf("| Case | Reference | reference | Assistant | ratio |\n|---|---|---|---|---|\n");
+    printf("| Case | Reference | reference | Assistant | ratio (range) | CPU ratio (range) | pairs | load average |\n"
+           "|---|---|---|---|---|---|---|---|\n");
     const std::string destination = work + "/dst";
     const struct {
         const char* key;
@@ -282,40 +317,50 @@ int main(int argc, char** argv)
         std::string source;
     } copies[] = {
         {"big", "1 GB file", &data.big, work + "/src/big.bin"},
-        {"tree", "10,000 files of 0.5 to 8 KB", &data.tree, work + "/src/tree"},
+        {"tree", "20,000 files of 4 KB", &data.tree, work + "/src/tree"},
     };
     for (const auto& copy : copies) {
         if (!wanted(copy.key))
             continue;
+        // Each run writes to a folder of its own and nothing is removed until the case is done:
+        // removing a copy makes the next run's writes wait for it. Each side runs in a fresh
+        // process: `cp`, and an Assistant started for the run (not timed) with its outbox there.
+        const std::string load = LoadAverage();
         std::vector<double> ours;
-        std::vector<double> cp;
         std::vector<double> cpSync;
+        std::vector<double> oursCpu;
+        std::vector<double> cpSyncCpu;
         for (int run = 0; run < runs; ++run) {
-            const std::string target = destination + "/" + std::to_string(run);
-            for (auto* times : {&cp, &cpSync}) {
-                fs::create_directories(target);
-                times->push_back(Timed([&] {
-                    Run({"cp", "-r", copy.source, target + "/"});
-                    if (times == &cpSync)
-                        Run({"sync", "-f", target});
-                }));
-                Run({"sync"});
-                fs::remove_all(target);
-            }
-            ours.push_back(Timed([&] { ThroughAssistant(assistantPsn, *copy.entries, FileUrl(target)); }));
+            const std::string target = destination + "/" + copy.key + "-cp-" + std::to_string(run);
+            fs::create_directories(target);
             Run({"sync"});
-            fs::remove_all(target);
+            double cpu = ChildrenCpuSeconds();
+            cpSync.push_back(Timed([&] {
+                Run({"cp", "-r", copy.source, target + "/"});
+                Run({"sync", "-f", target});
+            }));
+            cpSyncCpu.push_back(ChildrenCpuSeconds() - cpu);
+            const std::string outbox = destination + "/" + copy.key + "-ours-" + std::to_string(run);
+            Run({"sync"});
+            cpu = ChildrenCpuSeconds();
+            ProcessSerialNumber psn;
+            const Spawned assistant = StartAssistant({"--outbox", outbox}, &psn);
+            ours.push_back(Timed([&] { ThroughAssistant(psn, *copy.entries, ""); }));
+            Stop(assistant);
+            oursCpu.push_back(ChildrenCpuSeconds() - cpu);
+            fprintf(stderr, "%s pair %d: reference %.3f s (CPU %.3f s), ours %.3f s (CPU %.3f s)\n", copy.key, run + 1,
+                    cpSync.back(), cpSyncCpu.back(), ours.back(), oursCpu.back());
         }
-        Report(copy.name, "`cp -r`", ours, cp);
-        Report(copy.name, "`cp -r`, then `sync -f`", ours, cpSync);
+        Report(copy.name, "`cp -r`, then `sync -f`", ours, cpSync, load, oursCpu, cpSyncCpu);
+        fs::remove_all(destination);
     }
 
     if (!wanted("http")) {
-        Stop(assistant);
         if (removeWork)
             fs::remove_all(work);
         return 0;
     }
+    const std::string load = LoadAverage();
     const Spawned server = Start({"python3", PUT_SERVER}, true);
     char port[16] = {};
     if (read(server.output, port, sizeof port - 1) <= 0)
@@ -333,12 +378,14 @@ int main(int argc, char** argv)
         curl.push_back(Timed([&] {
             Run({"curl", "--silent", "--fail", "--parallel", "--parallel-max", "4", "--config", config});
         }));
-        ours.push_back(Timed([&] { ThroughAssistant(assistantPsn, data.uploads, base + "/ours-" + std::to_string(run) + "/"); }));
+        ProcessSerialNumber psn;
+        const Spawned assistant = StartAssistant({}, &psn);
+        ours.push_back(Timed([&] { ThroughAssistant(psn, data.uploads, base + "/ours-" + std::to_string(run) + "/"); }));
+        Stop(assistant);
     }
-    Report("1,000 files of 100 KB by HTTP PUT", "`curl --parallel --parallel-max 4`", ours, curl);
+    Report("1,000 files of 100 KB by HTTP PUT", "`curl --parallel --parallel-max 4`", ours, curl, load);
 
     Stop(server);
-    Stop(assistant);
     if (removeWork)
         fs::remove_all(work);
     return 0;

@@ -1,9 +1,15 @@
-// The Assistant's units: destination paths and names, URLs, request parsing, partial files and
-// local copies.
+// The Assistant's units: destination paths and names, URLs, request parsing, partial files,
+// local copies, and the order of a job's notifications.
 #include "Assistant/DestinationPaths.h"
 #include "Assistant/LocalCopy.h"
 #include "Assistant/PartialFile.h"
 #include "Assistant/TransferRequest.h"
+#include "Assistant/TransferService.h"
+#include "Common/AssistantLink.h"
+#include "Platform/EventDelivery/EventDelivery.h"
+#include "Platform/Processes/Processes.h"
+#include "tests/support/JsonMember.h"
+#include "tests/support/MainLoop.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -11,8 +17,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -43,7 +51,44 @@ std::vector<std::string> FolderNames(const std::string& folder)
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// Every sync call looks at the watched folder: whether the file has its final name yet, and
+// whether its temporary file holds all of its data. The tests see the order of syncing and naming.
+struct SyncWatch {
+    std::mutex mutex;
+    std::string folder;
+    std::string name;
+    uintmax_t size = 0;
+    bool syncedBeforeNamed = false;
+
+    void Watch(const std::string& watchedFolder, const std::string& watchedName, uintmax_t watchedSize)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        folder = watchedFolder, name = watchedName, size = watchedSize, syncedBeforeNamed = false;
+    }
+    void Note()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            syncedBeforeNamed |= entry.path().filename().string().rfind(".qiravel-", 0) == 0 &&
+                                 entry.file_size(error) == size && !std::filesystem::exists(folder + "/" + name, error);
+        }
+    }
+} sSyncWatch;
 }  // namespace
+
+// The sync calls of this program pass through here on their way to the kernel.
+extern "C" int fsync(int fd)
+{
+    sSyncWatch.Note();
+    return static_cast<int>(syscall(SYS_fsync, fd));
+}
+extern "C" int syncfs(int fd) noexcept
+{
+    sSyncWatch.Note();
+    return static_cast<int>(syscall(SYS_syncfs, fd));
+}
 
 TEST(DestinationPaths, RelativeFoldersStayInsideTheDestination)
 {
@@ -296,7 +341,9 @@ TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
         EXPECT_FALSE(std::filesystem::exists(folder + "/" + names[i]));
         EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).parent_path(), folder);
         EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).filename().string()[0], '.');
+        sSyncWatch.Watch(folder, names[i], strlen(contents[i]));
         ASSERT_TRUE(file->Commit(&finalPath, &reason)) << reason;
+        EXPECT_TRUE(sSyncWatch.syncedBeforeNamed);
         EXPECT_EQ(finalPath, folder + "/" + names[i]);
     }
     EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"a (2).txt", "a (3).txt", "a.txt"}));
@@ -336,7 +383,9 @@ TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
         std::vector<CopyItem> items(sources.size());
         for (size_t i = 0; i < sources.size(); ++i)
             items[i] = {sources[i], temp.path + "/out/" + std::to_string(i / 2), "copy.bin", &progress[i], false, {}, {}};
+        sSyncWatch.Watch(temp.path + "/out/0", "copy.bin", content.size());
         CopyFilesInto(&items, cancel);
+        EXPECT_EQ(sSyncWatch.syncedBeforeNamed, !cancelled);
         for (size_t i = 0; i < sources.size(); ++i) {
             const bool copied = !cancelled && i != 1;
             EXPECT_EQ(items[i].ok, copied) << sources[i] << ": " << items[i].reason;
@@ -371,4 +420,62 @@ TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
         EXPECT_EQ(OpenSourceFile(c.path, &info, &reason), -1) << c.path;
         EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
     }
+}
+
+namespace {
+std::vector<std::string> sNotifications;
+
+OSErr RecordNotification(const AppleEvent* event, AppleEvent*, SRefCon)
+{
+    DescType type;
+    Size size = 0;
+    AEGetParamPtr(event, kNotificationKeyword, typeChar, &type, nullptr, 0, &size);
+    std::string text(static_cast<size_t>(size), '\0');
+    AEGetParamPtr(event, kNotificationKeyword, typeChar, &type, text.data(), size, &size);
+    sNotifications.push_back(text);
+    return noErr;
+}
+
+// Runs one request through a service in this process, whose status events come back here, and
+// returns the notifications' codes, each "FileSent" with its number of files.
+std::vector<std::string> RunJob(ServiceSettings settings, const std::string& request)
+{
+    static TempFolder runtime;
+    setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), 1);
+    EXPECT_EQ(AEInstallEventHandler(kAssistantEventClass, kStatusEventID, &RecordNotification, nullptr, false), noErr);
+    TransferService service(settings);
+    StatusAddress address;
+    GetCurrentProcess(&address.process);
+    sNotifications.clear();
+    service.Accept(request.data(), request.size(), address);
+    EXPECT_TRUE(RunLoopUntil([] { return !sNotifications.empty() && JsonMember(sNotifications.back(), "code") == "TransferComplete"; }, 60000));
+    std::vector<std::string> codes;
+    for (const std::string& notification : sNotifications) {
+        codes.push_back(JsonMember(notification, "code"));
+        if (codes.back() == "FileSent")
+            codes.back() += " " + std::to_string(std::count(notification.begin(), notification.end(), '{') - 1);
+    }
+    return codes;
+}
+}  // namespace
+
+TEST(TransferService, SentFilesGoOutInBatchesOfAtMost1000AndBeforeALaterFailure)
+{
+    TempFolder temp;
+    ServiceSettings settings;
+    settings.outbox = temp.path + "/outbox";
+    settings.parallel = 1;
+    settings.progressInterval = std::chrono::hours(1);  // no batch goes out on a timer
+    // 1001 files, one that is missing, one more.
+    std::string files;
+    for (int i = 0; i < 1003; ++i) {
+        const std::string path = temp.path + "/f" + std::to_string(i);
+        if (i != 1001)
+            std::ofstream(path) << i;
+        files += R"({"file_path":")" + path + R"(","size":1.000000},)";
+    }
+    files.pop_back();
+    const std::vector<std::string> expected = {"TransferStarted", "FileSent 1000", "FileSent 1", "FileFailed",
+                                               "FileSent 1", "TransferComplete"};
+    EXPECT_EQ(RunJob(settings, R"({"type":"Request","code":"StartUpload","files_ul":[)" + files + "]}"), expected);
 }

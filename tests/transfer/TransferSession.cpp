@@ -1,5 +1,6 @@
 #include "TransferSession.h"
 
+#include "Common/AssistantLink.h"
 #include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
 #include "tests/support/JsonMember.h"
@@ -24,8 +25,8 @@
 #include <unistd.h>
 
 namespace {
-const char kBundleIdentifier[] = "com.qiravel.Assistant";
 using Clock = std::chrono::steady_clock;
+}  // namespace
 
 std::string ReadWhole(const std::string& path)
 {
@@ -34,7 +35,6 @@ std::string ReadWhole(const std::string& path)
     text << file.rdbuf();
     return text.str();
 }
-}  // namespace
 
 Sandbox::Sandbox()
 {
@@ -70,7 +70,7 @@ void Sandbox::InstallAssistantEntry() const
 pid_t Sandbox::AssistantPid() const
 {
     for (const RunningApplication& application : WorkspaceLaunchedApplications()) {
-        if (application.bundleIdentifier == kBundleIdentifier)
+        if (application.bundleIdentifier == kAssistantBundleIdentifier)
             return static_cast<pid_t>(application.processSerialNumberLow);
     }
     return 0;

@@ -40,6 +40,8 @@ std::map<std::string, std::string> Fingerprints(const std::map<std::string, std:
 // Every regular file under a folder, hidden ones included: relative path to fingerprint.
 std::map<std::string, std::string> ReadTree(const std::string& folder);
 std::string RandomBytes(size_t count, unsigned seed);
+// A file's contents; empty when it cannot be read.
+std::string ReadWhole(const std::string& path);
 
 // A running program that is a child of the test; killed and reaped on destruction.
 class Child {

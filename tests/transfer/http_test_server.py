@@ -5,10 +5,12 @@ usage: http_test_server.py ROOT LOG
 
 PUT stores the body under ROOT; GET serves files from ROOT, with "Range: bytes=N-". Every request
 is logged to LOG as "METHOD path range". Paths that start with a marker misbehave:
-  /flaky/  the first request for each path is answered 503
+  /flaky/  the first request for each path is answered 500
+  /down/   every request is answered 503
   /slow/   each answer waits 0.3 s
   /cut/    the first GET sends half of the file, then closes the connection
   /stall/  the first GET sends half of the file, then waits until the client goes away
+  /norange/  as /cut/, and a range request is answered 416
 """
 import http.server
 import os
@@ -37,11 +39,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return new
 
     def begin(self):
+        """Logs the request and returns the failure status it gets instead of its work, or None."""
         with lock, open(log_path, "a") as log:
             log.write(f"{self.command} {self.path} {self.headers.get('Range', '-')}\n")
         if self.path.startswith("/slow/"):
             time.sleep(0.3)
-        return self.path.startswith("/flaky/") and self.first_time()
+        if self.path.startswith("/down/"):
+            return 503
+        if self.path.startswith("/norange/") and "Range" in self.headers:
+            return 416
+        return 500 if self.path.startswith("/flaky/") and self.first_time() else None
 
     def local_path(self):
         return os.path.join(root, urllib.parse.unquote(urllib.parse.urlsplit(self.path).path).lstrip("/"))
@@ -52,10 +59,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
 
     def do_PUT(self):
-        flaky = self.begin()
+        failure = self.begin()
         body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
-        if flaky:
-            return self.answer(503)
+        if failure:
+            return self.answer(failure)
         path = self.local_path()
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as file:
@@ -63,8 +70,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.answer(201)
 
     def do_GET(self):
-        if self.begin():
-            return self.answer(503)
+        failure = self.begin()
+        if failure:
+            return self.answer(failure)
         try:
             with open(self.local_path(), "rb") as file:
                 data = file.read()
@@ -82,7 +90,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Accept-Ranges", "bytes")
         self.end_headers()
         body = data[start:]
-        if self.path.startswith(("/cut/", "/stall/")) and start == 0 and self.first_time():
+        if self.path.startswith(("/cut/", "/stall/", "/norange/")) and start == 0 and self.first_time():
             self.wfile.write(body[: len(body) // 2])
             self.wfile.flush()
             if self.path.startswith("/stall/"):
