@@ -51,6 +51,7 @@ struct HttpTransfers::Active {
     // get
     std::shared_ptr<PartialFile> body;
     uint64_t received = 0;
+    std::unique_ptr<AddressPolicy> policy;
     bool resume = true;
 
     ~Active()
@@ -194,6 +195,8 @@ void HttpTransfers::StartAttempt(std::unique_ptr<Active> active)
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kStalledSeconds);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "qiravel-assistant/1");
+    active->policy = std::make_unique<AddressPolicy>(mSettings.config());
+    active->policy->Apply(easy);
     if (put) {
         lseek(active->source, 0, SEEK_SET);
         active->sentThisAttempt = 0;
@@ -271,7 +274,9 @@ void HttpTransfers::Finished(CURL* easy, CURLcode code)
         return End(std::move(active), true, {});
     std::string reason;
     bool passing = false;
-    if (active->ioError) {
+    if (!active->policy->RefusedHost().empty()) {
+        reason = AddressRefusal(active->policy->RefusedHost());
+    } else if (active->ioError) {
         const bool reading = active->transfer.method == HttpTransfer::Method::put;
         reason = std::string(reading ? "Could not read the file: " : "Could not write the file: ") +
                  g_strerror(active->ioError);

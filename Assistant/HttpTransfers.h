@@ -5,6 +5,8 @@
 // delays; a cut download goes on from where it stopped when the server accepts a range request.
 #pragma once
 
+#include "AddressPolicy.h"
+#include "AssistantConfig.h"
 #include "FileProgress.h"
 #include "PartialFile.h"
 
@@ -44,6 +46,10 @@ public:
     struct Settings {
         unsigned attempts = 4;
         std::chrono::milliseconds firstRetryDelay{500};
+        // The user's settings as they are now; asked at each attempt, on the HTTP thread.
+        std::function<std::shared_ptr<const AssistantConfig>()> config = [] {
+            return std::make_shared<const AssistantConfig>();
+        };
     };
 
     explicit HttpTransfers(Settings settings);

@@ -2,6 +2,7 @@
 
 #include "AssistantLog.h"
 #include "DestinationPaths.h"
+#include "LocalAccess.h"
 #include "LocalCopy.h"
 #include "MainThread.h"
 #include "Notifications.h"
@@ -21,20 +22,6 @@ const auto kStatusDrainBound = std::chrono::milliseconds(1000);
 std::string ProcessName(const ProcessSerialNumber& psn)
 {
     return std::to_string(psn.highLongOfPSN) + "-" + std::to_string(psn.lowLongOfPSN);
-}
-
-// A destination as the log shows it: URLs without their passwords.
-std::string LoggedDestination(const std::string& destination)
-{
-    const auto flags = static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_HAS_PASSWORD);
-    GUri* uri = g_uri_parse(destination.c_str(), flags, nullptr);
-    if (!uri)
-        return destination;
-    gchar* text = g_uri_to_string_partial(uri, G_URI_HIDE_PASSWORD);
-    const std::string shown = text;
-    g_free(text);
-    g_uri_unref(uri);
-    return shown;
 }
 
 std::string LastComponent(const std::string& path)
@@ -79,7 +66,8 @@ void TransferService::Accept(const char* text, size_t length, const StatusAddres
         reason = "The Assistant is quitting";
     }
     if (ok)
-        ok = Prepare(job.get(), &reason);
+        ok = CheckLocalAccess(&job->request, *mSettings.http.config(), mSettings.outbox, &reason) &&
+             Prepare(job.get(), &reason);
     if (!ok) {
         AssistantLog(LogLevel::warning, "Job " + std::to_string(job->number) + " from process " +
                                             ProcessName(address.process) + " refused: " + reason);
@@ -92,10 +80,10 @@ void TransferService::Accept(const char* text, size_t length, const StatusAddres
     const size_t count = job->request.entries.size();
     AssistantLog(LogLevel::info, "Job " + std::to_string(job->number) + " from process " +
                                      ProcessName(address.process) + ": " + (upload ? "upload" : "download") +
-                                     " of " + std::to_string(count) + " files to " + LoggedDestination(job->root));
+                                     " of " + std::to_string(count) + " files to " + ShownUrl(job->root));
     Send(*job, Notification("TransferStarted", job->request.job, job->number)
                    .Add("request", std::string(upload ? "StartUpload" : "StartDownload"))
-                   .Add("destination", job->root)
+                   .Add("destination", ShownUrl(job->root))
                    .Add("file_count", static_cast<uint64_t>(count))
                    .Add("byte_total", job->bytesTotal));
     Job* started = job.get();
@@ -278,7 +266,7 @@ void TransferService::FileDone(Job* job, const FileResult& result)
     } else {
         ++job->succeeded;
         Send(*job, Notification("FileReceived", job->request.job, job->number)
-                       .Add("url", entry.source)
+                       .Add("url", ShownUrl(entry.source))
                        .Add("relative_path", entry.sourceRelativePath)
                        .Add("path", result.finalPath)
                        .Add("size", bytes));
@@ -291,9 +279,10 @@ void TransferService::FileFailed(Job* job, size_t index, const std::string& reas
     ++job->failed;
     const TransferEntry& entry = job->request.entries[index];
     const bool upload = job->request.kind == TransferKind::upload;
-    AssistantLog(LogLevel::warning, "Job " + std::to_string(job->number) + ": FileFailed " + entry.source + ": " + reason);
+    AssistantLog(LogLevel::warning,
+                 "Job " + std::to_string(job->number) + ": FileFailed " + ShownUrl(entry.source) + ": " + reason);
     Send(*job, Notification("FileFailed", job->request.job, job->number)
-                   .Add(upload ? "file_path" : "url", entry.source)
+                   .Add(upload ? "file_path" : "url", ShownUrl(entry.source))
                    .Add("relative_path", entry.sourceRelativePath)
                    .Add("reason", reason));
 }
@@ -328,7 +317,7 @@ void TransferService::ReportProgress(Job* job)
     if (!job->moving.empty()) {
         const auto& current = *job->moving.begin();
         progress.Add(job->request.kind == TransferKind::upload ? "file_path" : "url",
-                     job->request.entries[current.first].source);
+                     ShownUrl(job->request.entries[current.first].source));
         progress.Add("file_bytes_done", current.second->done.load()).Add("file_bytes_total", current.second->total.load());
     }
     Send(*job, progress);

@@ -8,6 +8,7 @@
 //   --parallel N         files (or groups of small files) of one job moving at once (4)
 //
 // Only one copy runs per user and runtime folder: a second one exits at once.
+#include "AssistantConfig.h"
 #include "AssistantLog.h"
 #include "PartialFile.h"
 #include "TransferService.h"
@@ -190,9 +191,11 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
     sProgram.loop = g_main_loop_new(nullptr, false);
     sProgram.idleSeconds = options.idleSeconds;
+    auto* config = new AssistantConfigFile();
     ServiceSettings settings;
     settings.outbox = options.outbox;
     settings.parallel = options.parallel;
+    settings.http.config = [config] { return config->Current(); };
     auto* service = new TransferService(settings);
     sProgram.service = service;
     service->SetIdleCallback(&StartIdleTimer);
@@ -218,6 +221,7 @@ int main(int argc, char** argv)
         _exit(1);
     }
     delete service;
+    delete config;
     StopIdleTimer();
     g_main_loop_unref(sProgram.loop);
     close(lock);

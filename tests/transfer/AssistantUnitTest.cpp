@@ -145,6 +145,18 @@ TEST(DestinationPaths, NumberedNamesAndJoinedUrls)
     };
     for (const auto& c : joins)
         EXPECT_EQ(JoinUrl(c.base, c.folder, c.name), c.url) << c.base;
+
+    const struct {
+        const char* url;
+        const char* shown;
+    } shown[] = {
+        {"http://alice:s3cret@h:81/a/../b?x@y", "http://h:81/a/../b?x@y"},
+        {"HTTPS://a@b@h", "HTTPS://h"},
+        {"http://h/p@q#r@s", "http://h/p@q#r@s"},
+        {"/home/u/a@b://c", "/home/u/a@b://c"},
+    };
+    for (const auto& c : shown)
+        EXPECT_EQ(ShownUrl(c.url), c.shown) << c.url;
 }
 
 TEST(TransferRequest, RefusesRequestsThatCannotRun)

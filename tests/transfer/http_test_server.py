@@ -9,6 +9,7 @@ is logged to LOG as "METHOD path range". Paths that start with a marker misbehav
   /slow/   each answer waits 0.3 s
   /cut/    the first GET sends half of the file, then closes the connection
   /stall/  the first GET sends half of the file, then waits until the client goes away
+  /to/     GET /to/HOST:PORT/PATH is redirected to http://HOST:PORT/PATH
 """
 import http.server
 import os
@@ -65,6 +66,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         if self.begin():
             return self.answer(503)
+        if self.path.startswith("/to/"):
+            self.send_response(302)
+            self.send_header("Location", "http://" + self.path[len("/to/"):])
+            self.send_header("Content-Length", "0")
+            return self.end_headers()
         try:
             with open(self.local_path(), "rb") as file:
                 data = file.read()
