@@ -189,6 +189,7 @@ int main(int argc, char** argv)
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
+    PartialFile::KeepRecord(std::string(g_get_user_data_dir()) + "/qiravel/temporary-files");
     sProgram.loop = g_main_loop_new(nullptr, false);
     sProgram.idleSeconds = options.idleSeconds;
     auto* config = new AssistantConfigFile();
