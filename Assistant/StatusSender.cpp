@@ -1,6 +1,7 @@
 #include "StatusSender.h"
 
 #include "AssistantLog.h"
+#include "Common/AssistantLink.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 
 namespace {
@@ -80,12 +81,12 @@ void StatusSender::Deliver(const Message& message)
     const StatusAddress& address = message.address;
     OSErr error = AECreateDesc(typeProcessSerialNumber, &address.process, sizeof address.process, &target);
     if (error == noErr)
-        error = AECreateAppleEvent('Laso', 'assS', &target, kAutoGenerateReturnID, kAnyTransactionID, &event);
+        error = AECreateAppleEvent(kAssistantEventClass, kStatusEventID, &target, kAutoGenerateReturnID, kAnyTransactionID, &event);
     if (error == noErr)
-        error = AEPutParamPtr(&event, 'STr1', address.refConType, address.refCon.data(),
+        error = AEPutParamPtr(&event, kStatusRefConKeyword, address.refConType, address.refCon.data(),
                               static_cast<Size>(address.refCon.size()));
     if (error == noErr)
-        error = AEPutParamPtr(&event, 'NMsg', typeChar, message.text.data(), static_cast<Size>(message.text.size()));
+        error = AEPutParamPtr(&event, kNotificationKeyword, typeChar, message.text.data(), static_cast<Size>(message.text.size()));
     if (error == noErr)
         error = AESendMessage(&event, &reply, kAENoReply | kAENeverInteract, kStatusTimeoutTicks);
     AEDisposeDesc(&reply);

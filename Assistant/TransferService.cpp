@@ -1,28 +1,18 @@
 #include "TransferService.h"
 
 #include "AssistantLog.h"
+#include "CopyGroups.h"
 #include "DestinationPaths.h"
 #include "LocalAccess.h"
 #include "LocalCopy.h"
 #include "MainThread.h"
-#include "Notifications.h"
 #include "PartialFile.h"
 
-#include <algorithm>
 #include <cerrno>
 
 namespace {
 const size_t kMostEntriesPerFileSent = 1000;
-// Uploads of files this small go to the pool in groups of up to this many files and bytes.
-const double kLargestGroupedFile = 1 << 20;
-const size_t kMostGroupedFiles = 64;
-const double kMostGroupedBytes = 16 << 20;
 const auto kStatusDrainBound = std::chrono::milliseconds(1000);
-
-std::string ProcessName(const ProcessSerialNumber& psn)
-{
-    return std::to_string(psn.highLongOfPSN) + "-" + std::to_string(psn.lowLongOfPSN);
-}
 
 std::string LastComponent(const std::string& path)
 {
@@ -32,26 +22,20 @@ std::string LastComponent(const std::string& path)
 }  // namespace
 
 TransferService::TransferService(ServiceSettings settings)
-    : mSettings(std::move(settings)), mPool(mSettings.parallel), mHttp(mSettings.http)
+    : mSettings(std::move(settings)),
+      mStop(mSettings.stopGrace, mSettings.cancelBound),
+      mPool(mSettings.parallel),
+      mHttp(mSettings.http)
 {
 }
 
-TransferService::~TransferService()
-{
-    RemoveTimer(&mProgressTimer);
-    RemoveTimer(&mStopTimer);
-}
+TransferService::~TransferService() { RemoveProgressTimer(); }
 
-void TransferService::RemoveTimer(guint* timer)
+void TransferService::RemoveProgressTimer()
 {
-    if (*timer)
-        g_source_remove(*timer);
-    *timer = 0;
-}
-
-void TransferService::Send(const Job& job, const Notification& notification)
-{
-    mStatus.Send(job.address, notification.Text());
+    if (mProgressTimer)
+        g_source_remove(mProgressTimer);
+    mProgressTimer = 0;
 }
 
 void TransferService::Accept(const char* text, size_t length, const StatusAddress& address)
@@ -61,7 +45,7 @@ void TransferService::Accept(const char* text, size_t length, const StatusAddres
     job->address = address;
     std::string reason;
     bool ok = ParseTransferRequest(text, length, &job->request, &reason);
-    if (ok && mStopping) {
+    if (ok && mStop.Stopping()) {
         ok = false;
         reason = "The Assistant is quitting";
     }
@@ -69,23 +53,12 @@ void TransferService::Accept(const char* text, size_t length, const StatusAddres
         ok = CheckLocalAccess(&job->request, *mSettings.http.config(), mSettings.outbox, &reason) &&
              Prepare(job.get(), &reason);
     if (!ok) {
-        AssistantLog(LogLevel::warning, "Job " + std::to_string(job->number) + " from process " +
-                                            ProcessName(address.process) + " refused: " + reason);
-        Send(*job, Notification("TransferFailed", job->request.job, job->number).Add("reason", reason));
-        if (mJobs.empty() && mIdle && !mStopping)
+        mReports.Refused(*job, reason);
+        if (mJobs.empty() && mIdle && !mStop.Stopping())
             mIdle();
         return;
     }
-    const bool upload = job->request.kind == TransferKind::upload;
-    const size_t count = job->request.entries.size();
-    AssistantLog(LogLevel::info, "Job " + std::to_string(job->number) + " from process " +
-                                     ProcessName(address.process) + ": " + (upload ? "upload" : "download") +
-                                     " of " + std::to_string(count) + " files to " + ShownUrl(job->root));
-    Send(*job, Notification("TransferStarted", job->request.job, job->number)
-                   .Add("request", std::string(upload ? "StartUpload" : "StartDownload"))
-                   .Add("destination", ShownUrl(job->root))
-                   .Add("file_count", static_cast<uint64_t>(count))
-                   .Add("byte_total", job->bytesTotal));
+    mReports.Started(*job);
     Job* started = job.get();
     mJobs[job->number] = std::move(job);
     if (!mProgressTimer)
@@ -103,9 +76,11 @@ bool TransferService::Prepare(Job* job, std::string* reason)
         *reason = "Could not create the folder \"" + job->root + "\": " + g_strerror(errno);
         return false;
     }
-    if (request.kind == TransferKind::upload) {
+    if (job->Upload()) {
+        uint64_t total = 0;
         for (const TransferEntry& entry : request.entries)
-            job->bytesTotal += static_cast<uint64_t>(entry.size);
+            total += static_cast<uint64_t>(entry.size);
+        job->progress.SetTotal(total);
     }
     return true;
 }
@@ -113,7 +88,7 @@ bool TransferService::Prepare(Job* job, std::string* reason)
 void TransferService::Pump(Job* job)
 {
     const size_t count = job->request.entries.size();
-    while (!mStopping && job->tasks < mSettings.parallel && job->next < count) {
+    while (!mStop.Stopping() && job->tasks < mSettings.parallel && job->next < count) {
         const size_t index = job->next++;
         const TransferEntry& entry = job->request.entries[index];
         if (entry.problem.empty())
@@ -142,10 +117,9 @@ void TransferService::StartTask(Job* job, size_t index)
 {
     ++job->tasks;
     const std::vector<TransferEntry>& entries = job->request.entries;
-    const bool upload = job->request.kind == TransferKind::upload;
-    if (upload && job->request.target == UploadTarget::http)
+    if (job->Upload() && job->request.target == UploadTarget::http)
         return SendHttp(job, index);
-    if (!upload) {
+    if (!job->Upload()) {
         gchar* localPath = g_filename_from_uri(entries[index].source.c_str(), nullptr, nullptr);
         if (localPath)
             CopyInBackground(job, {index}, {localPath});
@@ -154,17 +128,10 @@ void TransferService::StartTask(Job* job, size_t index)
         g_free(localPath);
         return;
     }
-    std::vector<size_t> group = {index};
-    std::vector<std::string> sources = {entries[index].source};
-    double bytes = entries[index].size;
-    while (bytes <= kLargestGroupedFile && job->next < entries.size() && group.size() < kMostGroupedFiles) {
-        const TransferEntry& entry = entries[job->next];
-        if (!entry.problem.empty() || entry.size > kLargestGroupedFile || bytes + entry.size > kMostGroupedBytes)
-            break;
-        bytes += entry.size;
-        group.push_back(job->next++);
-        sources.push_back(entry.source);
-    }
+    const std::vector<size_t> group = TakeCopyGroup(entries, index, &job->next);
+    std::vector<std::string> sources;
+    for (const size_t member : group)
+        sources.push_back(entries[member].source);
     CopyInBackground(job, group, sources);
 }
 
@@ -175,7 +142,7 @@ void TransferService::CopyInBackground(Job* job, const std::vector<size_t>& indi
     std::vector<std::shared_ptr<FileProgress>> progress(indices.size());
     for (size_t i = 0; i < indices.size(); ++i) {
         const TransferEntry& entry = job->request.entries[indices[i]];
-        progress[i] = job->moving[indices[i]] = std::make_shared<FileProgress>();
+        progress[i] = job->progress.Begin(indices[i]);
         items[i].source = sources[i];
         items[i].folder = JoinPath(job->root, entry.folder);
         items[i].name = entry.name;
@@ -196,9 +163,9 @@ void TransferService::SendHttp(Job* job, size_t index)
 {
     const TransferEntry& entry = job->request.entries[index];
     HttpTransfer transfer;
-    transfer.progress = job->moving[index] = std::make_shared<FileProgress>();
+    transfer.progress = job->progress.Begin(index);
     const TaskCompletion completion = Completion(*job);
-    if (job->request.kind == TransferKind::upload) {
+    if (job->Upload()) {
         transfer.method = HttpTransfer::Method::put;
         transfer.url = JoinUrl(job->root, entry.folder, entry.name);
         transfer.sourcePath = entry.source;
@@ -237,39 +204,30 @@ void TransferService::TaskDone(unsigned jobNumber, const std::vector<FileResult>
     for (const FileResult& result : results)
         FileDone(job, result);
     Pump(job);
-    if (mStopping && MovingFiles() == 0)
-        FinishStop();
+    if (MovingFiles() == 0)
+        mStop.NothingMoving();
 }
 
 void TransferService::FileDone(Job* job, const FileResult& result)
 {
-    const auto moving = job->moving.find(result.index);
-    if (moving == job->moving.end())
+    uint64_t bytes = 0;
+    if (!job->progress.End(result.index, result.ok, &bytes))
         return;
-    const uint64_t bytes = moving->second->done;
-    if (result.ok)
-        job->bytesFinished += bytes;
-    job->moving.erase(moving);
     const TransferEntry& entry = job->request.entries[result.index];
     if (!result.ok && mCancel) {
         // Cancelled by a stop: the file counts among those left, which the stop reports.
     } else if (!result.ok) {
         FileFailed(job, result.index, result.reason);
-    } else if (job->request.kind == TransferKind::upload) {
+    } else if (job->Upload()) {
         ++job->succeeded;
         if (job->request.target != UploadTarget::http && LastComponent(result.finalPath) != entry.name)
-            AssistantLog(LogLevel::info, "Job " + std::to_string(job->number) + ": " + entry.source + " sent as " +
-                                             result.finalPath + ", since \"" + entry.name + "\" was taken");
+            mReports.SentAs(*job, result.index, result.finalPath);
         job->sentBatch.push_back(result.index);
         if (job->sentBatch.size() >= kMostEntriesPerFileSent)
             FlushSent(job);
     } else {
         ++job->succeeded;
-        Send(*job, Notification("FileReceived", job->request.job, job->number)
-                       .Add("url", ShownUrl(entry.source))
-                       .Add("relative_path", entry.sourceRelativePath)
-                       .Add("path", result.finalPath)
-                       .Add("size", bytes));
+        mReports.Received(*job, result.index, result.finalPath, bytes);
     }
 }
 
@@ -277,70 +235,27 @@ void TransferService::FileFailed(Job* job, size_t index, const std::string& reas
 {
     FlushSent(job);
     ++job->failed;
-    const TransferEntry& entry = job->request.entries[index];
-    const bool upload = job->request.kind == TransferKind::upload;
-    AssistantLog(LogLevel::warning,
-                 "Job " + std::to_string(job->number) + ": FileFailed " + ShownUrl(entry.source) + ": " + reason);
-    Send(*job, Notification("FileFailed", job->request.job, job->number)
-                   .Add(upload ? "file_path" : "url", ShownUrl(entry.source))
-                   .Add("relative_path", entry.sourceRelativePath)
-                   .Add("reason", reason));
+    mReports.FileFailed(*job, index, reason);
 }
 
 void TransferService::FlushSent(Job* job)
 {
     if (job->sentBatch.empty())
         return;
-    json_object* files = json_object_new_array_ext(static_cast<int>(job->sentBatch.size()));
-    for (const size_t index : job->sentBatch)
-        json_object_array_add(files, json_object_get(job->request.entries[index].original));
-    AssistantLog(LogLevel::info, "Job " + std::to_string(job->number) + ": FileSent, " +
-                                     std::to_string(job->sentBatch.size()) + " files");
-    Send(*job, Notification("FileSent", job->request.job, job->number).Add("files_ul", files));
+    mReports.Sent(*job);
     job->sentBatch.clear();
-}
-
-void TransferService::ReportProgress(Job* job)
-{
-    uint64_t done = job->bytesFinished;
-    uint64_t total = job->request.kind == TransferKind::upload ? job->bytesTotal : job->bytesFinished;
-    for (const auto& moving : job->moving) {
-        done += moving.second->done;
-        if (job->request.kind == TransferKind::download)
-            total += std::max<uint64_t>(moving.second->total, moving.second->done);
-    }
-    if (done == job->bytesReported)
-        return;
-    job->bytesReported = done;
-    Notification progress("TransferProgress", job->request.job, job->number);
-    progress.Add("bytes_done", done).Add("bytes_total", std::max(total, done));
-    if (!job->moving.empty()) {
-        const auto& current = *job->moving.begin();
-        progress.Add(job->request.kind == TransferKind::upload ? "file_path" : "url",
-                     ShownUrl(job->request.entries[current.first].source));
-        progress.Add("file_bytes_done", current.second->done.load()).Add("file_bytes_total", current.second->total.load());
-    }
-    Send(*job, progress);
 }
 
 void TransferService::FinishIfDone(Job* job)
 {
-    const size_t count = job->request.entries.size();
-    if (job->succeeded + job->failed < count)
+    if (job->succeeded + job->failed < job->request.entries.size())
         return;
     FlushSent(job);
-    const bool upload = job->request.kind == TransferKind::upload;
-    AssistantLog(LogLevel::info, "Job " + std::to_string(job->number) + ": TransferComplete, " +
-                                     std::to_string(job->succeeded) + (upload ? " sent, " : " received, ") +
-                                     std::to_string(job->failed) + " failed");
-    Send(*job, Notification("TransferComplete", job->request.job, job->number)
-                   .Add(upload ? "files_sent" : "files_received", static_cast<uint64_t>(job->succeeded))
-                   .Add("files_failed", static_cast<uint64_t>(job->failed))
-                   .Add("bytes_done", job->bytesFinished));
+    mReports.Complete(*job);
     mJobs.erase(job->number);
     if (mJobs.empty()) {
-        RemoveTimer(&mProgressTimer);
-        if (mIdle && !mStopping)
+        RemoveProgressTimer();
+        if (mIdle && !mStop.Stopping())
             mIdle();
     }
 }
@@ -348,9 +263,12 @@ void TransferService::FinishIfDone(Job* job)
 gboolean TransferService::OnProgressTimer(gpointer data)
 {
     auto* service = static_cast<TransferService*>(data);
-    for (auto& job : service->mJobs) {
-        service->FlushSent(job.second.get());
-        service->ReportProgress(job.second.get());
+    for (auto& entry : service->mJobs) {
+        Job* job = entry.second.get();
+        service->FlushSent(job);
+        JobProgress::Report report;
+        if (job->progress.TakeReport(&report))
+            service->mReports.Progress(*job, report);
     }
     return G_SOURCE_CONTINUE;
 }
@@ -359,37 +277,18 @@ size_t TransferService::MovingFiles() const
 {
     size_t count = 0;
     for (const auto& job : mJobs)
-        count += job.second->moving.size();
+        count += job.second->progress.Moving();
     return count;
 }
 
 void TransferService::Stop(std::function<void()> done)
 {
-    if (mStopping)
+    if (mStop.Stopping())
         return;
-    mStopping = true;
     mStopDone = std::move(done);
     AssistantLog(LogLevel::info, "Stopping with " + std::to_string(mJobs.size()) + " jobs, " +
                                      std::to_string(MovingFiles()) + " files moving");
-    if (MovingFiles() == 0)
-        return FinishStop();
-    mStopTimer = g_timeout_add(static_cast<guint>(mSettings.stopGrace.count()), &OnGraceOver, this);
-}
-
-gboolean TransferService::OnGraceOver(gpointer data)
-{
-    auto* service = static_cast<TransferService*>(data);
-    service->CancelMoving();
-    service->mStopTimer = g_timeout_add(static_cast<guint>(service->mSettings.cancelBound.count()), &OnCancelBound, data);
-    return G_SOURCE_REMOVE;
-}
-
-gboolean TransferService::OnCancelBound(gpointer data)
-{
-    auto* service = static_cast<TransferService*>(data);
-    service->mStopTimer = 0;
-    service->FinishStop();
-    return G_SOURCE_REMOVE;
+    mStop.Begin(MovingFiles() > 0, [this] { CancelMoving(); }, [this] { FinishStop(); });
 }
 
 void TransferService::CancelMoving()
@@ -399,22 +298,14 @@ void TransferService::CancelMoving()
     mHttp.CancelAll();
 }
 
+// The last step of a stop: the jobs left are reported as failed, temporary files go, and the
+// caller hears of the end once the status events have gone out (or after a bound).
 void TransferService::FinishStop()
 {
-    if (!mStopDone)
-        return;
-    RemoveTimer(&mStopTimer);
-    RemoveTimer(&mProgressTimer);
+    RemoveProgressTimer();
     for (auto& entry : mJobs) {
-        Job* job = entry.second.get();
-        FlushSent(job);
-        const bool upload = job->request.kind == TransferKind::upload;
-        const uint64_t left = job->request.entries.size() - job->succeeded - job->failed;
-        Send(*job, Notification("TransferFailed", job->request.job, job->number)
-                       .Add("reason", std::string("The Assistant was stopped before the job was done"))
-                       .Add(upload ? "files_sent" : "files_received", static_cast<uint64_t>(job->succeeded))
-                       .Add("files_failed", static_cast<uint64_t>(job->failed))
-                       .Add("files_left", left));
+        FlushSent(entry.second.get());
+        mReports.Stopped(*entry.second);
     }
     mCancel = true;
     PartialFile::RemoveAllTemporary();

@@ -4,11 +4,11 @@
 // more requests. Everything here runs on the main thread.
 #pragma once
 
-#include "FileProgress.h"
 #include "HttpTransfers.h"
-#include "Notifications.h"
+#include "Job.h"
+#include "JobReports.h"
 #include "StatusSender.h"
-#include "TransferRequest.h"
+#include "StopPhase.h"
 #include "WorkerPool.h"
 
 #include <glib.h>
@@ -59,21 +59,6 @@ private:
         std::string reason;
     };
     typedef std::function<void(std::vector<FileResult>)> TaskCompletion;
-    struct Job {
-        unsigned number = 0;
-        TransferRequest request;
-        StatusAddress address;
-        std::string root;  // destination folder, or base URL for HTTP uploads
-        size_t next = 0;   // the next entry to start
-        unsigned tasks = 0;  // copy groups and HTTP transfers under way
-        unsigned succeeded = 0;
-        unsigned failed = 0;
-        uint64_t bytesTotal = 0;
-        uint64_t bytesFinished = 0;
-        uint64_t bytesReported = 0;
-        std::map<size_t, std::shared_ptr<FileProgress>> moving;
-        std::vector<size_t> sentBatch;
-    };
 
     bool Prepare(Job* job, std::string* reason);
     void Pump(Job* job);
@@ -84,27 +69,23 @@ private:
     void FileDone(Job* job, const FileResult& result);
     void FileFailed(Job* job, size_t index, const std::string& reason);
     void FlushSent(Job* job);
-    void ReportProgress(Job* job);
     void FinishIfDone(Job* job);
-    void Send(const Job& job, const Notification& notification);
     TaskCompletion Completion(const Job& job);
     size_t MovingFiles() const;
     void CancelMoving();
     void FinishStop();
-    void RemoveTimer(guint* timer);
+    void RemoveProgressTimer();
 
     static gboolean OnProgressTimer(gpointer data);
-    static gboolean OnGraceOver(gpointer data);
-    static gboolean OnCancelBound(gpointer data);
 
     const ServiceSettings mSettings;
     StatusSender mStatus;
+    JobReports mReports{&mStatus};
     std::shared_ptr<int> mLifetime = std::make_shared<int>(0);  // closures check it before they run
     std::map<unsigned, std::unique_ptr<Job>> mJobs;
     unsigned mLastJob = 0;
     guint mProgressTimer = 0;
-    guint mStopTimer = 0;
-    bool mStopping = false;
+    StopPhase mStop;
     std::function<void()> mStopDone;
     std::function<void()> mIdle;
     std::atomic<bool> mCancel{false};

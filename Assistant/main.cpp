@@ -13,6 +13,7 @@
 #include "PartialFile.h"
 #include "TransferService.h"
 
+#include "Common/AssistantLink.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
@@ -29,7 +30,6 @@
 #include <unistd.h>
 
 namespace {
-const char kBundleIdentifier[] = "com.qiravel.Assistant";
 const unsigned kMostParallelFiles = 64;
 // Status events still queued for their receivers get this long to go out at the end (ticks).
 const long kFlushTicks = 2 * 60;
@@ -85,7 +85,7 @@ Lock TakeInstanceLock(int* fd)
     std::string folder;
     if (!GetProcessRuntimeFolder(&folder))
         return Lock::unavailable;
-    const std::string path = folder + "/" + kBundleIdentifier + ".lock";
+    const std::string path = folder + "/" + kAssistantBundleIdentifier + ".lock";
     *fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (*fd < 0)
         return Lock::unavailable;
@@ -153,11 +153,11 @@ OSErr HandleRequest(const AppleEvent* event, AppleEvent*, SRefCon)
     const std::vector<uint8_t> text = ParamBytes(event, keyDirectObject, typeChar, &actual);
     StatusAddress address;
     Size size = 0;
-    if (AEGetParamPtr(event, 'bPSN', typeProcessSerialNumber, &actual, &address.process, sizeof address.process,
+    if (AEGetParamPtr(event, kHostProcessKeyword, typeProcessSerialNumber, &actual, &address.process, sizeof address.process,
                       &size) != noErr ||
         size != sizeof address.process)
         address.process = {0, 0};
-    address.refCon = ParamBytes(event, 'navG', typeWildCard, &address.refConType);
+    address.refCon = ParamBytes(event, kRefConKeyword, typeWildCard, &address.refConType);
     sProgram.service->Accept(reinterpret_cast<const char*>(text.data()), text.size(), address);
     if (!sProgram.service->HasJobs())
         StartIdleTimer();
@@ -202,8 +202,8 @@ int main(int argc, char** argv)
     service->SetIdleCallback(&StartIdleTimer);
 
     int status = 0;
-    if (AEInstallEventHandler('Laso', 'ADMN', NewAEEventHandlerUPP(&HandleRequest), nullptr, false) != noErr ||
-        WorkspaceCheckIn(kBundleIdentifier) != noErr) {
+    if (AEInstallEventHandler(kAssistantEventClass, kAssistantRequestID, NewAEEventHandlerUPP(&HandleRequest), nullptr, false) != noErr ||
+        WorkspaceCheckIn(kAssistantBundleIdentifier) != noErr) {
         AssistantLog(LogLevel::error, "Cannot open the event port; quitting");
         status = 1;
     } else {

@@ -6,8 +6,6 @@
 #include <ctime>
 #include <unistd.h>
 
-const char kAssistantBundleIdentifier[] = "com.qiravel.Assistant";
-
 namespace {
 const long kLaunchWaitSeconds = 120;
 const unsigned int kPollMicroseconds = 100000;

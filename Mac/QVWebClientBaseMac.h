@@ -2,6 +2,7 @@
 // events, status events), the file dialogs and the adding of picked items.
 #pragma once
 
+#include "AssistantLink.h"
 #include "QVWebClientBase.h"
 
 #include "AEDescUtils.h"
@@ -13,11 +14,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-// The Assistant's bundle identifier.
-extern const char kAssistantBundleIdentifier[];
-// The event class of the requests to the Assistant and of its status events.
-constexpr AEEventClass kAssistantEventClass = 'Laso';
 
 // One look-up of the Assistant among the running applications; psn is zero when it is absent.
 bool FindAProcess(ProcessSerialNumber& psn);

@@ -5,9 +5,6 @@
 #include "Platform/Processes/Processes.h"
 
 namespace {
-const AEEventID kAssistantRequestID = 'ADMN';
-const AEKeyword kHostProcessKeyword = 'bPSN';
-const AEKeyword kRefConKeyword = 'navG';
 const AESendMode kRequestSendMode = kAENoReply | kAENeverInteract;
 const long kRequestTimeoutTicks = 18000;
 // Room left in an event's flattened form for everything but the request text.

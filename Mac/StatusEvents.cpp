@@ -3,12 +3,6 @@
 
 #include <vector>
 
-namespace {
-const AEEventID kStatusEventID = 'assS';
-const AEKeyword kStatusRefConKeyword = 'STr1';
-const AEKeyword kNotificationKeyword = 'NMsg';
-}  // namespace
-
 AEEventHandlerUPP CQVWebClientBaseMac::sStatusAEHandlerUPP = nullptr;
 int32_t CQVWebClientBaseMac::sStatusAEHandlerUPPRefCount = 0;
 

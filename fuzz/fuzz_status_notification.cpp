@@ -60,10 +60,10 @@ void SendStatus(unsigned int refCon, const std::string& text)
 {
     AppleEvent event;
     AEInitializeDesc(&event);
-    FUZZ_CHECK(AECreateAppleEvent(kAssistantEventClass, 'assS', nullptr, kAutoGenerateReturnID, kAnyTransactionID,
+    FUZZ_CHECK(AECreateAppleEvent(kAssistantEventClass, kStatusEventID, nullptr, kAutoGenerateReturnID, kAnyTransactionID,
                                   &event) == noErr);
-    AEPutParamPtr(&event, 'STr1', typeUInt32, &refCon, sizeof refCon);
-    AEPutParamPtr(&event, 'NMsg', typeChar, text.data(), static_cast<Size>(text.size()));
+    AEPutParamPtr(&event, kStatusRefConKeyword, typeUInt32, &refCon, sizeof refCon);
+    AEPutParamPtr(&event, kNotificationKeyword, typeChar, text.data(), static_cast<Size>(text.size()));
     CQVWebClientBaseMac::StatusAppleEventHandler(&event, nullptr, 0);
     AEDisposeDesc(&event);
 }

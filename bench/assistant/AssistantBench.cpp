@@ -9,6 +9,7 @@
 //   --runs N      runs of each case, alternating ours and the reference (default 3); medians are
 //                 shown
 //   --cases LIST  which cases run (default all three)
+#include "Common/AssistantLink.h"
 #include "Platform/AppleEvents/AppleEvents.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
@@ -55,10 +56,10 @@ OSErr OnStatus(const AppleEvent* event, AppleEvent*, SRefCon)
 {
     DescType type;
     Size size = 0;
-    if (AEGetParamPtr(event, 'NMsg', typeChar, &type, nullptr, 0, &size) != noErr)
+    if (AEGetParamPtr(event, kNotificationKeyword, typeChar, &type, nullptr, 0, &size) != noErr)
         return noErr;
     std::string text(static_cast<size_t>(size), '\0');
-    AEGetParamPtr(event, 'NMsg', typeChar, &type, text.data(), size, &size);
+    AEGetParamPtr(event, kNotificationKeyword, typeChar, &type, text.data(), size, &size);
     if (text.find("\"code\":\"TransferComplete\"") != std::string::npos ||
         text.find("\"code\":\"TransferFailed\"") != std::string::npos) {
         sLastStatus = text;
@@ -130,10 +131,10 @@ void ThroughAssistant(const ProcessSerialNumber& assistant, const std::vector<En
     AppleEvent reply;
     AEInitializeDesc(&reply);
     AECreateDesc(typeProcessSerialNumber, &assistant, sizeof assistant, &address);
-    AECreateAppleEvent('Laso', 'ADMN', &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
+    AECreateAppleEvent(kAssistantEventClass, kAssistantRequestID, &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
     AEPutParamPtr(&event, keyDirectObject, typeChar, text.data(), static_cast<Size>(text.size()));
-    AEPutParamPtr(&event, 'bPSN', typeProcessSerialNumber, &self, sizeof self);
-    AEPutParamPtr(&event, 'navG', typeUInt32, &refCon, sizeof refCon);
+    AEPutParamPtr(&event, kHostProcessKeyword, typeProcessSerialNumber, &self, sizeof self);
+    AEPutParamPtr(&event, kRefConKeyword, typeUInt32, &refCon, sizeof refCon);
     sFinished = false;
     if (AESendMessage(&event, &reply, kAENoReply, 600) != noErr)
         Fail("the request did not reach the Assistant");
@@ -258,13 +259,13 @@ int main(int argc, char** argv)
     const Data data = MakeData(work + "/src", wanted);
     Run({"sync"});
 
-    if (AEInstallEventHandler('Laso', 'assS', &OnStatus, nullptr, false) != noErr)
+    if (AEInstallEventHandler(kAssistantEventClass, kStatusEventID, &OnStatus, nullptr, false) != noErr)
         Fail("cannot open this process's event port");
     const Spawned assistant = Start({ASSISTANT_PATH, "--idle-exit", "0"}, false);
     ProcessSerialNumber assistantPsn = {0, 0};
     for (int i = 0; i < 3000 && assistantPsn.lowLongOfPSN == 0; ++i) {
         for (const RunningApplication& application : WorkspaceLaunchedApplications()) {
-            if (application.bundleIdentifier == "com.qiravel.Assistant")
+            if (application.bundleIdentifier == kAssistantBundleIdentifier)
                 assistantPsn = {application.processSerialNumberHigh, application.processSerialNumberLow};
         }
         g_usleep(10000);

@@ -3,6 +3,7 @@
 // cuts the frames apart. Also the median latency from the send to the receiver's first look.
 //
 // usage: bench_ipc [benchmark options]
+#include "Common/AssistantLink.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
 
@@ -73,9 +74,9 @@ AppleEvent MakeEvent(const ProcessSerialNumber& target, AEEventID eventID)
     AEPutParamPtr(&event, keyDirectObject, typeChar, text.data(), static_cast<Size>(text.size()));
     ProcessSerialNumber self;
     GetCurrentProcess(&self);
-    AEPutParamPtr(&event, 'bPSN', typeProcessSerialNumber, &self, sizeof self);
+    AEPutParamPtr(&event, kHostProcessKeyword, typeProcessSerialNumber, &self, sizeof self);
     const uint64_t refCon = 12345;
-    AEPutParamPtr(&event, 'navG', typeUInt32, &refCon, sizeof refCon);
+    AEPutParamPtr(&event, kRefConKeyword, typeUInt32, &refCon, sizeof refCon);
     return event;
 }
 

@@ -6,6 +6,7 @@
 //   --record FILE     append one line per request: its parameters ("key:type", in order), the
 //                     refCon sent in "navG" and the JSON text
 //   --idle-seconds N  exit after N seconds without a request (default 30)
+#include "Common/AssistantLink.h"
 #include "Platform/AppleEvents/AppleEvents.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Workspace/Workspace.h"
@@ -21,7 +22,6 @@
 #include <vector>
 
 namespace {
-const char kBundleIdentifier[] = "com.qiravel.Assistant";
 const long kStatusTimeoutTicks = 600;
 
 struct Options {
@@ -61,10 +61,10 @@ void SendStatus(const AEDesc& host, const std::vector<uint8_t>& refCon, const st
 {
     AppleEvent event;
     AEInitializeDesc(&event);
-    if (AECreateAppleEvent('Laso', 'assS', &host, kAutoGenerateReturnID, kAnyTransactionID, &event) != noErr)
+    if (AECreateAppleEvent(kAssistantEventClass, kStatusEventID, &host, kAutoGenerateReturnID, kAnyTransactionID, &event) != noErr)
         return;
-    AEPutParamPtr(&event, 'STr1', typeUInt32, refCon.data(), static_cast<Size>(refCon.size()));
-    AEPutParamPtr(&event, 'NMsg', typeChar, notification.data(), static_cast<Size>(notification.size()));
+    AEPutParamPtr(&event, kStatusRefConKeyword, typeUInt32, refCon.data(), static_cast<Size>(refCon.size()));
+    AEPutParamPtr(&event, kNotificationKeyword, typeChar, notification.data(), static_cast<Size>(notification.size()));
     AppleEvent reply;
     AEInitializeDesc(&reply);
     const OSErr error = AESendMessage(&event, &reply, kAENoReply | kAENeverInteract, kStatusTimeoutTicks);
@@ -125,13 +125,13 @@ OSErr HandleRequest(const AppleEvent* event, AppleEvent*, SRefCon)
 {
     RestartIdleTimer();
     const std::vector<uint8_t> text = ParamBytes(event, keyDirectObject, typeChar);
-    const std::vector<uint8_t> refCon = ParamBytes(event, 'navG', typeWildCard);
+    const std::vector<uint8_t> refCon = ParamBytes(event, kRefConKeyword, typeWildCard);
     const std::string request(text.begin(), text.end());
     Record(ParameterList(event), refCon, request);
 
     AEDesc host;
     AEInitializeDesc(&host);
-    if (AEGetParamDesc(event, 'bPSN', typeProcessSerialNumber, &host) != noErr)
+    if (AEGetParamDesc(event, kHostProcessKeyword, typeProcessSerialNumber, &host) != noErr)
         return errAEDescNotFound;
     json_object* parsed = json_tokener_parse(request.c_str());
     json_object* code = nullptr;
@@ -165,8 +165,8 @@ int main(int argc, char** argv)
         }
     }
     sLoop = g_main_loop_new(nullptr, false);
-    if (AEInstallEventHandler('Laso', 'ADMN', NewAEEventHandlerUPP(&HandleRequest), 0, false) != noErr ||
-        WorkspaceCheckIn(kBundleIdentifier) != noErr) {
+    if (AEInstallEventHandler(kAssistantEventClass, kAssistantRequestID, NewAEEventHandlerUPP(&HandleRequest), 0, false) != noErr ||
+        WorkspaceCheckIn(kAssistantBundleIdentifier) != noErr) {
         fprintf(stderr, "test_assistant: cannot open its event port\n");
         return 1;
     }

@@ -2,6 +2,7 @@
 //
 // usage: send_status REFCON JSON HIGH-LOW...
 // Prints one line per target: its name and the result of the send (0 when delivered).
+#include "Common/AssistantLink.h"
 #include "Platform/AppleEvents/AppleEvents.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
@@ -29,10 +30,10 @@ int main(int argc, char** argv)
         AEInitializeDesc(&event);
         OSErr error = AECreateDesc(typeProcessSerialNumber, &target, sizeof target, &address);
         if (error == noErr)
-            error = AECreateAppleEvent('Laso', 'assS', &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
+            error = AECreateAppleEvent(kAssistantEventClass, kStatusEventID, &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
         if (error == noErr) {
-            AEPutParamPtr(&event, 'STr1', typeUInt32, &refCon, sizeof refCon);
-            AEPutParamPtr(&event, 'NMsg', typeChar, argv[2], static_cast<Size>(strlen(argv[2])));
+            AEPutParamPtr(&event, kStatusRefConKeyword, typeUInt32, &refCon, sizeof refCon);
+            AEPutParamPtr(&event, kNotificationKeyword, typeChar, argv[2], static_cast<Size>(strlen(argv[2])));
             AppleEvent reply;
             AEInitializeDesc(&reply);
             error = AESendMessage(&event, &reply, kAENoReply, 600);

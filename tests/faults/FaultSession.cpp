@@ -1,5 +1,6 @@
 #include "FaultSession.h"
 
+#include "Common/AssistantLink.h"
 #include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
 
@@ -26,7 +27,7 @@ void InstallTestAssistantEntry()
 ProcessSerialNumber ListedAssistant()
 {
     for (const RunningApplication& application : WorkspaceLaunchedApplications()) {
-        if (application.bundleIdentifier == "com.qiravel.Assistant")
+        if (application.bundleIdentifier == kAssistantBundleIdentifier)
             return {application.processSerialNumberHigh, application.processSerialNumberLow};
     }
     return {0, 0};

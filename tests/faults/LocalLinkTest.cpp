@@ -1,6 +1,7 @@
 // The local link's rules that need another user: run as root, skipped otherwise.
 #include "FaultSession.h"
 
+#include "Common/AssistantLink.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
 #include "tests/support/SystemLogCapture.h"
@@ -97,7 +98,7 @@ TEST(LocalLink, PortServedByAnotherUserGetsNoEvent)
     AppleEvent reply;
     AEInitializeDesc(&reply);
     ASSERT_EQ(AECreateDesc(typeProcessSerialNumber, &other, sizeof other, &address), noErr);
-    ASSERT_EQ(AECreateAppleEvent('Laso', 'assS', &address, kAutoGenerateReturnID, kAnyTransactionID, &event), noErr);
+    ASSERT_EQ(AECreateAppleEvent(kAssistantEventClass, kStatusEventID, &address, kAutoGenerateReturnID, kAnyTransactionID, &event), noErr);
     EXPECT_EQ(AESendMessage(&event, &reply, kAENoReply, 60), procNotFound);
     AEDisposeDesc(&event);
     AEDisposeDesc(&address);

@@ -3,6 +3,7 @@
 // logs show, whatever way events travel underneath.
 #include "FaultSession.h"
 
+#include "Common/AssistantLink.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
@@ -71,10 +72,10 @@ OSErr SendStatus(pid_t pid, unsigned int refCon, const std::string& notification
     AppleEvent reply;
     AEInitializeDesc(&reply);
     AECreateDesc(typeProcessSerialNumber, &target, sizeof target, &address);
-    OSErr error = AECreateAppleEvent('Laso', 'assS', &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
+    OSErr error = AECreateAppleEvent(kAssistantEventClass, kStatusEventID, &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
     if (error == noErr) {
-        AEPutParamPtr(&event, 'STr1', typeUInt32, &refCon, sizeof refCon);
-        AEPutParamPtr(&event, 'NMsg', typeChar, notification.data(), static_cast<Size>(notification.size()));
+        AEPutParamPtr(&event, kStatusRefConKeyword, typeUInt32, &refCon, sizeof refCon);
+        AEPutParamPtr(&event, kNotificationKeyword, typeChar, notification.data(), static_cast<Size>(notification.size()));
         error = AESendMessage(&event, &reply, kAENoReply, 600);
     }
     AEDisposeDesc(&event);
@@ -195,7 +196,7 @@ TEST(ProcessFaults, RuntimeFolderRemovedOrLinkedAwayIsLoggedAndRefused)
     EXPECT_EQ(WorkspaceCheckIn("com.example.Faults"), kEventPortUnavailableErr);
     EXPECT_EQ(SendStatus(assistant.Pid(), 1, "{}"), procNotFound);
     EXPECT_EQ(SendStatus(static_cast<pid_t>(oldAssistant.lowLongOfPSN), 1, "{}"), procNotFound);
-    EXPECT_FALSE(WorkspaceLaunchAppWithBundleIdentifier("com.qiravel.Assistant", kWorkspaceLaunchAsync));
+    EXPECT_FALSE(WorkspaceLaunchAppWithBundleIdentifier(kAssistantBundleIdentifier, kWorkspaceLaunchAsync));
     EXPECT_EQ(shell.Request(Upload("linked")), 0);
     EXPECT_EQ(shell.Request(kSelectFiles), 1);  // the plug-in goes on with what needs no link
     EXPECT_EQ(shell.Request(kHarmless), 1);

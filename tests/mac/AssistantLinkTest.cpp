@@ -25,10 +25,10 @@ void SendStatus(const void* refCon, Size refConSize, const std::string& text, bo
     GetCurrentProcess(&self);
     StAEDescriptor target(typeProcessSerialNumber, &self, sizeof self);
     StAEDescriptor event;
-    ASSERT_EQ(AECreateAppleEvent('Laso', 'assS', target, kAutoGenerateReturnID, kAnyTransactionID, event), noErr);
+    ASSERT_EQ(AECreateAppleEvent(kAssistantEventClass, kStatusEventID, target, kAutoGenerateReturnID, kAnyTransactionID, event), noErr);
     if (withRefCon)
-        AEPutParamPtr(event, 'STr1', typeUInt32, refCon, refConSize);
-    AEPutParamPtr(event, 'NMsg', typeChar, text.data(), static_cast<Size>(text.size()));
+        AEPutParamPtr(event, kStatusRefConKeyword, typeUInt32, refCon, refConSize);
+    AEPutParamPtr(event, kNotificationKeyword, typeChar, text.data(), static_cast<Size>(text.size()));
     StAEDescriptor reply;
     ASSERT_EQ(AESendMessage(event, reply, kAENoReply, 600), noErr);
 }
@@ -140,9 +140,9 @@ namespace {
 void BuildStatus(AppleEvent* event, DescType refConType, const std::string& refCon, DescType textType,
                  const std::string& text)
 {
-    ASSERT_EQ(AECreateAppleEvent('Laso', 'assS', nullptr, kAutoGenerateReturnID, kAnyTransactionID, event), noErr);
-    AEPutParamPtr(event, 'STr1', refConType, refCon.data(), static_cast<Size>(refCon.size()));
-    AEPutParamPtr(event, 'NMsg', textType, text.data(), static_cast<Size>(text.size()));
+    ASSERT_EQ(AECreateAppleEvent(kAssistantEventClass, kStatusEventID, nullptr, kAutoGenerateReturnID, kAnyTransactionID, event), noErr);
+    AEPutParamPtr(event, kStatusRefConKeyword, refConType, refCon.data(), static_cast<Size>(refCon.size()));
+    AEPutParamPtr(event, kNotificationKeyword, textType, text.data(), static_cast<Size>(text.size()));
 }
 
 template <typename T>

@@ -2,6 +2,7 @@
 // launched through its desktop entry, and files go to folders and to a local HTTP server.
 #include "TransferSession.h"
 
+#include "Common/AssistantLink.h"
 #include "Platform/AppleEvents/AppleEvents.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
@@ -264,16 +265,16 @@ OSErr RecordStatus(const AppleEvent* event, AppleEvent*, SRefCon)
     Status status;
     AEDesc refCon;
     AEInitializeDesc(&refCon);
-    AEGetParamDesc(event, 'STr1', typeWildCard, &refCon);
+    AEGetParamDesc(event, kStatusRefConKeyword, typeWildCard, &refCon);
     status.refConType = refCon.descriptorType;
     status.refCon.resize(static_cast<size_t>(AEGetDescDataSize(&refCon)));
     AEGetDescData(&refCon, status.refCon.data(), static_cast<Size>(status.refCon.size()));
     AEDisposeDesc(&refCon);
     DescType type;
     Size size = 0;
-    AEGetParamPtr(event, 'NMsg', typeChar, &type, nullptr, 0, &size);
+    AEGetParamPtr(event, kNotificationKeyword, typeChar, &type, nullptr, 0, &size);
     status.text.resize(static_cast<size_t>(size));
-    AEGetParamPtr(event, 'NMsg', typeChar, &type, status.text.data(), size, &size);
+    AEGetParamPtr(event, kNotificationKeyword, typeChar, &type, status.text.data(), size, &size);
     sStatuses.push_back(status);
     return noErr;
 }
@@ -288,10 +289,10 @@ void SendRequest(const RunningApplication& assistant, const std::string& text, c
     AppleEvent reply;
     AEInitializeDesc(&reply);
     ASSERT_EQ(AECreateDesc(typeProcessSerialNumber, &target, sizeof target, &address), noErr);
-    ASSERT_EQ(AECreateAppleEvent('Laso', 'ADMN', &address, kAutoGenerateReturnID, kAnyTransactionID, &event), noErr);
+    ASSERT_EQ(AECreateAppleEvent(kAssistantEventClass, kAssistantRequestID, &address, kAutoGenerateReturnID, kAnyTransactionID, &event), noErr);
     AEPutParamPtr(&event, keyDirectObject, typeChar, text.data(), static_cast<Size>(text.size()));
-    AEPutParamPtr(&event, 'bPSN', typeProcessSerialNumber, &self, sizeof self);
-    AEPutParamPtr(&event, 'navG', typeUInt32, refCon, sizeof refCon);
+    AEPutParamPtr(&event, kHostProcessKeyword, typeProcessSerialNumber, &self, sizeof self);
+    AEPutParamPtr(&event, kRefConKeyword, typeUInt32, refCon, sizeof refCon);
     EXPECT_EQ(AESendMessage(&event, &reply, kAENoReply, 600), noErr);
     AEDisposeDesc(&event);
     AEDisposeDesc(&address);
@@ -302,8 +303,8 @@ TEST(Transfer, AnswersEveryRequestWithTheRefConItCarried)
 {
     Sandbox sandbox;
     sandbox.InstallAssistantEntry();
-    ASSERT_EQ(AEInstallEventHandler('Laso', 'assS', &RecordStatus, nullptr, false), noErr);
-    ASSERT_TRUE(WorkspaceLaunchAppWithBundleIdentifier("com.qiravel.Assistant", 0));
+    ASSERT_EQ(AEInstallEventHandler(kAssistantEventClass, kStatusEventID, &RecordStatus, nullptr, false), noErr);
+    ASSERT_TRUE(WorkspaceLaunchAppWithBundleIdentifier(kAssistantBundleIdentifier, 0));
     std::vector<RunningApplication> running;
     ASSERT_TRUE(Eventually([&] { return (running = WorkspaceLaunchedApplications()).size() == 1; }, 30000));
 
@@ -317,7 +318,7 @@ TEST(Transfer, AnswersEveryRequestWithTheRefConItCarried)
                                 R"(","files_ul":[{"file_path":"/x/a"}]})",
                 refCon);
     ASSERT_TRUE(RunLoopUntil([] { return sStatuses.size() == 5; }, 30000));
-    AERemoveEventHandler('Laso', 'assS', nullptr, false);
+    AERemoveEventHandler(kAssistantEventClass, kStatusEventID, nullptr, false);
 
     const char* codes[] = {"TransferFailed", "TransferStarted", "FileFailed", "TransferComplete", "TransferFailed"};
     for (size_t i = 0; i < sStatuses.size(); ++i) {
