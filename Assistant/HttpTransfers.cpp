@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -14,6 +15,8 @@ const long kConnectTimeoutSeconds = 30;
 // A transfer that moves nothing for this long is cut and tried again.
 const long kStalledSeconds = 60;
 const int kLongestPollMilliseconds = 1000;
+// Free space is looked at again after this many bytes.
+const uint64_t kSpaceCheckBytes = 4u << 20;
 
 bool IsPassingFailure(CURLcode code)
 {
@@ -44,6 +47,11 @@ struct HttpTransfers::Active {
     Clock::time_point retryAt;
     char error[CURL_ERROR_SIZE] = {};
     int ioError = 0;  // errno of a failed read or write of the local file
+    std::string limit;  // why the attempt was ended by a limit, for good
+    std::shared_ptr<const AssistantConfig> config;
+    Clock::time_point windowStart;  // the rate is measured over windows of the settings' length
+    uint64_t windowBytes = 0;
+    uint64_t checkedSpaceAt = 0;  // received bytes when free space was last checked
     // put
     int source = -1;
     uint64_t sourceSize = 0;
@@ -176,6 +184,10 @@ void HttpTransfers::StartAttempt(std::unique_ptr<Active> active)
     ++active->attempt;
     active->error[0] = 0;
     active->ioError = 0;
+    active->limit.clear();
+    active->config = mSettings.config();
+    active->windowStart = Clock::now();
+    active->windowBytes = 0;
     const bool put = active->transfer.method == HttpTransfer::Method::put;
     if (!put && (!active->resume || active->received == 0)) {
         active->received = 0;
@@ -195,7 +207,10 @@ void HttpTransfers::StartAttempt(std::unique_ptr<Active> active)
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kStalledSeconds);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "qiravel-assistant/1");
-    active->policy = std::make_unique<AddressPolicy>(mSettings.config());
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &CheckRate);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, active.get());
+    active->policy = std::make_unique<AddressPolicy>(active->config);
     active->policy->Apply(easy);
     if (put) {
         lseek(active->source, 0, SEEK_SET);
@@ -221,6 +236,10 @@ size_t HttpTransfers::ReadBody(char* buffer, size_t size, size_t count, void* da
     auto* active = static_cast<Active*>(data);
     for (;;) {
         const ssize_t length = read(active->source, buffer, size * count);
+        if (length == 0 && active->sentThisAttempt < active->sourceSize) {
+            active->limit = "The file became shorter while it was sent";
+            return CURL_READFUNC_ABORT;
+        }
         if (length >= 0) {
             active->sentThisAttempt += static_cast<uint64_t>(length);
             active->transfer.progress->done += static_cast<uint64_t>(length);
@@ -242,6 +261,8 @@ size_t HttpTransfers::WriteBody(char* buffer, size_t size, size_t count, void* d
         length > 0)
         progress.total = active->received + static_cast<uint64_t>(length);
     const size_t total = size * count;
+    if (!WithinLimits(active, total))
+        return 0;
     for (size_t written = 0; written < total;) {
         const ssize_t step = write(active->body->Fd(), buffer + written, total - written);
         if (step < 0 && errno == EINTR)
@@ -255,6 +276,50 @@ size_t HttpTransfers::WriteBody(char* buffer, size_t size, size_t count, void* d
     }
     progress.done = active->received;
     return total;
+}
+
+bool HttpTransfers::WithinLimits(Active* active, size_t incoming)
+{
+    const uint64_t announced = active->transfer.progress->total;
+    const uint64_t after = active->received + incoming;
+    if (announced > 0 && after > announced) {
+        active->limit = "The server sent more than the " + std::to_string(announced) + " bytes it announced";
+        return false;
+    }
+    // Checked at the first bytes, for the whole announced length, then every few megabytes.
+    if (active->checkedSpaceAt != 0 && after < active->checkedSpaceAt + kSpaceCheckBytes)
+        return true;
+    active->checkedSpaceAt = std::max<uint64_t>(after, 1);
+    struct statvfs disk;
+    if (fstatvfs(active->body->Fd(), &disk) != 0)
+        return true;
+    const uint64_t free = static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize;
+    const uint64_t coming = announced > after ? announced - after : incoming;
+    if (free >= coming && free - coming >= active->config->freeSpaceMargin)
+        return true;
+    active->limit = "The file would leave less than " + std::to_string(active->config->freeSpaceMargin >> 20) +
+                    " MB free on its disk";
+    return false;
+}
+
+int HttpTransfers::CheckRate(void* data, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
+{
+    auto* active = static_cast<Active*>(data);
+    const AssistantConfig& config = *active->config;
+    const Clock::time_point now = Clock::now();
+    const auto window = std::chrono::seconds(config.lowestRateSeconds);
+    if (now - active->windowStart < window)
+        return 0;
+    const uint64_t moved = static_cast<uint64_t>(downloaded + uploaded) - active->windowBytes;
+    // Nothing at all is a stall, which the stall limit cuts and tries again.
+    if (moved > 0 && moved < config.lowestRate * config.lowestRateSeconds) {
+        active->limit = "The transfer was slower than " + std::to_string(config.lowestRate) + " bytes a second for " +
+                        std::to_string(config.lowestRateSeconds) + " s";
+        return 1;
+    }
+    active->windowStart = now;
+    active->windowBytes += moved;
+    return 0;
 }
 
 void HttpTransfers::Finished(CURL* easy, CURLcode code)
@@ -274,7 +339,9 @@ void HttpTransfers::Finished(CURL* easy, CURLcode code)
         return End(std::move(active), true, {});
     std::string reason;
     bool passing = false;
-    if (!active->policy->RefusedHost().empty()) {
+    if (!active->limit.empty()) {
+        reason = active->limit;
+    } else if (!active->policy->RefusedHost().empty()) {
         reason = AddressRefusal(active->policy->RefusedHost());
     } else if (active->ioError) {
         const bool reading = active->transfer.method == HttpTransfer::Method::put;

@@ -427,3 +427,54 @@ TEST(Transfer, PagesReachOnlyAllowedFoldersAndAddresses)
     EXPECT_FALSE(std::filesystem::exists(sandbox.Path("src/x")));
     EXPECT_EQ(ReadTree(allowed + "/up"), Fingerprints({{"Docs/ok.txt", "ok"}}));
 }
+
+// Limits from the settings end a transfer at once, each with its reason: a download slower than
+// the lowest rate, an endless one that would eat into the free-space margin, and an upload whose
+// file is cut short while it is sent.
+TEST(Transfer, LimitsEndTransfersForGood)
+{
+    Sandbox sandbox;
+    sandbox.InstallAssistantEntry();
+    HttpTestServer server(sandbox);
+    const std::string destination = sandbox.Path("dest");
+    std::filesystem::create_directories(destination);
+    const auto space = std::filesystem::space(destination);
+    sandbox.WriteConfig("[Allow]\nfolders=" + sandbox.Path() + "\naddresses=127.0.0.1\n[Limits]\nlowest_rate=1000\n" +
+                        "lowest_rate_seconds=1\nfree_space_margin_mb=" + std::to_string((space.available >> 20) - 200) +
+                        "\n");
+    WriteTree(server.Root(), {{"trickle/a.txt", std::string(1000, 'a')}});
+    WriteTree(sandbox.Path("src"), {{"big.bin", RandomBytes(64 << 20, 5)}});
+    const struct {
+        std::string url;
+        const char* reason;
+    } downloads[] = {
+        {server.Url("/trickle/a.txt"), "slower than 1000 bytes a second for 1 s"},
+        {server.Url("/endless/e.bin"), " MB free on its disk"},
+    };
+    Shell shell(sandbox, {"--download-folder", destination, "--pick", sandbox.Path("src/big.bin")});
+    ASSERT_EQ(shell.Request(kSelectFolder), 1);
+    ASSERT_EQ(shell.Request(R"({"type":"Request","code":"StartDownload","files_dl":[{"url":")" + downloads[0].url +
+                            R"("},{"url":")" + downloads[1].url + R"("}]})"),
+              1);
+    ASSERT_TRUE(shell.WaitFor("TransferComplete", 1, 30000));
+    const std::vector<std::string> failed = shell.NotificationsWithCode("FileFailed");
+    ASSERT_EQ(failed.size(), 2u);
+    for (const auto& d : downloads) {
+        const std::string reason = JsonMember(failed[0], "url") == d.url ? JsonMember(failed[0], "reason")
+                                                                         : JsonMember(failed[1], "reason");
+        EXPECT_NE(reason.find(d.reason), std::string::npos) << d.url << ": " << reason;
+    }
+    EXPECT_TRUE(ReadTree(destination).empty());
+
+    ASSERT_EQ(shell.Request(kSelectFiles), 1);
+    ASSERT_EQ(shell.Request(Upload("shrinking", server.Url("/hold/"))), 1);
+    ASSERT_TRUE(shell.WaitFor("TransferProgress", shell.NotificationsWithCode("TransferProgress").size() + 1));
+    std::filesystem::resize_file(sandbox.Path("src/big.bin"), 1 << 20);
+    ASSERT_TRUE(shell.WaitFor("TransferComplete", 2, 30000));
+    EXPECT_NE(JsonMember(shell.NotificationsWithCode("FileFailed").back(), "reason").find("became shorter"),
+              std::string::npos);
+    size_t puts = 0;
+    for (const std::string& line : server.Requests())
+        puts += line.compare(0, 10, "PUT /hold/") == 0;
+    EXPECT_EQ(puts, 1u);
+}
