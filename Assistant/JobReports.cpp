@@ -66,7 +66,7 @@ void JobReports::Progress(const Job& job, const JobProgress::Report& report)
         progress.Add(TermsOf(job).fileKey, ShownUrl(job.request.entries[report.file].source));
         progress.Add("file_bytes_done", report.fileDone).Add("file_bytes_total", report.fileTotal);
     }
-    Send(job, progress);
+    mStatus.Send(job.address, progress.Text(), job.number);
 }
 
 void JobReports::Sent(const Job& job)

@@ -23,6 +23,10 @@ std::string LastComponent(const std::string& path)
 
 TransferService::TransferService(ServiceSettings settings)
     : mSettings(std::move(settings)),
+      mStatus([this, lifetime = std::weak_ptr<int>(mLifetime)] {
+          if (!lifetime.expired())
+              PumpAll();
+      }),
       mStop(mSettings.stopGrace, mSettings.cancelBound),
       mPool(mSettings.parallel),
       mHttp(mSettings.http)
@@ -88,7 +92,8 @@ bool TransferService::Prepare(Job* job, std::string* reason)
 void TransferService::Pump(Job* job)
 {
     const size_t count = job->request.entries.size();
-    while (!mStop.Stopping() && job->tasks < mSettings.parallel && job->next < count) {
+    // A receiver that has not read its queue down holds up the job's next files, not its status.
+    while (!mStop.Stopping() && job->tasks < mSettings.parallel && job->next < count && !mStatus.Full(job->address)) {
         const size_t index = job->next++;
         const TransferEntry& entry = job->request.entries[index];
         if (entry.problem.empty())
@@ -97,6 +102,18 @@ void TransferService::Pump(Job* job)
             FileFailed(job, index, entry.problem);
     }
     FinishIfDone(job);
+}
+
+void TransferService::PumpAll()
+{
+    std::vector<unsigned> numbers;
+    for (const auto& job : mJobs)
+        numbers.push_back(job.first);
+    for (const unsigned number : numbers) {
+        const auto found = mJobs.find(number);
+        if (found != mJobs.end())
+            Pump(found->second.get());
+    }
 }
 
 TransferService::TaskCompletion TransferService::Completion(const Job& job)
