@@ -188,6 +188,7 @@ void HttpTransfers::StartAttempt(std::unique_ptr<Active> active)
     active->config = mSettings.config();
     active->windowStart = Clock::now();
     active->windowBytes = 0;
+    active->checkedSpaceAt = 0;
     const bool put = active->transfer.method == HttpTransfer::Method::put;
     if (!put && (!active->resume || active->received == 0)) {
         active->received = 0;
