@@ -7,7 +7,9 @@
 //   --idle-exit SECONDS  quit after this long without a job (600; 0 stays)
 //   --parallel N         files (or groups of small files) of one job moving at once (4)
 //
-// Only one copy runs per user and runtime folder: a second one exits at once.
+// Only one copy runs per user and runtime folder: a second one exits at once. What pages may reach
+// (local folders and addresses) and the limits of downloads come from the settings file
+// $XDG_CONFIG_HOME/qiravel/assistant.conf, described in README.md.
 #include "AssistantConfig.h"
 #include "AssistantLog.h"
 #include "PartialFile.h"
