@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -44,6 +45,21 @@ bool NormalizeRelativeFolder(const std::string& relative, std::string* normalize
     return true;
 }
 
+bool IsVisiblePath(const std::string& folder, const std::string& name, std::string* reason)
+{
+    const std::string path = folder.empty() ? name : folder + "/" + name;
+    for (size_t start = 0;;) {
+        const size_t end = path.find('/', start);
+        if (path[start] == '.') {
+            *reason = "\"" + path.substr(start, end - start) + "\" begins with \".\"; hidden files and folders are not written";
+            return false;
+        }
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
 bool FileNameOfPath(const std::string& path, std::string* name)
 {
     const size_t slash = path.rfind('/');
@@ -55,7 +71,7 @@ bool FileNameOfUrl(const std::string& url, std::string* name, std::string* reaso
 {
     GUri* uri = g_uri_parse(url.c_str(), G_URI_FLAGS_ENCODED, nullptr);
     if (!uri) {
-        *reason = "\"" + url + "\" is not a URL";
+        *reason = "\"" + ShownUrl(url) + "\" is not a URL";
         return false;
     }
     const std::string path = g_uri_get_path(uri);
@@ -65,7 +81,7 @@ bool FileNameOfUrl(const std::string& url, std::string* name, std::string* reaso
     // NUL and "/" may not appear once decoded.
     GText decoded(g_uri_unescape_string(segment.c_str(), "/"));
     if (!decoded || !IsUsableName(decoded.get())) {
-        *reason = "The URL \"" + url + "\" names no file";
+        *reason = "The URL \"" + ShownUrl(url) + "\" names no file";
         return false;
     }
     *name = decoded.get();
@@ -105,6 +121,20 @@ std::string JoinUrl(const std::string& base, const std::string& relativeFolder, 
                             g_uri_get_port(uri), path.c_str(), g_uri_get_query(uri), nullptr));
     g_uri_unref(uri);
     return joined.get();
+}
+
+std::string ShownUrl(const std::string& url)
+{
+    // Cut as text, so that the rest stays exactly as it was written.
+    const size_t scheme = url.find("://");
+    if (scheme == std::string::npos || url.find_first_of("/?#") < scheme)
+        return url;
+    const size_t start = scheme + 3;
+    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    const size_t at = url.rfind('@', end - 1);
+    if (at == std::string::npos || at < start || end == start)
+        return url;
+    return url.substr(0, start) + url.substr(at + 1);
 }
 
 std::string JoinPath(const std::string& folder, const std::string& relative)

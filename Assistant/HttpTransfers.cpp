@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -17,6 +18,8 @@ const long kStalledSeconds = 60;
 const int kLongestPollMilliseconds = 1000;
 // Answers kept in memory (an S3 server's XML, an error page) are cut at this size.
 const size_t kLongestAnswer = 1 << 20;
+// Free space is looked at again after this many bytes.
+const uint64_t kSpaceCheckBytes = 4u << 20;
 
 bool IsPassingFailure(CURLcode code)
 {
@@ -47,7 +50,11 @@ struct HttpTransfers::Active {
     Clock::time_point retryAt;
     char error[CURL_ERROR_SIZE] = {};
     int ioError = 0;  // errno of a failed read or write of the local file
-    bool shrank = false;  // the file ended before the body did
+    std::string limit;  // why the attempt was ended by a limit, for good
+    std::shared_ptr<const AssistantConfig> config;
+    Clock::time_point windowStart;  // the rate is measured over windows of the settings' length
+    uint64_t windowBytes = 0;
+    uint64_t checkedSpaceAt = 0;  // received bytes when free space was last checked
     curl_slist* headers = nullptr;
     long status = 0;
     std::string answer;
@@ -59,6 +66,7 @@ struct HttpTransfers::Active {
     // get
     std::shared_ptr<PartialFile> body;
     uint64_t received = 0;
+    std::unique_ptr<AddressPolicy> policy;
     bool resume = true;
 
     ~Active()
@@ -191,7 +199,11 @@ void HttpTransfers::StartAttempt(std::unique_ptr<Active> active)
     ++active->attempt;
     active->error[0] = 0;
     active->ioError = 0;
-    active->shrank = false;
+    active->limit.clear();
+    active->config = mSettings.config();
+    active->windowStart = Clock::now();
+    active->windowBytes = 0;
+    active->checkedSpaceAt = 0;
     active->status = 0;
     active->answer.clear();
     active->etag.clear();
@@ -215,6 +227,11 @@ void HttpTransfers::StartAttempt(std::unique_ptr<Active> active)
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "qiravel-assistant/1");
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, active.get());
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &CheckRate);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, active.get());
+    active->policy = std::make_unique<AddressPolicy>(active->config);
+    active->policy->Apply(easy);
     curl_slist_free_all(active->headers);
     active->headers = nullptr;
     if (active->transfer.headers) {
@@ -258,7 +275,7 @@ size_t HttpTransfers::ReadBody(char* buffer, size_t size, size_t count, void* da
             pread(active->source, buffer, wanted, static_cast<off_t>(active->transfer.offset + active->sentThisAttempt));
         // Ending the body early would leave the server waiting for the rest.
         if (length == 0 && wanted > 0) {
-            active->shrank = true;
+            active->limit = kShrank;
             return CURL_READFUNC_ABORT;
         }
         if (length >= 0) {
@@ -287,6 +304,8 @@ size_t HttpTransfers::WriteBody(char* buffer, size_t size, size_t count, void* d
     if (progress.total == 0 && curl_easy_getinfo(active->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
         length > 0)
         progress.total = active->received + static_cast<uint64_t>(length);
+    if (!WithinLimits(active, total))
+        return 0;
     for (size_t written = 0; written < total;) {
         const ssize_t step = write(active->body->Fd(), buffer + written, total - written);
         if (step < 0 && errno == EINTR)
@@ -300,6 +319,50 @@ size_t HttpTransfers::WriteBody(char* buffer, size_t size, size_t count, void* d
     }
     progress.done = active->received;
     return total;
+}
+
+bool HttpTransfers::WithinLimits(Active* active, size_t incoming)
+{
+    const uint64_t announced = active->transfer.progress->total;
+    const uint64_t after = active->received + incoming;
+    if (announced > 0 && after > announced) {
+        active->limit = "The server sent more than the " + std::to_string(announced) + " bytes it announced";
+        return false;
+    }
+    // Checked at the first bytes, for the whole announced length, then every few megabytes.
+    if (active->checkedSpaceAt != 0 && after < active->checkedSpaceAt + kSpaceCheckBytes)
+        return true;
+    active->checkedSpaceAt = std::max<uint64_t>(after, 1);
+    struct statvfs disk;
+    if (fstatvfs(active->body->Fd(), &disk) != 0)
+        return true;
+    const uint64_t free = static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize;
+    const uint64_t coming = announced > after ? announced - after : incoming;
+    if (free >= coming && free - coming >= active->config->freeSpaceMargin)
+        return true;
+    active->limit = "The file would leave less than " + std::to_string(active->config->freeSpaceMargin >> 20) +
+                    " MB free on its disk";
+    return false;
+}
+
+int HttpTransfers::CheckRate(void* data, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
+{
+    auto* active = static_cast<Active*>(data);
+    const AssistantConfig& config = *active->config;
+    const Clock::time_point now = Clock::now();
+    const auto window = std::chrono::seconds(config.lowestRateSeconds);
+    if (now - active->windowStart < window)
+        return 0;
+    const uint64_t moved = static_cast<uint64_t>(downloaded + uploaded) - active->windowBytes;
+    // Nothing at all is a stall, which the stall limit cuts and tries again.
+    if (moved > 0 && moved < config.lowestRate * config.lowestRateSeconds) {
+        active->limit = "The transfer was slower than " + std::to_string(config.lowestRate) + " bytes a second for " +
+                        std::to_string(config.lowestRateSeconds) + " s";
+        return 1;
+    }
+    active->windowStart = now;
+    active->windowBytes += moved;
+    return 0;
 }
 
 void HttpTransfers::Finished(CURL* easy, CURLcode code)
@@ -323,8 +386,10 @@ void HttpTransfers::Finished(CURL* easy, CURLcode code)
         return End(std::move(active), true, {});
     std::string reason;
     bool passing = false;
-    if (active->shrank) {
-        reason = kShrank;
+    if (!active->limit.empty()) {
+        reason = active->limit;
+    } else if (!active->policy->RefusedHost().empty()) {
+        reason = AddressRefusal(active->policy->RefusedHost());
     } else if (active->ioError) {
         const bool reading = active->transfer.method == HttpTransfer::Method::put;
         reason = std::string(reading ? "Could not read the file: " : "Could not write the file: ") +

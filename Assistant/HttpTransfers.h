@@ -4,8 +4,13 @@
 // file or socket work ever runs on the main loop. A failed attempt that may succeed later (no
 // connection, a cut transfer, a 408, 429 or 5xx answer) is retried with growing delays; a cut
 // download goes on from where it stopped when the server accepts a range request.
+// Limits from the settings end a transfer for good: a download longer than announced or one that
+// would leave too little free space, a transfer slower than the lowest rate, and an upload whose
+// file became shorter while it was sent.
 #pragma once
 
+#include "AddressPolicy.h"
+#include "AssistantConfig.h"
 #include "FileProgress.h"
 #include "PartialFile.h"
 
@@ -54,6 +59,10 @@ public:
     struct Settings {
         unsigned attempts = 4;
         std::chrono::milliseconds firstRetryDelay{500};
+        // The user's settings as they are now; asked at each attempt, on the HTTP thread.
+        std::function<std::shared_ptr<const AssistantConfig>()> config = [] {
+            return std::make_shared<const AssistantConfig>();
+        };
     };
 
     explicit HttpTransfers(Settings settings);
@@ -81,6 +90,10 @@ private:
 
     static size_t ReadBody(char* buffer, size_t size, size_t count, void* data);
     static size_t WriteBody(char* buffer, size_t size, size_t count, void* data);
+    // A download within its announced length and the free-space margin; false notes the limit.
+    static bool WithinLimits(Active* active, size_t incoming);
+    // Ends an attempt whose rate stays under the settings' floor.
+    static int CheckRate(void* data, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded);
 
     const Settings mSettings;
     CURLM* mMulti;

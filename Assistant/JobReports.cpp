@@ -1,9 +1,8 @@
 #include "JobReports.h"
 
 #include "AssistantLog.h"
+#include "DestinationPaths.h"
 #include "Notifications.h"
-
-#include <glib.h>
 
 namespace {
 // The words and members that depend on the kind of transfer.
@@ -28,20 +27,6 @@ std::string ProcessName(const ProcessSerialNumber& psn)
 
 std::string JobName(const Job& job) { return "Job " + std::to_string(job.number); }
 
-// A destination as the log shows it: URLs without their passwords.
-std::string LoggedDestination(const std::string& destination)
-{
-    const auto flags = static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_HAS_PASSWORD);
-    GUri* uri = g_uri_parse(destination.c_str(), flags, nullptr);
-    if (!uri)
-        return destination;
-    gchar* text = g_uri_to_string_partial(uri, G_URI_HIDE_PASSWORD);
-    const std::string shown = text;
-    g_free(text);
-    g_uri_unref(uri);
-    return shown;
-}
-
 Notification Of(const Job& job, const char* code) { return Notification(code, job.request.job, job.number); }
 
 uint64_t Count(unsigned files) { return static_cast<uint64_t>(files); }
@@ -65,10 +50,10 @@ void JobReports::Started(const Job& job)
     const size_t count = job.request.entries.size();
     AssistantLog(LogLevel::info, JobName(job) + " from process " + ProcessName(job.address.process) + ": " +
                                      terms.noun + " of " + std::to_string(count) + " files to " +
-                                     LoggedDestination(job.root));
+                                     ShownUrl(job.root));
     Send(job, Of(job, "TransferStarted")
                   .Add("request", std::string(terms.request))
-                  .Add("destination", job.root)
+                  .Add("destination", ShownUrl(job.root))
                   .Add("file_count", static_cast<uint64_t>(count))
                   .Add("byte_total", job.progress.Total()));
 }
@@ -78,10 +63,10 @@ void JobReports::Progress(const Job& job, const JobProgress::Report& report)
     Notification progress = Of(job, "TransferProgress");
     progress.Add("bytes_done", report.done).Add("bytes_total", report.total);
     if (report.moving) {
-        progress.Add(TermsOf(job).fileKey, job.request.entries[report.file].source);
+        progress.Add(TermsOf(job).fileKey, ShownUrl(job.request.entries[report.file].source));
         progress.Add("file_bytes_done", report.fileDone).Add("file_bytes_total", report.fileTotal);
     }
-    Send(job, progress);
+    mStatus.Send(job.address, progress.Text(), job.number);
 }
 
 void JobReports::Sent(const Job& job)
@@ -104,7 +89,7 @@ void JobReports::Received(const Job& job, size_t index, const std::string& path,
 {
     const TransferEntry& entry = job.request.entries[index];
     Send(job, Of(job, "FileReceived")
-                  .Add("url", entry.source)
+                  .Add("url", ShownUrl(entry.source))
                   .Add("relative_path", entry.sourceRelativePath)
                   .Add("path", path)
                   .Add("size", size));
@@ -113,9 +98,9 @@ void JobReports::Received(const Job& job, size_t index, const std::string& path,
 void JobReports::FileFailed(const Job& job, size_t index, const std::string& reason)
 {
     const TransferEntry& entry = job.request.entries[index];
-    AssistantLog(LogLevel::warning, JobName(job) + ": FileFailed " + entry.source + ": " + reason);
+    AssistantLog(LogLevel::warning, JobName(job) + ": FileFailed " + ShownUrl(entry.source) + ": " + reason);
     Send(job, Of(job, "FileFailed")
-                  .Add(TermsOf(job).fileKey, entry.source)
+                  .Add(TermsOf(job).fileKey, ShownUrl(entry.source))
                   .Add("relative_path", entry.sourceRelativePath)
                   .Add("reason", reason));
 }

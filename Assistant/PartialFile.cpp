@@ -17,7 +17,25 @@ namespace {
 const unsigned kMostNumberedNames = 9999;
 
 std::mutex sMutex;
-std::set<std::string> sTemporaryPaths;  // guarded by sMutex
+// Guarded by sMutex: the files whose temporary file exists, and the record of their paths.
+std::set<const PartialFile*> sTemporaryFiles;
+int sRecord = -1;
+
+// Called with the mutex held when a file leaves the list: an empty list empties the record. A
+// record that cannot be written to only lists more than it needs to, or less; neither stops a file.
+void Forgotten()
+{
+    if (sTemporaryFiles.empty() && sRecord >= 0)
+        static_cast<void>(!ftruncate(sRecord, 0));
+}
+
+bool IsTemporaryName(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return name.size() == strlen(".qiravel-XXXXXX.part") && name.compare(0, 9, ".qiravel-") == 0 &&
+           name.compare(name.size() - 5, 5, ".part") == 0;
+}
 
 std::string Failure(const char* what, const std::string& path, int error)
 {
@@ -93,7 +111,11 @@ std::unique_ptr<PartialFile> PartialFile::Create(const std::string& folder, cons
     }
     std::unique_ptr<PartialFile> file(new PartialFile(folder, name, path, fd));
     g_free(path);
-    sTemporaryPaths.insert(file->mTemporaryPath);
+    sTemporaryFiles.insert(file.get());
+    if (sRecord >= 0) {
+        const std::string line = file->mTemporaryPath + "\n";
+        static_cast<void>(!write(sRecord, line.data(), line.size()));
+    }
     return file;
 }
 
@@ -111,8 +133,10 @@ void PartialFile::Discard()
         mFd = -1;
     }
     std::lock_guard<std::mutex> lock(sMutex);
-    if (sTemporaryPaths.erase(mTemporaryPath))
+    if (sTemporaryFiles.erase(this)) {
         unlink(mTemporaryPath.c_str());
+        Forgotten();
+    }
 }
 
 bool PartialFile::Commit(std::string* finalPath, std::string* reason, Durability durability)
@@ -140,14 +164,15 @@ bool PartialFile::Commit(std::string* finalPath, std::string* reason, Durability
 bool PartialFile::LinkUnderFreeName(std::string* finalPath, std::string* reason)
 {
     std::lock_guard<std::mutex> lock(sMutex);
-    if (!sTemporaryPaths.count(mTemporaryPath)) {
+    if (!sTemporaryFiles.count(this)) {
         *reason = "The file was removed before it was complete";
         return false;
     }
     for (unsigned number = 1; number <= kMostNumberedNames; ++number) {
         const std::string candidate = JoinPath(mFolder, number == 1 ? mName : NumberedName(mName, number));
         if (LinkWithoutReplacing(mTemporaryPath, candidate)) {
-            sTemporaryPaths.erase(mTemporaryPath);
+            sTemporaryFiles.erase(this);
+            Forgotten();
             *finalPath = candidate;
             return true;
         }
@@ -163,7 +188,28 @@ bool PartialFile::LinkUnderFreeName(std::string* finalPath, std::string* reason)
 void PartialFile::RemoveAllTemporary()
 {
     std::lock_guard<std::mutex> lock(sMutex);
-    for (const std::string& path : sTemporaryPaths)
-        unlink(path.c_str());
-    sTemporaryPaths.clear();
+    for (const PartialFile* file : sTemporaryFiles)
+        unlink(file->mTemporaryPath.c_str());
+    sTemporaryFiles.clear();
+    Forgotten();
+}
+
+void PartialFile::KeepRecord(const std::string& path)
+{
+    gchar* folder = g_path_get_dirname(path.c_str());
+    g_mkdir_with_parents(folder, 0700);
+    g_free(folder);
+    gchar* text = nullptr;
+    if (g_file_get_contents(path.c_str(), &text, nullptr, nullptr)) {
+        gchar** lines = g_strsplit(text, "\n", -1);
+        // Only names that this class makes are removed, whatever else the record may hold.
+        for (gchar** line = lines; *line; ++line) {
+            if (**line == '/' && IsTemporaryName(*line))
+                unlink(*line);
+        }
+        g_strfreev(lines);
+        g_free(text);
+    }
+    std::lock_guard<std::mutex> lock(sMutex);
+    sRecord = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
 }

@@ -4,7 +4,9 @@
 // A partial file destroyed without a commit removes its temporary file.
 //
 // Every temporary file of the process is listed, so that a stopping program can remove those
-// still open (RemoveAllTemporary). Safe from any thread.
+// still open (RemoveAllTemporary), and, once KeepRecord was called, written to a record on disk, so
+// that the next run removes those that a killed one left. A file's removal refers to that file
+// alone, never to a name that another file may have taken since. Safe from any thread.
 #pragma once
 
 #include <memory>
@@ -38,6 +40,10 @@ public:
 
     // Removes every temporary file not yet committed or destroyed; later commits of them fail.
     static void RemoveAllTemporary();
+
+    // Removes the temporary files listed in the record at path (those of a run that was killed),
+    // then lists every new temporary file there while it exists. Call once, before any Create.
+    static void KeepRecord(const std::string& path);
 
 private:
     PartialFile(std::string folder, std::string name, std::string temporaryPath, int fd);

@@ -12,6 +12,8 @@
 namespace {
 // Sizes are counted in 64 bits: larger ones are cut, negative ones are 0.
 const double kLargestSize = 4611686018427387904.0;
+// Every notification of a job repeats its "job" value, so it is kept short.
+const size_t kLongestJob = 1024;
 
 enum class Text { absent, wrongType, value };
 
@@ -131,7 +133,7 @@ void ReadDownloadEntry(const TransferRequest& request, json_object* object, Tran
     if (SchemeOf(entry->source) == "s3")
         ReadS3DownloadEntry(request, entry);
     else if (!IsHttpUrl(entry->source) && !(SchemeOf(entry->source) == "file" && LocalPathOfUrl(entry->source, &path)))
-        entry->problem = "The URL \"" + entry->source + "\" is not an http:, https:, s3: or local file: URL";
+        entry->problem = "The URL \"" + ShownUrl(entry->source) + "\" is not an http:, https:, s3: or local file: URL";
     else
         FileNameOfUrl(entry->source, &entry->name, &entry->problem);
 }
@@ -157,6 +159,10 @@ bool ReadEntries(json_object* document, const char* key, TransferRequest* reques
             entry.bucket = request->s3Bucket;
             entry.key = request->s3Prefix + (entry.folder.empty() ? "" : entry.folder + "/") + entry.name;
         }
+        // Into a local folder, a hidden name could be one that a program reads at login.
+        const bool local = request->kind == TransferKind::download || request->target == UploadTarget::folder;
+        if (local && entry.problem.empty())
+            IsVisiblePath(entry.folder, entry.name, &entry.problem);
     }
     return true;
 }
@@ -214,7 +220,7 @@ bool ReadUploadTarget(json_object* document, TransferRequest* request, std::stri
         request->destination = url;
         return true;
     }
-    *reason = "The upload URL \"" + url + "\" is not an http:, https:, s3: or local file: URL";
+    *reason = "The upload URL \"" + ShownUrl(url) + "\" is not an http:, https:, s3: or local file: URL";
     return false;
 }
 
@@ -265,6 +271,11 @@ bool ParseTransferRequest(const char* bytes, size_t length, TransferRequest* req
     if (!document)
         return false;
     json_object_object_get_ex(document, "job", &request->job);
+    if (request->job && strlen(json_object_to_json_string_ext(request->job, JSON_C_TO_STRING_PLAIN)) > kLongestJob) {
+        request->job = nullptr;
+        *reason = "The \"job\" value is longer than " + std::to_string(kLongestJob) + " bytes of JSON";
+        return false;
+    }
 
     std::string type;
     std::string code;

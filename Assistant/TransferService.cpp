@@ -3,6 +3,7 @@
 #include "AssistantLog.h"
 #include "CopyGroups.h"
 #include "DestinationPaths.h"
+#include "LocalAccess.h"
 #include "LocalCopy.h"
 #include "MainThread.h"
 #include "PartialFile.h"
@@ -24,6 +25,10 @@ std::string LastComponent(const std::string& path)
 
 TransferService::TransferService(ServiceSettings settings)
     : mSettings(std::move(settings)),
+      mStatus([this, lifetime = std::weak_ptr<int>(mLifetime)] {
+          if (!lifetime.expired())
+              PumpAll();
+      }),
       mStop(mSettings.stopGrace, mSettings.cancelBound),
       mPool(mSettings.parallel),
       mHttp(mSettings.http)
@@ -51,7 +56,8 @@ void TransferService::Accept(const char* text, size_t length, const StatusAddres
         reason = "The Assistant is quitting";
     }
     if (ok)
-        ok = Prepare(job.get(), &reason);
+        ok = CheckLocalAccess(&job->request, *mSettings.http.config(), mSettings.outbox, &reason) &&
+             Prepare(job.get(), &reason);
     if (!ok) {
         mReports.Refused(*job, reason);
         if (mJobs.empty() && mIdle && !mStop.Stopping())
@@ -91,7 +97,8 @@ bool TransferService::Prepare(Job* job, std::string* reason)
 void TransferService::Pump(Job* job)
 {
     const size_t count = job->request.entries.size();
-    while (!mStop.Stopping() && job->tasks < mSettings.parallel && job->next < count) {
+    // A receiver that has not read its queue down holds up the job's next files, not its status.
+    while (!mStop.Stopping() && job->tasks < mSettings.parallel && job->next < count && !mStatus.Full(job->address)) {
         const size_t index = job->next++;
         const TransferEntry& entry = job->request.entries[index];
         if (entry.problem.empty())
@@ -100,6 +107,18 @@ void TransferService::Pump(Job* job)
             FileFailed(job, index, entry.problem);
     }
     FinishIfDone(job);
+}
+
+void TransferService::PumpAll()
+{
+    std::vector<unsigned> numbers;
+    for (const auto& job : mJobs)
+        numbers.push_back(job.first);
+    for (const unsigned number : numbers) {
+        const auto found = mJobs.find(number);
+        if (found != mJobs.end())
+            Pump(found->second.get());
+    }
 }
 
 TransferService::TaskCompletion TransferService::Completion(const Job& job)

@@ -71,6 +71,7 @@ private:
     void FileFailed(Job* job, size_t index, const std::string& reason);
     void FlushSent(Job* job);
     void FinishIfDone(Job* job);
+    void PumpAll();
     TaskCompletion Completion(const Job& job);
     size_t MovingFiles() const;
     void CancelMoving();
@@ -80,9 +81,9 @@ private:
     static gboolean OnProgressTimer(gpointer data);
 
     const ServiceSettings mSettings;
+    std::shared_ptr<int> mLifetime = std::make_shared<int>(0);  // closures check it before they run
     StatusSender mStatus;
     JobReports mReports{&mStatus};
-    std::shared_ptr<int> mLifetime = std::make_shared<int>(0);  // closures check it before they run
     std::map<unsigned, std::unique_ptr<Job>> mJobs;
     unsigned mLastJob = 0;
     guint mProgressTimer = 0;

@@ -7,7 +7,10 @@
 //   --idle-exit SECONDS  quit after this long without a job (600; 0 stays)
 //   --parallel N         files (or groups of small files) of one job moving at once (4)
 //
-// Only one copy runs per user and runtime folder: a second one exits at once.
+// Only one copy runs per user and runtime folder: a second one exits at once. What pages may reach
+// (local folders and addresses) and the limits of downloads come from the settings file
+// $XDG_CONFIG_HOME/qiravel/assistant.conf, described in README.md.
+#include "AssistantConfig.h"
 #include "AssistantLog.h"
 #include "PartialFile.h"
 #include "TransferService.h"
@@ -188,11 +191,14 @@ int main(int argc, char** argv)
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
+    PartialFile::KeepRecord(std::string(g_get_user_data_dir()) + "/qiravel/temporary-files");
     sProgram.loop = g_main_loop_new(nullptr, false);
     sProgram.idleSeconds = options.idleSeconds;
+    auto* config = new AssistantConfigFile();
     ServiceSettings settings;
     settings.outbox = options.outbox;
     settings.parallel = options.parallel;
+    settings.http.config = [config] { return config->Current(); };
     auto* service = new TransferService(settings);
     sProgram.service = service;
     service->SetIdleCallback(&StartIdleTimer);
@@ -218,6 +224,7 @@ int main(int argc, char** argv)
         _exit(1);
     }
     delete service;
+    delete config;
     StopIdleTimer();
     g_main_loop_unref(sProgram.loop);
     close(lock);

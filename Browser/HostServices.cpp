@@ -16,6 +16,9 @@ struct PendingMessage {
     WebKitUserMessage* message;
 };
 
+// The only program that the plug-in may have launched: its Assistant.
+const char kAssistantBundleIdentifier[] = "com.qiravel.Assistant";
+
 // The idle answers still to run, so that none outlives the services.
 std::set<guint> sPendingAnswers;
 }  // namespace
@@ -87,6 +90,10 @@ GVariant* HostServices::Answer(const char* name, GVariant* parameters)
         g_variant_get_child(parameters, 1, "u", &options);
         const std::string bundleIdentifier = HostMessageText(identifier);
         g_variant_unref(identifier);
+        if (bundleIdentifier != kAssistantBundleIdentifier) {
+            Report("launch refused " + bundleIdentifier);
+            return g_variant_new("(b)", FALSE);
+        }
         Report("launch " + bundleIdentifier);
         return g_variant_new("(b)", WorkspaceLaunchAppWithBundleIdentifier(bundleIdentifier.c_str(), options));
     }

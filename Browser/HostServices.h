@@ -1,6 +1,6 @@
 // What the browser does for the plug-in in its web processes: shows its dialogs in front of the
-// browser window, launches the Assistant outside the sandbox, and tells the page which files a
-// drag over it carries.
+// browser window, launches the Assistant (and no other program) outside the sandbox, and tells
+// the page which files a drag over it carries.
 #pragma once
 
 #include "Platform/Dialogs/Dialogs.h"
@@ -14,7 +14,8 @@ class HostServices {
 public:
     // Dialogs run on toolkit (GTK, or scripted in tests) in front of window. onRequest hears of
     // each request of the plug-in: "dialog panel <title>", "dialog alert <message>" or
-    // "launch <bundle identifier>".
+    // "launch <bundle identifier>" ("launch refused <bundle identifier>" for any program but the
+    // Assistant, which is the only one launched).
     HostServices(WebKitWebView* view, GtkWindow* window, std::unique_ptr<DialogToolkit> toolkit,
                  std::function<void(const std::string& request)> onRequest);
     ~HostServices();

@@ -47,8 +47,10 @@ def make_home(root, assistant):
     for path, text in (("Docs/a.txt", "hello\n"), ("Docs/Sub/b.txt", "world!\n")):
         with open(os.path.join(home, path), "w") as file:
             file.write(text)
-    for folder in ("runtime", "data/applications"):
+    for folder in ("runtime", "data/applications", "config/qiravel"):
         os.makedirs(os.path.join(root, folder), mode=0o700)
+    with open(os.path.join(root, "config", "qiravel", "assistant.conf"), "w") as settings:
+        settings.write("[Allow]\nfolders=%s\n" % home)
     if assistant:
         with open(os.path.join(root, "data", "applications", "com.qiravel.Assistant.desktop"), "w") as entry:
             entry.write("[Desktop Entry]\nType=Application\nName=Qiravel Assistant\nExec=%s --outbox %s\n"
@@ -86,7 +88,8 @@ def run_session(qvshell, block, root, home):
     requests = [localise(line[2:], home) for line in block[1:] if line.startswith("> ")]
     expected = [normalise(localise(line, home)) for line in block[1:] if line and not line.startswith("> ")]
     env = dict(os.environ, XDG_RUNTIME_DIR=os.path.join(root, "runtime"),
-               XDG_DATA_HOME=os.path.join(root, "data"), XDG_DATA_DIRS=os.path.join(root, "data"))
+               XDG_DATA_HOME=os.path.join(root, "data"), XDG_DATA_DIRS=os.path.join(root, "data"),
+               XDG_CONFIG_HOME=os.path.join(root, "config"))
     # Standard error goes to a file: a launched Assistant keeps it open after qvshell ends.
     with tempfile.TemporaryFile(mode="w+") as errors:
         done = subprocess.run([qvshell, "--settle", "100"] + args, input="".join(r + "\n" for r in requests),

@@ -148,6 +148,30 @@ TEST(ProcessFaults, AssistantFinishesTheCopyWhenThePlugInIsGone)
     EXPECT_EQ(next.Finish(), 0);
 }
 
+// The plug-in's process stops reading for longer than any one send waits (as it does while a
+// dialog is open) while its upload runs: once it reads again, the page hears of every file once
+// and of the job's end.
+TEST(ProcessFaults, StalledPlugInLosesNoStatus)
+{
+    Sandbox sandbox;
+    sandbox.InstallAssistantEntry();
+    std::map<std::string, std::string> files;
+    // Long names make long notifications, more than the link's socket takes.
+    const std::string longName(200, 'n');
+    for (int i = 0; i < 800; ++i)
+        files[longName + "/" + longName + "/" + longName + std::to_string(i)] = std::to_string(i);
+    WriteTree(sandbox.Path("src/Docs"), files);
+    Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
+    ASSERT_EQ(shell.Request(kSelectFiles), 1);
+    ASSERT_EQ(shell.Request(Upload("stalled")), 1);
+    kill(shell.Pid(), SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::seconds(8));
+    kill(shell.Pid(), SIGCONT);
+    ASSERT_TRUE(shell.WaitFor("TransferComplete"));
+    EXPECT_EQ(DeletedFromUploadList(shell), files.size());
+    EXPECT_EQ(JsonMember(shell.NotificationsWithCode("TransferComplete")[0], "files_sent"), "800");
+}
+
 // The runtime folder goes away, then comes back as a link to another folder, while this process,
 // the test Assistant and the plug-in run. Nobody crashes; the system log says what happened; the
 // link is refused, so nothing is published or looked up through it and no program is launched

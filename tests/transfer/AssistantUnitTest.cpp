@@ -1,5 +1,6 @@
-// The Assistant's units: destination paths and names, URLs, request parsing, partial files,
-// local copies, and the order of a job's notifications.
+// The Assistant's units: destination paths and names, URLs, addresses, request parsing, partial
+// files, local copies, and the order of a job's notifications.
+#include "Assistant/AddressPolicy.h"
 #include "Assistant/DestinationPaths.h"
 #include "Assistant/LocalCopy.h"
 #include "Assistant/PartialFile.h"
@@ -21,6 +22,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -190,6 +192,59 @@ TEST(DestinationPaths, NumberedNamesAndJoinedUrls)
     };
     for (const auto& c : joins)
         EXPECT_EQ(JoinUrl(c.base, c.folder, c.name), c.url) << c.base;
+
+    const struct {
+        const char* url;
+        const char* shown;
+    } shown[] = {
+        {"http://alice:s3cret@h:81/a/../b?x@y", "http://h:81/a/../b?x@y"},
+        {"HTTPS://a@b@h", "HTTPS://h"},
+        {"http://h/p@q#r@s", "http://h/p@q#r@s"},
+        {"/home/u/a@b://c", "/home/u/a@b://c"},
+    };
+    for (const auto& c : shown)
+        EXPECT_EQ(ShownUrl(c.url), c.shown) << c.url;
+}
+
+// Settings read from a key file, with entries that cannot be used skipped, decide which addresses
+// a transfer reaches.
+TEST(AddressPolicy, LocalAddressesOnlyWhenAllowed)
+{
+    TempFolder temp;
+    std::ofstream(temp.path + "/a.conf") << "[Allow]\naddresses= 10.1.0.0/16 ;NAS.local;fd00::1;bad/99;\n"
+                                           "[Limits]\nlowest_rate=5\nlowest_rate_seconds=0\n";
+    AssistantConfig config;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(ReadAssistantConfig(temp.path + "/a.conf", &config, &problems));
+    EXPECT_EQ(problems.size(), 2u);  // "bad/99" and a zero window
+    EXPECT_EQ(config.lowestRate, 5u);
+    EXPECT_EQ(config.lowestRateSeconds, 60u);
+    EXPECT_TRUE(ReadAssistantConfig(temp.path + "/missing.conf", &config, &problems));
+    const struct {
+        const char* address;
+        const char* host;
+        bool allowed;
+    } cases[] = {
+        {"93.184.216.34", "example.org", true},   {"2606:2800:220:1::1", "example.org", true},
+        {"127.0.0.1", "localhost", false},        {"::1", "localhost", false},
+        {"::ffff:127.0.0.1", "h", false},         {"0.0.0.0", "h", false},
+        {"169.254.169.254", "h", false},          {"fe80::1", "h", false},
+        {"192.168.1.1", "h", false},              {"172.31.0.1", "h", false},
+        {"100.64.0.1", "h", false},               {"fc00::5", "h", false},
+        {"10.1.2.3", "h", true},                  {"10.2.0.1", "h", false},
+        {"192.168.1.9", "nas.local", true},       {"fd00::1", "h", true},
+        {"::ffff:10.1.0.9", "h", true},
+    };
+    ASSERT_TRUE(ReadAssistantConfig(temp.path + "/a.conf", &config, &problems));
+    for (const auto& c : cases) {
+        GInetAddress* inet = g_inet_address_new_from_string(c.address);
+        GSocketAddress* socket = g_inet_socket_address_new(inet, 80);
+        sockaddr_storage native;
+        ASSERT_TRUE(g_socket_address_to_native(socket, &native, sizeof native, nullptr));
+        EXPECT_EQ(IsAddressAllowed(reinterpret_cast<sockaddr*>(&native), c.host, config), c.allowed) << c.address;
+        g_object_unref(socket);
+        g_object_unref(inet);
+    }
 }
 
 TEST(TransferRequest, RefusesRequestsThatCannotRun)
@@ -361,6 +416,37 @@ TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
     // A folder that cannot be made is a reason, not a crash.
     EXPECT_FALSE(PartialFile::Create(folder + "/a.txt/x", "d", 0644, &reason));
     EXPECT_NE(reason.find("Could not create the folder"), std::string::npos);
+}
+
+// Threads that commit and destroy partial files in one folder: a name freed by one file's commit
+// and handed to another file's temporary file must not make the first file's end remove it.
+TEST(PartialFile, ThreadsCommittingInOneFolderLoseNoFile)
+{
+    TempFolder temp;
+    // In memory, where commits are quick, when there is such a folder.
+    const std::string shm = "/dev/shm/" + std::filesystem::path(temp.path).filename().string();
+    const std::string folder = access("/dev/shm", W_OK) == 0 ? shm : temp.path;
+    std::atomic<unsigned> lost{0};
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (unsigned i = 0; i < 50000; ++i) {
+                std::string reason;
+                std::string finalPath;
+                auto file = PartialFile::Create(folder, std::to_string(t), 0600, &reason);
+                if (!file || !file->Commit(&finalPath, &reason)) {
+                    ++lost;
+                    continue;
+                }
+                file.reset();
+                unlink(finalPath.c_str());
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(lost, 0u);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)

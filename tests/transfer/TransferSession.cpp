@@ -46,6 +46,8 @@ Sandbox::Sandbox()
     setenv("XDG_RUNTIME_DIR", Path("runtime").c_str(), 1);
     setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
     setenv("XDG_DATA_DIRS", Path("data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", Path("config").c_str(), 1);
+    WriteConfig("[Allow]\nfolders=" + mPath + "\naddresses=127.0.0.1\n");
 }
 
 Sandbox::~Sandbox()
@@ -60,6 +62,11 @@ Sandbox::~Sandbox()
 }
 
 std::string Sandbox::Path(const std::string& relative) const { return relative.empty() ? mPath : mPath + "/" + relative; }
+
+void Sandbox::WriteConfig(const std::string& text) const
+{
+    WriteTree(Path("config"), {{"qiravel/assistant.conf", text}});
+}
 
 void Sandbox::InstallAssistantEntry() const
 {

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-// A temporary folder that is the runtime and data home of this process and its children. On
-// destruction it stops the Assistant it holds and removes itself.
+// A temporary folder that is the runtime, data and configuration home of this process and its
+// children. Its Assistant settings allow file: transfers anywhere inside it and HTTP to 127.0.0.1.
+// On destruction it stops the Assistant it holds and removes itself.
 class Sandbox {
 public:
     Sandbox();
@@ -19,6 +20,8 @@ public:
     Sandbox& operator=(const Sandbox&) = delete;
 
     std::string Path(const std::string& relative = "") const;
+    // Replaces the Assistant's settings file with the text.
+    void WriteConfig(const std::string& text) const;
     // Installs the desktop entry with the project's install script, pointing at the built program.
     void InstallAssistantEntry() const;
     // The checked-in Assistant's process id, or 0.

@@ -11,6 +11,10 @@ is logged to LOG as "METHOD path range". Paths that start with a marker misbehav
   /cut/    the first GET sends half of the file, then closes the connection
   /stall/  the first GET sends half of the file, then waits until the client goes away
   /norange/  as /cut/, and a range request is answered 416
+  /to/     GET /to/HOST:PORT/PATH is redirected to http://HOST:PORT/PATH
+  /trickle/  GET sends the file one byte each 0.05 s
+  /endless/  GET sends zeros, without a length, until the client goes away
+  /hold/   PUT waits 2 s before it reads the body
 """
 import http.server
 import os
@@ -44,6 +48,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             log.write(f"{self.command} {self.path} {self.headers.get('Range', '-')}\n")
         if self.path.startswith("/slow/"):
             time.sleep(0.3)
+        if self.path.startswith("/hold/"):
+            time.sleep(2)
         if self.path.startswith("/down/"):
             return 503
         if self.path.startswith("/norange/") and "Range" in self.headers:
@@ -73,6 +79,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
         failure = self.begin()
         if failure:
             return self.answer(failure)
+        if self.path.startswith("/endless/"):
+            self.send_response(200)
+            self.end_headers()
+            self.close_connection = True
+            zeros = bytes(1 << 16)
+            try:
+                while True:
+                    self.wfile.write(zeros)
+            except OSError:
+                return
+        if self.path.startswith("/to/"):
+            self.send_response(302)
+            self.send_header("Location", "http://" + self.path[len("/to/"):])
+            self.send_header("Content-Length", "0")
+            return self.end_headers()
         try:
             with open(self.local_path(), "rb") as file:
                 data = file.read()
@@ -90,6 +111,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Accept-Ranges", "bytes")
         self.end_headers()
         body = data[start:]
+        if self.path.startswith("/trickle/"):
+            try:
+                for byte in body:
+                    self.wfile.write(bytes([byte]))
+                    self.wfile.flush()
+                    time.sleep(0.05)
+            except OSError:
+                pass
+            return
         if self.path.startswith(("/cut/", "/stall/", "/norange/")) and start == 0 and self.first_time():
             self.wfile.write(body[: len(body) // 2])
             self.wfile.flush()
