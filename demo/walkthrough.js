@@ -9,8 +9,17 @@
 "use strict";
 
 (() => {
+  // qiravel-browser's test mode listens on its message handler; a driver of another browser reads
+  // the reports kept in the page.
   const channel = window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.qiravelTest;
-  const report = text => channel ? channel.postMessage(text) : log("INFO", "Walk-through: " + text);
+  window.walkthroughReports = [];
+  const report = text => {
+    window.walkthroughReports.push(text);
+    if (channel)
+      channel.postMessage(text);
+    else
+      log("INFO", "Walk-through: " + text);
+  };
   const listCount = () => Number(document.body.dataset.listCount) || 0;
 
   function waitFor(condition, what, seconds = 240) {
@@ -112,5 +121,5 @@
 
   const modes = {drop: dropRemoveAndUpload, bench};
   const mode = new URLSearchParams(location.search).get("walkthrough");
-  (modes[mode] || pickAndUpload)().catch(error => report("fail: " + error.message));
+  started.then(modes[mode] || pickAndUpload).catch(error => report("fail: " + error.message));
 })();
