@@ -160,46 +160,28 @@ TEST(HostMessages, OutgoingTextsAreUtf8Json)
     EXPECT_EQ(ResultMessage(std::string("failed")), R"({"result":"failed"})");
 }
 
-class OriginPolicyTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        gchar* folder = g_dir_make_tmp("qv-origins-XXXXXX", nullptr);
-        mFolder = folder;
-        g_free(folder);
-    }
-    void TearDown() override
-    {
-        g_remove(SystemFile().c_str());
-        g_remove(UserFile().c_str());
-        g_rmdir((mFolder + "/user").c_str());
-        g_rmdir(mFolder.c_str());
-    }
-    std::string SystemFile() const { return mFolder + "/system.conf"; }
-    std::string UserFile() const { return mFolder + "/user/origins.conf"; }
-    static void Write(const std::string& path, const char* text)
-    {
-        if (!*text)
-            return;
-        gchar* folder = g_path_get_dirname(path.c_str());
-        g_mkdir_with_parents(folder, 0700);
-        g_free(folder);
-        ASSERT_TRUE(g_file_set_contents(path.c_str(), text, -1, nullptr));
-    }
-    std::string UserText() const
-    {
-        gchar* text = nullptr;
-        std::string result = g_file_get_contents(UserFile().c_str(), &text, nullptr, nullptr) ? text : "";
-        g_free(text);
-        return result;
-    }
+namespace {
+void WriteFile(const std::string& path, const char* text)
+{
+    gchar* folder = g_path_get_dirname(path.c_str());
+    g_mkdir_with_parents(folder, 0700);
+    g_free(folder);
+    if (*text)
+        g_file_set_contents(path.c_str(), text, -1, nullptr);
+}
 
-    std::string mFolder;
-};
+std::string ReadFile(const std::string& path)
+{
+    gchar* text = nullptr;
+    std::string result = g_file_get_contents(path.c_str(), &text, nullptr, nullptr) ? text : "";
+    g_free(text);
+    return result;
+}
+}  // namespace
 
 // The administrator's list wins, the user's answers are remembered, and nobody is asked without a
 // display; the question names the origin and offers Allow and Deny.
-TEST_F(OriginPolicyTest, DecidesFromTheListsThenTheUser)
+TEST(OriginPolicy, DecidesFromTheListsThenTheUser)
 {
     enum Asker { kNoDisplay, kPressAllow, kPressDeny, kClose, kMustNotAsk };
     struct Case {
@@ -231,18 +213,24 @@ TEST_F(OriginPolicyTest, DecidesFromTheListsThenTheUser)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        Write(SystemFile(), c.system);
-        Write(UserFile(), c.user);
+        gchar* folder = g_dir_make_tmp("qv-origins-XXXXXX", nullptr);
+        const std::string system = std::string(folder) + "/system.conf";
+        const std::string user = std::string(folder) + "/user/origins.conf";
+        WriteFile(system, c.system);
+        WriteFile(user, c.user);
         ScriptedDialogToolkit scripted;
         if (c.asker == kPressAllow || c.asker == kPressDeny)
             scripted.Enqueue(ScriptedAnswer::Press(c.asker == kPressAllow ? 0 : 1));
         std::unique_ptr<DialogToolkit> none = MakeNoDialogToolkit();
         DialogToolkit& toolkit = c.asker == kNoDisplay ? *none : static_cast<DialogToolkit&>(scripted);
 
-        EXPECT_EQ(OriginPolicy(SystemFile(), UserFile()).Decide(c.origin, toolkit), c.allowed);
-        EXPECT_EQ(UserText(), c.userAfter);
+        EXPECT_EQ(OriginPolicy(system, user).Decide(c.origin, toolkit), c.allowed);
+        EXPECT_EQ(ReadFile(user), c.userAfter);
+        g_remove(system.c_str());
+        g_remove(user.c_str());
+        g_rmdir((std::string(folder) + "/user").c_str());
+        g_rmdir(folder);
+        g_free(folder);
         if (c.asker == kMustNotAsk || c.asker == kNoDisplay) {
             EXPECT_TRUE(scripted.shownAlerts.empty());
             continue;
