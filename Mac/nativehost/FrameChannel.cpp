@@ -37,8 +37,8 @@ FrameChannel::~FrameChannel()
 gboolean FrameChannel::Readable(gint fd, GIOCondition, gpointer data)
 {
     auto* self = static_cast<FrameChannel*>(data);
-    std::string chunk(kReadChunk, '\0');
-    const ssize_t count = read(fd, &chunk[0], chunk.size());
+    self->mChunk.resize(kReadChunk);
+    const ssize_t count = read(fd, self->mChunk.data(), self->mChunk.size());
     if (count < 0 && (errno == EAGAIN || errno == EINTR))
         return G_SOURCE_CONTINUE;
     if (count <= 0) {
@@ -46,7 +46,7 @@ gboolean FrameChannel::Readable(gint fd, GIOCondition, gpointer data)
         self->EndInput(count == 0 ? (self->mReader.Pending() ? kEndInsideFrame : kEndOfInput) : kReadError);
         return G_SOURCE_REMOVE;
     }
-    self->mReader.Append(chunk.data(), static_cast<size_t>(count));
+    self->mReader.Append(self->mChunk.data(), static_cast<size_t>(count));
     std::string payload;
     FrameReader::Result result;
     // GLib does not dispatch this source again while a handler runs a nested main loop.

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class FrameChannel {
 public:
@@ -44,6 +45,7 @@ private:
     int mOutput;
     Handlers mHandlers;
     FrameReader mReader;
+    std::vector<char> mChunk;
     std::string mQueued;
     size_t mWritten = 0;
     guint mReadSource = 0;

@@ -10,6 +10,7 @@
 #include "Platform/Dialogs/Dialogs.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 
+#include <glib-unix.h>
 #include <glib.h>
 
 #include <csignal>
@@ -102,7 +103,14 @@ int main(int, char**)
             g_main_loop_quit(host.loop);
         };
         host.channel = std::make_unique<FrameChannel>(STDIN_FILENO, output, handlers);
+        // A browser that gives up on the host ends it this way: the requests for the Assistant
+        // still go out.
+        const guint terminate = g_unix_signal_add(SIGTERM, [](gpointer loop) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(loop));
+            return G_SOURCE_CONTINUE;
+        }, host.loop);
         g_main_loop_run(host.loop);
+        g_source_remove(terminate);
         host.channel.reset();
     }
     if (AEFlushPendingEvents(kFlushTicks) != noErr)
