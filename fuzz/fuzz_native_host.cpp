@@ -1,16 +1,18 @@
 // The native host's input: the bytes a browser writes to the host. The first byte sets the size of
-// the pieces the stream arrives in (low 7 bits; 0: all at once) and, with its high bit, pads the
-// first message the host writes (with blanks) so that it goes out in pieces. The rest is cut into frames; each frame reaches one
-// host session, whose origin gate admits origins starting "https://" and asks nobody. Properties:
-// every message the host writes is strict JSON in valid UTF-8, within the browsers' limit once
-// framed, and joins back from its pieces; every call gets exactly one result, its last message; after a denial
-// nothing but results goes out; a frame read as a call is valid UTF-8 JSON.
+// the pieces the stream arrives in (low 7 bits; 0: all at once) and, with its high bit, cuts every
+// message the host writes as if the browsers' limit were kSmallMessage bytes. The rest is cut into
+// frames; each frame reaches one host session, whose origin gate admits origins starting
+// "https://" and asks nobody. Properties: every message the host writes is strict JSON in valid
+// UTF-8, its frames stay within the limit and join back to it; every call gets exactly one result,
+// its last message; after a denial nothing but results goes out; a frame read as a call is valid
+// UTF-8 JSON.
 #include "FuzzSupport.h"
 
 #include "HostMessages.h"
 #include "HostSession.h"
 #include "NativeFrames.h"
 #include "Platform/Dialogs/Dialogs.h"
+#include "Platform/Workspace/Workspace.h"
 
 #include <json-c/json.h>
 
@@ -18,8 +20,11 @@
 #include <cstring>
 
 namespace {
+const size_t kSmallMessage = 256;
+const size_t kSmallPiece = 64;
+
 // The text of the message in the frames, joined from pieces when it was split.
-std::string Joined(const std::vector<std::string>& frames)
+std::string Joined(const std::vector<std::string>& frames, size_t largestMessage)
 {
     std::string joined;
     for (size_t i = 0; i < frames.size(); ++i) {
@@ -27,7 +32,7 @@ std::string Joined(const std::vector<std::string>& frames)
         reader.Append(frames[i].data(), frames[i].size());
         std::string payload;
         FUZZ_CHECK(reader.Next(&payload) == FrameReader::kFrame && reader.Pending() == 0);
-        FUZZ_CHECK(payload.size() <= kLargestOutgoingMessage && IsStrictJson(payload, true));
+        FUZZ_CHECK(payload.size() <= largestMessage && IsStrictJson(payload, true));
         if (frames.size() == 1)
             return payload;
         json_object* piece = json_tokener_parse(payload.c_str());
@@ -40,12 +45,6 @@ std::string Joined(const std::vector<std::string>& frames)
     return joined;
 }
 
-// Pads a message's text with blanks after its first byte (still the same JSON) past the limit.
-std::string Padded(const std::string& json)
-{
-    return json.substr(0, 1) + std::string(kLargestOutgoingMessage, ' ') + json.substr(1);
-}
-
 struct Output {
     bool split = false;
     bool denied = false;
@@ -55,9 +54,9 @@ struct Output {
     void Take(const std::string& json)
     {
         FUZZ_CHECK(IsStrictJson(json, true));
-        const std::string sent = split ? Padded(json) : json;
-        split = false;
-        FUZZ_CHECK(Joined(FramesOfMessage(sent)) == sent);
+        const size_t largestMessage = split ? kSmallMessage : kLargestOutgoingMessage;
+        FUZZ_CHECK(Joined(FramesOfMessage(json, largestMessage, split ? kSmallPiece : kLargestPieceText),
+                          largestMessage) == json);
         json_object* message = json_tokener_parse(json.c_str());
         const bool isResult = json_object_object_get_ex(message, "result", nullptr);
         json_object_put(message);
@@ -71,6 +70,8 @@ struct Output {
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     UsePrivateEnvironment();
+    // A request that needs the Assistant fails at once, as when it is not installed.
+    WorkspaceSetLauncher([](const char*, UInt32) { return false; });
     SetDialogToolkit(std::make_unique<ScriptedDialogToolkit>());
     return 0;
 }

@@ -67,14 +67,14 @@ std::string Frame(const std::string& payload)
     return frame + payload;
 }
 
-std::vector<std::string> FramesOfMessage(const std::string& json)
+std::vector<std::string> FramesOfMessage(const std::string& json, size_t largestMessage, size_t largestPiece)
 {
-    if (json.size() <= kLargestOutgoingMessage)
+    if (json.size() <= largestMessage)
         return {Frame(json)};
     std::vector<std::string> frames;
     for (size_t start = 0; start < json.size();) {
         // A character is at most 4 bytes: the cut moves back over at most 3 continuation bytes.
-        const size_t limit = std::min(start + kLargestPieceText, json.size());
+        const size_t limit = std::min(start + largestPiece, json.size());
         size_t end = limit;
         while (end < json.size() && limit - end < 3 && IsContinuationByte(json[end]))
             --end;

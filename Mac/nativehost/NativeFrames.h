@@ -36,6 +36,8 @@ private:
 
 // The frames that carry one message's JSON text: a single frame when it fits the browsers' limit,
 // else {"piece":"..."} frames of slices cut at character boundaries, the last with "last":true.
-std::vector<std::string> FramesOfMessage(const std::string& json);
+// The limits are parameters so that the fuzz target can cut small messages.
+std::vector<std::string> FramesOfMessage(const std::string& json, size_t largestMessage = kLargestOutgoingMessage,
+                                         size_t largestPiece = kLargestPieceText);
 // One frame around the payload.
 std::string Frame(const std::string& payload);
