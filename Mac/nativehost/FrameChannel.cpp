@@ -3,7 +3,6 @@
 #include <glib-unix.h>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -1,10 +1,8 @@
 #include "OriginPolicy.h"
 
 #include <glib.h>
-#include <glib/gstdio.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 const char kSystemOriginsFile[] = "/etc/qiravel/origins.conf";

@@ -16,6 +16,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
