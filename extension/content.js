@@ -11,6 +11,8 @@
     if (!port) {
       port = runtime.connect({name: 'qiravel-webclient'});
       port.onMessage.addListener(answer => bridge.postMessage(Object.assign({view}, answer)));
+      // The extension was reloaded or its background ended: the element's calls can no longer run.
+      port.onDisconnect.addListener(() => bridge.postMessage({view, ended: true}));
       ports.set(view, port);
     }
     return port;

@@ -20,12 +20,16 @@
     return typeof number === 'number' ? apply(mapGet, views, [number]) : undefined;
   }
 
-  function call(view, message, failed) {
+  function call(view, message) {
     return new PromiseOf(resolve => {
-      apply(push, view.queue, [{message, failed, resolve}]);
+      apply(push, view.queue, [{message, resolve}]);
       if (!view.running)
         next(view);
     });
+  }
+
+  function failure(message) {
+    return message.call === 'Initialize' ? 'failed' : 0;
   }
 
   function next(view) {
@@ -33,6 +37,10 @@
     if (!view.running)
       return;
     const message = view.running.message;
+    if (view.ended) {
+      finish(view, failure(message));
+      return;
+    }
     // Before the first Initialize, and for a request that is no text, nothing reaches the host.
     if (message.call === 'ExecuteRequest' && (!view.initialized || message.request === null)) {
       finish(view, 0);
@@ -71,6 +79,11 @@
       tell(view.log, answer.log);
     else if ('result' in answer && view.running)
       finish(view, answer.result);
+    else if (answer.ended === true) {
+      view.ended = true;
+      if (view.running)
+        finish(view, failure(view.running.message));
+    }
   };
 
   function requestText(value) {
