@@ -41,9 +41,9 @@ class RemoteError(Exception):
     pass
 
 
-def chromium_command(profile, extension):
+def chromium_command(profile, extension, sandbox=True):
     return [CHROMIUM, '--user-data-dir=%s' % profile, '--load-extension=%s' % extension,
-            '--disable-extensions-except=%s' % extension] + CHROMIUM_FLAGS
+            '--disable-extensions-except=%s' % extension] + CHROMIUM_FLAGS + ([] if sandbox else ['--no-sandbox'])
 
 
 def firefox_profile(profile, xpi, marionette=False):
@@ -61,14 +61,14 @@ def firefox_profile(profile, xpi, marionette=False):
 class Chromium:
     """Chromium driven over the DevTools pipe (fd 3 in, fd 4 out, messages ended by NUL)."""
 
-    def __init__(self, profile, extension, env, user=None, log=None):
+    def __init__(self, profile, extension, env, user=None, log=None, sandbox=True):
         to_browser, self._write = os.pipe()
         self._read, from_browser = os.pipe()
 
         def pipes():
             os.dup2(to_browser, 3)
             os.dup2(from_browser, 4)
-        self.process = subprocess.Popen(chromium_command(profile, extension) + ['--remote-debugging-pipe', 'about:blank'],
+        self.process = subprocess.Popen(chromium_command(profile, extension, sandbox) + ['--remote-debugging-pipe', 'about:blank'],
                                         env=env, preexec_fn=pipes, pass_fds=(3, 4), stdout=log, stderr=log, **(user or {}))
         os.close(to_browser)
         os.close(from_browser)

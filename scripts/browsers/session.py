@@ -87,18 +87,14 @@ class Session:
         """The browser under remote control."""
         self._hand_over()
         if self.browser == 'chromium':
-            if self.no_sandbox:
-                remote.CHROMIUM_FLAGS.append('--no-sandbox')
-            return remote.Chromium(self.profile, self.extension(), self.env, self.user, log)
+            return remote.Chromium(self.profile, self.extension(), self.env, self.user, log, not self.no_sandbox)
         return remote.Firefox(self.profile, self.extension(), self.env, self.user, log)
 
     def open(self, url, log=None):
         """The browser for a person, on url; returns the process."""
         self._hand_over()
         if self.browser == 'chromium':
-            command = remote.chromium_command(self.profile, self.extension())
-            if self.no_sandbox:
-                command.append('--no-sandbox')
+            command = remote.chromium_command(self.profile, self.extension(), not self.no_sandbox)
         else:
             remote.firefox_profile(self.profile, self.extension())
             command = [remote.FIREFOX, '--no-remote', '--profile', str(self.profile)]
