@@ -4,7 +4,7 @@ in fresh browser processes (one pair per round):
 
   execute  CALLS ExecuteRequest round trips from page script through the extension to the real
            native host ("Reset"), against the same calls to the echo host (bench/extension/
-           echo_host.py), in the same browser
+           EchoHost.cpp), in the same browser
   demo     the demo page in Chromium: a folder of DEMO_FILES files picked, from the button's click
            to the table showing its total, against the same page in qiravel-browser
 
@@ -70,7 +70,8 @@ def round_trips(args):
 def bench_execute(args):
     ours, reference = [], []
     for _ in range(args.rounds):
-        reference.append(in_extension(args, HERE / 'echo_host.py', round_trips(args)))
+        reference.append(in_extension(args, Path(args.build).resolve() / 'bench' / 'extension' / 'echo_host',
+                                       round_trips(args)))
         ours.append(in_extension(args, None, round_trips(args)))
     summary('execute in %s, %d calls per round' % (args.browser, args.calls), ours, reference, 'ms/call')
 
