@@ -8,13 +8,19 @@ const $ = id => document.getElementById(id);
 // Talking to the plug-in
 
 // qiravel-browser answers at once, the browser extension with a Promise: awaiting works for both.
+// Through the extension a request's notifications arrive over time, all before its answer.
+let requestsRunning = 0;
+
 async function request(code, members = {}) {
   const text = JSON.stringify(Object.assign({type: "Request", code}, members));
   let result = 0;
+  ++requestsRunning;
   try {
     result = await plugin.ExecuteRequest(text);
   } catch (error) {
     showError("The plug-in is not available: " + error.message);
+  } finally {
+    --requestsRunning;
   }
   return result === 1;
 }

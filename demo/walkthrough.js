@@ -20,7 +20,8 @@
     else
       log("INFO", "Walk-through: " + text);
   };
-  const listCount = () => Number(document.body.dataset.listCount) || 0;
+  // The list as drawn, once no request is running and the table shows its last change.
+  const listCount = () => requestsRunning === 0 && !table.pending ? Number(document.body.dataset.listCount) || 0 : -1;
 
   function waitFor(condition, what, seconds = 240) {
     const deadline = Date.now() + seconds * 1000;
