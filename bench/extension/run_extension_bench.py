@@ -14,8 +14,10 @@ Run under an X display (xvfb-run -a -s "-screen 0 1280x1024x24"), from a RelWith
 """
 
 import argparse
+import shutil
 import statistics
 import sys
+import tempfile
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -37,15 +39,13 @@ def summary(name, ours, reference, unit):
     print('  reference: ' + ' '.join('%.3f' % t for t in reference))
 
 
-def in_extension(args, host, measure, dialogs='', prepare=None):
+def in_extension(args, host, measure, dialogs=''):
     """measure(run, browser) in a fresh browser whose native host is host (None: the real one)."""
     run = run_extension_test.Run(args.build, args.browser)
     failed = True
     try:
-        if prepare:
-            prepare(run)
         run.session.register(host or run.host)
-        run.session.env['QIRAVEL_NATIVEHOST_DIALOGS'] = dialogs.format(home=run.home)
+        run.session.env['QIRAVEL_NATIVEHOST_DIALOGS'] = dialogs
         value = measure(run, run.start())
         failed = False
         return value
@@ -89,23 +89,35 @@ def demo_round(args):
 
 def bench_demo(args):
     ours, reference = [], []
-    for _ in range(args.rounds):
-        ours.append(in_extension(args, None, demo_round(args), "--pick '{home}/Big'",
-                                 lambda run: make_folder(run.home, args.demo_files)))
-        run = run_browser_test.Run(args.build, True, None)
-        failed = True
-        try:
-            folder = make_folder(run.home, args.demo_files)
-            run.start(run_browser_test.DEMO, {'walkthrough': 'bench', 'rounds': 1}, dialogs=['--pick %s' % folder],
-                      options=['--geometry', '1100x1200+0+0', '--timeout', '900'])
-            match = run.expect(r'^test: round ([\d.]+) (\d+) ', timeout=900)
-            reference.append(float(match.group(1)))
-            run.verdict(timeout=900)
-            failed = False
-        finally:
-            run.close(failed)
+    # One folder for every round of both, readable by the browsers' user.
+    shared = Path(tempfile.mkdtemp(prefix='qv-bench-'))
+    shared.chmod(0o755)
+    folder = make_folder(shared, args.demo_files)
+    try:
+        for _ in range(args.rounds):
+            ours.append(in_extension(args, None, demo_round(args), "--pick '%s'" % folder))
+            reference.append(in_qiravel_browser(args, folder))
+    finally:
+        shutil.rmtree(shared, ignore_errors=True)
     summary('demo, pick of %d files to the table total, Chromium against qiravel-browser' % args.demo_files,
             ours, reference, 'ms')
+
+
+def in_qiravel_browser(args, folder):
+    """The demo page's pick of folder in a fresh qiravel-browser."""
+    run = run_browser_test.Run(args.build, True, None)
+    failed = True
+    try:
+        run.start(run_browser_test.DEMO, {'walkthrough': 'bench', 'rounds': 1}, dialogs=['--pick %s' % folder],
+                  options=['--geometry', '1100x1200+0+0', '--timeout', '900'])
+        match = run.expect(r'^test: round ([\d.]+) (\d+) ', timeout=900)
+        if int(match.group(2)) != args.demo_files:
+            raise run_browser_test.Failure('the table shows %s files' % match.group(2))
+        run.verdict(timeout=900)
+        failed = False
+        return float(match.group(1))
+    finally:
+        run.close(failed)
 
 
 def main():
