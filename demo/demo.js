@@ -7,13 +7,20 @@ const $ = id => document.getElementById(id);
 // ---------------------------------------------------------------------------------------------
 // Talking to the plug-in
 
-function request(code, members = {}) {
+// qiravel-browser answers at once, the browser extension with a Promise: awaiting works for both.
+// Through the extension a request's notifications arrive over time, all before its answer.
+let requestsRunning = 0;
+
+async function request(code, members = {}) {
   const text = JSON.stringify(Object.assign({type: "Request", code}, members));
   let result = 0;
+  ++requestsRunning;
   try {
-    result = plugin.ExecuteRequest(text);
+    result = await plugin.ExecuteRequest(text);
   } catch (error) {
     showError("The plug-in is not available: " + error.message);
+  } finally {
+    --requestsRunning;
   }
   return result === 1;
 }
@@ -308,33 +315,33 @@ function onLogLine(text) {
 // ---------------------------------------------------------------------------------------------
 // Buttons
 
-$("pick").addEventListener("click", () => request("SelectFilesToUpload"));
+$("pick").addEventListener("click", async () => { await request("SelectFilesToUpload"); });
 
-$("delete").addEventListener("click", () => {
+$("delete").addEventListener("click", async () => {
   const files_ul = uploadList.entries.filter(entry => uploadList.selected.has(entry.key))
       .map(entry => ({file_path: entry.file_path, relative_path: entry.relative_path, size: entry.size}));
   if (files_ul.length > 0)
-    request("DeleteFilesFromUploadList", {files_ul});
+    await request("DeleteFilesFromUploadList", {files_ul});
 });
 
-$("reset").addEventListener("click", () => {
-  request("Reset");
+$("reset").addEventListener("click", async () => {
+  await request("Reset");
   uploadList.clear();
   $("limit").value = "";
   $("folder-state").textContent = "No folder chosen";
 });
 
-$("set-limit").addEventListener("click", () => {
+$("set-limit").addEventListener("click", async () => {
   const value = Number($("limit").value);
   if (!Number.isInteger(value) || value < 1 || value > 2147483647) {
     showError("The most files must be a whole number from 1 to 2147483647.");
     return;
   }
-  if (request("SetParameter", {name: "FileTransferLimit", value}))
+  if (await request("SetParameter", {name: "FileTransferLimit", value}))
     log("INFO", "The list now takes at most " + value.toLocaleString("en") + " files.");
 });
 
-$("start-upload").addEventListener("click", () => {
+$("start-upload").addEventListener("click", async () => {
   if (uploadList.entries.length === 0) {
     showError("The upload list is empty: choose or drop files first.");
     return;
@@ -343,16 +350,16 @@ $("start-upload").addEventListener("click", () => {
   const url = $("upload-url").value.trim();
   if (url)
     members.upload_url = url;
-  if (request("StartUpload", members))
+  if (await request("StartUpload", members))
     transfers.start(members.job, uploadList.entries.length, uploadList.totalBytes);
 });
 
-$("choose-folder").addEventListener("click", () => {
-  if (request("SelectDownloadLocation"))
+$("choose-folder").addEventListener("click", async () => {
+  if (await request("SelectDownloadLocation"))
     $("folder-state").textContent = "Folder chosen";
 });
 
-$("start-download").addEventListener("click", () => {
+$("start-download").addEventListener("click", async () => {
   const files_dl = $("download-urls").value.split("\n").map(line => line.trim()).filter(line => line)
       .map(line => {
         const [url, relative_path = ""] = line.split(/\s+/, 2);
@@ -363,7 +370,7 @@ $("start-download").addEventListener("click", () => {
     return;
   }
   const job = transfers.nextJobName("Download");
-  if (request("StartDownload", {job, files_dl})) {
+  if (await request("StartDownload", {job, files_dl})) {
     transfers.start(job, files_dl.length, 0);
     $("folder-state").textContent = "No folder chosen";
   } else if ($("folder-state").textContent === "No folder chosen") {
@@ -374,10 +381,10 @@ $("start-download").addEventListener("click", () => {
 // ---------------------------------------------------------------------------------------------
 // Start
 
-function initialize() {
+async function initialize() {
   let response;
   try {
-    response = JSON.parse(plugin.Initialize(onNotification, onLogLine));
+    response = JSON.parse(await plugin.Initialize(onNotification, onLogLine));
   } catch (error) {
     $("plugin-info").textContent = "The plug-in did not start: open this page in qiravel-browser.";
     showError("The Qiravel Web Client plug-in is not available in this browser.");
@@ -387,11 +394,12 @@ function initialize() {
   $("plugin-info").textContent = "Plug-in " + response.version +
       (response.support_dragdrop ? " · drop files and folders on the dashed area" : "");
   $("drop-zone").classList.toggle("ready", !!response.support_dragdrop);
+  $("drop-zone").hidden = !response.support_dragdrop;
   document.body.dataset.ready = "yes";
   table.draw();
 }
 
-initialize();
+const started = initialize();
 
 if (new URLSearchParams(location.search).has("walkthrough")) {
   const script = document.createElement("script");

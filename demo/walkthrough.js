@@ -9,9 +9,19 @@
 "use strict";
 
 (() => {
+  // qiravel-browser's test mode listens on its message handler; a driver of another browser reads
+  // the reports kept in the page.
   const channel = window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.qiravelTest;
-  const report = text => channel ? channel.postMessage(text) : log("INFO", "Walk-through: " + text);
-  const listCount = () => Number(document.body.dataset.listCount) || 0;
+  window.walkthroughReports = [];
+  const report = text => {
+    window.walkthroughReports.push(text);
+    if (channel)
+      channel.postMessage(text);
+    else
+      log("INFO", "Walk-through: " + text);
+  };
+  // The list as drawn, once no request is running and the table shows its last change.
+  const listCount = () => requestsRunning === 0 && !table.pending ? Number(document.body.dataset.listCount) || 0 : -1;
 
   function waitFor(condition, what, seconds = 240) {
     const deadline = Date.now() + seconds * 1000;
@@ -112,5 +122,5 @@
 
   const modes = {drop: dropRemoveAndUpload, bench};
   const mode = new URLSearchParams(location.search).get("walkthrough");
-  (modes[mode] || pickAndUpload)().catch(error => report("fail: " + error.message));
+  started.then(modes[mode] || pickAndUpload).catch(error => report("fail: " + error.message));
 })();
