@@ -12,6 +12,7 @@
 #include "HostSession.h"
 #include "NativeFrames.h"
 #include "Platform/Dialogs/Dialogs.h"
+#include "Platform/Dialogs/scripted/ScriptedDialogs.h"
 #include "Platform/Workspace/Workspace.h"
 
 #include <json-c/json.h>

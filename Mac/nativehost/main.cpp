@@ -8,6 +8,7 @@
 #include "OriginPolicy.h"
 
 #include "Platform/Dialogs/Dialogs.h"
+#include "Platform/Dialogs/scripted/ScriptedDialogs.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 
 #include <glib-unix.h>

@@ -46,6 +46,11 @@ class Run:
         self.build = Path(build).resolve()
         self.name = browser
         self.root = Path(tempfile.mkdtemp(prefix='qv-ext-'))
+        if os.geteuid() == 0:
+            if subprocess.run(['id', USER], capture_output=True).returncode != 0:
+                subprocess.run(['useradd', '--system', '--create-home', '--home-dir', '/var/lib/' + USER,
+                               '--shell', '/usr/sbin/nologin', USER], check=True)
+            self.build = self.reachable_build()
         self.home = self.root / 'home'
         self.docs = self.home / 'Docs'
         (self.docs / 'Sub').mkdir(parents=True)
@@ -75,13 +80,24 @@ class Run:
                'GSETTINGS_BACKEND': 'memory', 'NO_AT_BRIDGE': '1', 'DBUS_SESSION_BUS_ADDRESS': 'disabled:'}
         if os.environ.get('XAUTHORITY'):
             env['XAUTHORITY'] = os.environ['XAUTHORITY']
-        if os.geteuid() == 0 and subprocess.run(['id', USER], capture_output=True).returncode != 0:
-            subprocess.run(['useradd', '--system', '--create-home', '--home-dir', '/var/lib/' + USER,
-                            '--shell', '/usr/sbin/nologin', USER], check=True)
         self.host = self.build / 'bin' / 'qiravel-nativehost'
         self.session = session.Session(browser, self.build, self.root, env, self.host, USER)
         self.log = open(self.root / 'browser.log', 'w')
         self.browser = None
+
+    def reachable_build(self):
+        """The build folder, or a copy of what the browser's user runs from it when that user cannot
+        reach it (a checkout below a private home, say)."""
+        host = self.build / 'bin' / 'qiravel-nativehost'
+        if subprocess.run(['runuser', '-u', USER, '--', 'test', '-x', str(host)]).returncode == 0:
+            return self.build
+        copy = self.root / 'build'
+        (copy / 'bin').mkdir(parents=True)
+        (copy / 'Assistant').mkdir()
+        shutil.copy2(host, copy / 'bin')
+        shutil.copy2(self.build / 'Assistant' / 'qiravel-assistant', copy / 'Assistant')
+        shutil.copytree(self.build / 'extension', copy / 'extension')
+        return copy
 
     def start(self):
         self.browser = self.session.start(self.log)

@@ -2,6 +2,7 @@
 #include "HostMessages.h"
 #include "NativeFrames.h"
 #include "OriginPolicy.h"
+#include "Platform/Dialogs/scripted/ScriptedDialogs.h"
 
 #include <glib.h>
 #include <glib/gstdio.h>
