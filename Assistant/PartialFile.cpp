@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -83,6 +84,28 @@ std::unique_ptr<PartialFile> PartialFile::Create(const std::string& folder, cons
     g_free(path);
     sTemporaryPaths.insert(file->mTemporaryPath);
     return file;
+}
+
+std::unique_ptr<PartialFile> PartialFile::Adopt(const std::string& temporaryPath, const std::string& folder,
+                                                const std::string& name, uint64_t* length)
+{
+    gchar* base = g_path_get_basename(temporaryPath.c_str());
+    gchar* expected = g_build_filename(folder.c_str(), base, nullptr);
+    const bool ours = temporaryPath == expected && g_str_has_prefix(base, ".qiravel-") && g_str_has_suffix(base, ".part") &&
+                      strlen(base) == strlen(".qiravel-XXXXXX.part");
+    g_free(expected);
+    g_free(base);
+    const int fd = ours ? open(temporaryPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW) : -1;
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || lseek(fd, 0, SEEK_END) < 0) {
+        if (fd >= 0)
+            close(fd);
+        return nullptr;
+    }
+    *length = static_cast<uint64_t>(info.st_size);
+    std::lock_guard<std::mutex> lock(sMutex);
+    sTemporaryPaths.insert(temporaryPath);
+    return std::unique_ptr<PartialFile>(new PartialFile(folder, name, temporaryPath, fd));
 }
 
 PartialFile::PartialFile(std::string folder, std::string name, std::string temporaryPath, int fd)

@@ -7,6 +7,7 @@
 // still open (RemoveAllTemporary). Safe from any thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -17,6 +18,10 @@ public:
     // (less the umask). Null with a readable reason on failure.
     static std::unique_ptr<PartialFile> Create(const std::string& folder, const std::string& name, mode_t mode,
                                                std::string* reason);
+    // Takes up the temporary file an earlier run left in the folder, positioned at its end; null
+    // when it is gone or is not such a file. Fills its length.
+    static std::unique_ptr<PartialFile> Adopt(const std::string& temporaryPath, const std::string& folder,
+                                              const std::string& name, uint64_t* length);
     ~PartialFile();
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;

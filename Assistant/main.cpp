@@ -9,6 +9,7 @@
 //
 // Only one copy runs per user and runtime folder: a second one exits at once.
 #include "AssistantLog.h"
+#include "JobResume.h"
 #include "PartialFile.h"
 #include "TransferService.h"
 
@@ -207,6 +208,9 @@ int main(int argc, char** argv)
             g_unix_signal_add(signalNumber, &OnStopSignal, nullptr);
         AssistantLog(LogLevel::info, "Ready; uploads without an upload URL go to " + options.outbox);
         StartIdleTimer();
+        // Jobs an earlier run left unfinished go on.
+        for (std::unique_ptr<JobJournal>& journal : LoadUnfinishedJobs())
+            service->Resume(std::move(journal));
         g_main_loop_run(sProgram.loop);
     }
     if (AEFlushPendingEvents(kFlushTicks) != noErr)

@@ -254,6 +254,7 @@ int main(int argc, char** argv)
     fs::permissions(work + "/runtime", fs::perms::owner_all);
     setenv("XDG_RUNTIME_DIR", (work + "/runtime").c_str(), 1);
     setenv("XDG_DATA_HOME", (work + "/data").c_str(), 1);
+    setenv("XDG_STATE_HOME", (work + "/state").c_str(), 1);
 
     fprintf(stderr, "making the data in %s\n", work.c_str());
     const Data data = MakeData(work + "/src", wanted);

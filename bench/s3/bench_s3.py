@@ -71,7 +71,8 @@ class Assistant:
                 sys.exit("bench_s3: %s is not built" % path)
         self.sandbox = os.path.join(work, "sandbox")
         self.env = dict(os.environ, XDG_RUNTIME_DIR=self.sandbox + "/runtime",
-                        XDG_DATA_HOME=self.sandbox + "/data", XDG_DATA_DIRS=self.sandbox + "/data")
+                        XDG_DATA_HOME=self.sandbox + "/data", XDG_DATA_DIRS=self.sandbox + "/data",
+                        XDG_STATE_HOME=self.sandbox + "/state", XDG_CONFIG_HOME=self.sandbox + "/config")
         for sub in ("runtime", "data"):
             os.makedirs(os.path.join(self.sandbox, sub), mode=0o700, exist_ok=True)
         subprocess.run([os.path.join(ROOT, "scripts", "install-assistant"), self.program],
