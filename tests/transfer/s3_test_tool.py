@@ -90,7 +90,7 @@ def main():
         status, body = gw.request("GET", "/%s?uploads&prefix=%s" % (gw.info["bucket"], urllib.parse.quote(sys.argv[2])))
         for element in ET.fromstring(body).iter():
             if element.tag.split("}")[-1] == "UploadId":
-                status, body = gw.request("GET", "%s?uploadId=%s" % (object_path(gw, sys.argv[2]), element.text))
+                status, body = gw.request("GET", "%s?uploadId=%s" % (object_path(gw, sys.argv[2]), urllib.parse.quote(element.text, safe="-_.~")))
                 for part in ET.fromstring(body).iter():
                     if part.tag.split("}")[-1] == "PartNumber":
                         print(part.text)
