@@ -27,6 +27,7 @@ struct Job {
     std::shared_ptr<RequestSlots> slots;  // S3 jobs: their requests under way
     std::unique_ptr<JobJournal> journal;  // null when it could not be written
     bool resumed = false;                 // taken up from the journal of an earlier run
+    std::string resumeFailure;            // resumed: why the files left cannot move (credentials expired)
 
     bool Upload() const { return request.kind == TransferKind::upload; }
 };

@@ -3,9 +3,11 @@
 #include "AssistantLog.h"
 
 #include <glib.h>
+#include <json-c/json.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 std::vector<std::unique_ptr<JobJournal>> LoadUnfinishedJobs()
 {
@@ -48,4 +50,25 @@ std::string SourceChange(const SourceIdentity& then, const std::string& path)
     if (now.modifiedNs != then.modifiedNs)
         return "The file was modified since the job began";
     return {};
+}
+
+std::string SetExpiredCredentialsAside(const std::string& requestText, std::string* expired)
+{
+    json_object* request = json_tokener_parse(requestText.c_str());
+    json_object *s3 = nullptr, *credentials = nullptr, *expiration = nullptr;
+    std::string text = requestText;
+    if (json_object_object_get_ex(request, "s3", &s3) && json_object_object_get_ex(s3, "credentials", &credentials) &&
+        json_object_object_get_ex(credentials, "expiration", &expiration)) {
+        const std::string when = json_object_get_string(expiration);
+        GDateTime* expires = g_date_time_new_from_iso8601(when.c_str(), nullptr);
+        if (expires && g_date_time_to_unix(expires) <= std::time(nullptr)) {
+            *expired = "The S3 credentials expired at " + when + " before the job could go on";
+            json_object_object_del(credentials, "expiration");
+            text = json_object_to_json_string_ext(request, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+        }
+        if (expires)
+            g_date_time_unref(expires);
+    }
+    json_object_put(request);
+    return text;
 }

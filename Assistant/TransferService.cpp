@@ -77,7 +77,7 @@ void TransferService::Resume(std::unique_ptr<JobJournal> journal)
     job->number = ++mLastJob;
     job->address = journal->Address();
     job->resumed = true;
-    const std::string& text = journal->RequestText();
+    const std::string text = SetExpiredCredentialsAside(journal->RequestText(), &job->resumeFailure);
     std::string reason;
     if (!ParseTransferRequest(text.data(), text.size(), &job->request, &reason) || !Prepare(job.get(), &reason)) {
         AssistantLog(LogLevel::warning, "The job in \"" + journal->Path() + "\" cannot be resumed: " + reason);
@@ -147,6 +147,10 @@ bool TransferService::StillToMove(Job* job, size_t index)
     if (job->journal->Done(index) || job->journal->Failed(index))
         return false;
     const TransferEntry& entry = job->request.entries[index];
+    if (!job->resumeFailure.empty() && entry.problem.empty()) {
+        FileFailed(job, index, job->resumeFailure);
+        return false;
+    }
     const std::string change = job->Upload() && entry.problem.empty() ? SourceChange(job->journal->Source(index), entry.source) : "";
     if (change.empty())
         return true;
