@@ -50,7 +50,7 @@ bool ReadEndpoint(const std::string& endpoint, S3Settings* settings, std::string
     if (uri)
         g_uri_unref(uri);
     if (!usable)
-        *reason = "The S3 endpoint \"" + endpoint + "\" is not an http: or https: URL of a server";
+        *reason = "The S3 endpoint is not an http: or https: URL of a server";  // it might hold a password
     return usable;
 }
 

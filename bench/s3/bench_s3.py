@@ -70,6 +70,7 @@ class Assistant:
             if not os.access(path, os.X_OK):
                 sys.exit("bench_s3: %s is not built" % path)
         self.sandbox = os.path.join(work, "sandbox")
+        self.log = os.path.join(work, "assistant.log")  # qvshell's and the Assistant's stderr
         self.env = dict(os.environ, XDG_RUNTIME_DIR=self.sandbox + "/runtime",
                         XDG_DATA_HOME=self.sandbox + "/data", XDG_DATA_DIRS=self.sandbox + "/data",
                         XDG_STATE_HOME=self.sandbox + "/state", XDG_CONFIG_HOME=self.sandbox + "/config")
@@ -85,9 +86,10 @@ class Assistant:
         requests = [{"type": "Request", "code": "SelectFilesToUpload"},
                     {"type": "Request", "code": "StartUpload",
                      "upload_url": "s3://%s/%s" % (gateway["bucket"], prefix), "s3": s3}]
-        p = subprocess.Popen([self.qvshell, "--settle", "0", "--pick", folder],
-                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=self.env,
-                             text=True)
+        with open(self.log, "a") as log:
+            p = subprocess.Popen([self.qvshell, "--settle", "0", "--pick", folder],
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log,
+                                 env=self.env, text=True)
         p.stdin.write("".join(json.dumps(r) + "\n" for r in requests))
         p.stdin.flush()
         complete, failed = None, []

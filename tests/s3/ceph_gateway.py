@@ -138,21 +138,18 @@ class CephGateway:
         return gw
 
     def stop(self, remove=True):
-        """Ends every daemon (TERM, then KILL after 10 s) and removes the folder."""
+        """Kills every daemon (nothing of a throwaway cluster needs a clean shutdown) and removes
+        the folder."""
         for name in ("radosgw", "osd", "mon"):
             pid = self._pids.get(name)
             if pid and self._is_ours(pid):
                 try:
-                    os.killpg(pid, signal.SIGTERM)
+                    os.killpg(pid, signal.SIGKILL)
                 except ProcessLookupError:
                     pass
         for name, pid in self._pids.items():
             if not self._wait_gone(pid, 10):
-                try:
-                    os.killpg(pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-                self._wait_gone(pid, 5)
+                print("ceph_gateway: %s (%d) outlived SIGKILL" % (name, pid), file=sys.stderr)
         self._pids = {}
         if remove and self.dir:
             shutil.rmtree(self.dir, ignore_errors=True)
@@ -236,6 +233,9 @@ mon_data = {d}/mon
 osd_data = {d}/osd
 osd_objectstore = memstore
 memstore_device_bytes = 8589934592
+# The in-memory store's own count of used bytes goes wrong once objects are deleted, and the OSD
+# then takes itself for full and drops every write; count the placement groups' bytes instead.
+fake_statfs_for_testing = 8589934592
 [client.rgw]
 rgw_data = {d}/rgw
 rgw_dns_name = localhost
