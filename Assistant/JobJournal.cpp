@@ -3,6 +3,7 @@
 #include "AssistantLog.h"
 #include "PartialFile.h"
 #include "TransferRequest.h"
+#include "WorkerPool.h"
 
 #include <glib.h>
 #include <json-c/json.h>
@@ -269,13 +270,24 @@ void JobJournal::Append(const std::string& record, bool now)
         Flush();
 }
 
-void JobJournal::Flush()
+void JobJournal::Flush(WorkerPool* pool)
 {
     if (!mUnsynced || mFd < 0)
         return;
-    if (fdatasync(mFd) != 0)
-        AssistantLog(LogLevel::warning, "Could not sync the journal \"" + mPath + "\": " + g_strerror(errno));
     mUnsynced = false;
+    // The pool syncs a descriptor of its own, which stays valid when the journal is closed.
+    const int fd = pool ? fcntl(mFd, F_DUPFD_CLOEXEC, 0) : mFd;
+    const std::string path = mPath;
+    auto sync = [fd, path, pool] {
+        if (fd >= 0 && fdatasync(fd) != 0)
+            AssistantLog(LogLevel::warning, "Could not sync the journal \"" + path + "\": " + g_strerror(errno));
+        if (pool && fd >= 0)
+            close(fd);
+    };
+    if (pool)
+        pool->Submit(sync);
+    else
+        sync();
 }
 
 void JobJournal::Remove()

@@ -16,6 +16,7 @@
 #include <vector>
 
 struct TransferRequest;
+class WorkerPool;
 
 // What a source file was when its job was accepted; a change means the file is not the one asked for.
 struct SourceIdentity {
@@ -62,8 +63,9 @@ public:
     void UploadStarted(size_t index, const std::string& uploadId);
     void PartStored(size_t index, unsigned number, const std::string& etag);
     void PartialOpened(size_t index, const std::string& path);
-    // Writes the records gathered and syncs them.
-    void Flush();
+    // Syncs the records written since the last sync: in the pool when one is given, so that the
+    // main loop never waits for the disk, else at once.
+    void Flush(WorkerPool* pool = nullptr);
     // The job ended: the journal goes.
     void Remove();
 

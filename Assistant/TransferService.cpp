@@ -369,7 +369,7 @@ gboolean TransferService::OnProgressTimer(gpointer data)
         Job* job = entry.second.get();
         service->FlushSent(job);
         if (job->journal)
-            job->journal->Flush();
+            job->journal->Flush(&service->mPool);
         JobProgress::Report report;
         if (job->progress.TakeReport(&report))
             service->mReports.Progress(*job, report);
