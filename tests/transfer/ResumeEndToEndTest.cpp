@@ -46,11 +46,21 @@ std::map<std::string, std::string> Arrived(std::map<std::string, std::string> tr
     return tree;
 }
 
+size_t NamedFiles(const std::string& folder)
+{
+    size_t count = 0;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error))
+        count += it->is_regular_file() && it->path().filename().string().rfind(".qiravel-", 0) != 0;
+    return count;
+}
+
 struct KilledJob {
     const char* name;
     std::vector<std::string> shellArguments;  // after the sandbox's own
     std::string request;
-    std::string midway;  // the notification after which the Assistant is killed
+    std::function<bool(Shell&)> midway;  // waits until the Assistant is to be killed
     std::string destination;
     std::map<std::string, std::string> expected;  // the destination's files at the end
     std::function<void()> check;                  // anything else the case promises
@@ -66,7 +76,7 @@ TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
     WriteTree(server.Root(), {{"stall/big.bin", big}});
     // Files too large to share a sync: each is made durable alone, so the job takes a while.
     std::map<std::string, std::string> files;
-    for (int i = 0; i < 60; ++i)
+    for (int i = 0; i < 100; ++i)
         files["f" + std::to_string(i) + ".bin"] = RandomBytes((1 << 20) + 1, i);
     WriteTree(sandbox.Path("src/Docs"), files);
     fs::create_directories(sandbox.Path("dl"));
@@ -76,12 +86,16 @@ TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
 
     const KilledJob cases[] = {
         {"outbox upload", {"--pick", sandbox.Path("src/Docs")},
-         R"({"type":"Request","code":"StartUpload","job":"up"})", "FilesDeletedFromUploadList",
+         R"({"type":"Request","code":"StartUpload","job":"up"})",
+         [&](Shell&) {
+             // Killed once a few files arrived, long before the last.
+             return Eventually([&] { return NamedFiles(sandbox.Path("data/qiravel/outbox")) >= 3; }, 60000);
+         },
          sandbox.Path("data/qiravel/outbox"), Fingerprints(outboxFiles), nullptr},
         {"cut download", {"--download-folder", sandbox.Path("dl")},
          R"({"type":"Request","code":"StartDownload","job":"down","files_dl":[{"url":")" +
              server.Url("/stall/big.bin") + R"("}]})",
-         "TransferProgress", sandbox.Path("dl"), Fingerprints({{"big.bin", big}}),
+         [](Shell& shell) { return shell.WaitFor("TransferProgress"); }, sandbox.Path("dl"), Fingerprints({{"big.bin", big}}),
          [&] {
              // The second run asked for the rest of the file only.
              bool ranged = false;
@@ -102,7 +116,7 @@ TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
                                                                   : R"({"type":"Request","code":"SelectDownloadLocation"})"),
                   1);
         ASSERT_EQ(shell.Request(job.request), 1);
-        ASSERT_TRUE(shell.WaitFor(job.midway));
+        ASSERT_TRUE(job.midway(shell));
         ASSERT_TRUE(sandbox.StopAssistant(SIGKILL));
         first.Wait(10000);
 
