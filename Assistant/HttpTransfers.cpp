@@ -187,9 +187,16 @@ void HttpTransfers::Open(HttpTransfer transfer)
             active->sourceSize = static_cast<uint64_t>(transfer.length);
         }
     } else if (active->transfer.method == HttpTransfer::Method::get && !active->transfer.folder.empty()) {
-        active->body = PartialFile::Create(active->transfer.folder, active->transfer.name, 0666, &reason);
+        const HttpTransfer& transfer = active->transfer;
+        if (!transfer.resumePath.empty())
+            active->body = PartialFile::Adopt(transfer.resumePath, transfer.folder, transfer.name, &active->received);
+        if (!active->body)
+            active->body = PartialFile::Create(transfer.folder, transfer.name, 0666, &reason);
         if (!active->body)
             return End(std::move(active), false, reason);
+        active->transfer.progress->done = active->received;
+        if (transfer.partialOpened)
+            transfer.partialOpened(active->body->TemporaryPath());
     }
     StartAttempt(std::move(active));
 }

@@ -46,6 +46,9 @@ struct HttpTransfer {
     std::string body;        // post: the body sent
     std::string folder;      // get: where the file goes; without one, the answer is kept in memory
     std::string name;
+    std::string resumePath;  // get: a partial file an earlier run left there, to go on from
+    // get into a folder: told where the partial file is once it is open (on the HTTP thread).
+    std::function<void(const std::string& path)> partialOpened;
     // Header lines added to each attempt, asked for afresh each time (signatures hold the time).
     // Set for signed requests, which are never redirected.
     std::function<std::vector<std::string>()> headers;

@@ -2,6 +2,7 @@
 // has come. Kept and changed on the main thread only.
 #pragma once
 
+#include "JobJournal.h"
 #include "JobProgress.h"
 #include "RequestSlots.h"
 #include "StatusSender.h"
@@ -24,6 +25,9 @@ struct Job {
     JobProgress progress;
     std::vector<size_t> sentBatch;  // sent entries not yet reported
     std::shared_ptr<RequestSlots> slots;  // S3 jobs: their requests under way
+    std::unique_ptr<JobJournal> journal;  // null when it could not be written
+    bool resumed = false;                 // taken up from the journal of an earlier run
+    std::string resumeFailure;            // resumed: why the files left cannot move (credentials expired)
 
     bool Upload() const { return request.kind == TransferKind::upload; }
 };

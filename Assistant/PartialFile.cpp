@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -20,13 +21,28 @@ std::mutex sMutex;
 // Guarded by sMutex: the files whose temporary file exists, and the record of their paths.
 std::set<const PartialFile*> sTemporaryFiles;
 int sRecord = -1;
+// Guarded by sMutex: the files an earlier run left that were spared for their jobs and not adopted.
+std::set<std::string> sSpared;
 
-// Called with the mutex held when a file leaves the list: an empty list empties the record. A
-// record that cannot be written to only lists more than it needs to, or less; neither stops a file.
+// Called with the mutex held to list a path in the record.
+void Listed(const std::string& path)
+{
+    if (sRecord < 0)
+        return;
+    const std::string line = path + "\n";
+    static_cast<void>(!write(sRecord, line.data(), line.size()));
+}
+
+// Called with the mutex held when a file leaves the list: an empty list empties the record but for
+// the spared files. A record that cannot be written to only lists more than it needs to, or less;
+// neither stops a file.
 void Forgotten()
 {
-    if (sTemporaryFiles.empty() && sRecord >= 0)
-        static_cast<void>(!ftruncate(sRecord, 0));
+    if (!sTemporaryFiles.empty() || sRecord < 0)
+        return;
+    static_cast<void>(!ftruncate(sRecord, 0));
+    for (const std::string& path : sSpared)
+        Listed(path);
 }
 
 bool IsTemporaryName(const std::string& path)
@@ -63,9 +79,9 @@ bool LinkWithoutReplacing(const std::string& from, const std::string& to)
     }
     return rename(from.c_str(), to.c_str()) == 0;
 }
+}  // namespace
 
-// Makes the names in a folder durable.
-void SyncFolder(const std::string& folder)
+void PartialFile::SyncFolder(const std::string& folder)
 {
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -73,7 +89,6 @@ void SyncFolder(const std::string& folder)
     fsync(fd);
     close(fd);
 }
-}  // namespace
 
 bool PartialFile::SyncFileSystem(const std::string& folder, std::string* reason)
 {
@@ -112,10 +127,33 @@ std::unique_ptr<PartialFile> PartialFile::Create(const std::string& folder, cons
     std::unique_ptr<PartialFile> file(new PartialFile(folder, name, path, fd));
     g_free(path);
     sTemporaryFiles.insert(file.get());
-    if (sRecord >= 0) {
-        const std::string line = file->mTemporaryPath + "\n";
-        static_cast<void>(!write(sRecord, line.data(), line.size()));
+    Listed(file->mTemporaryPath);
+    return file;
+}
+
+std::unique_ptr<PartialFile> PartialFile::Adopt(const std::string& temporaryPath, const std::string& folder,
+                                                const std::string& name, uint64_t* length)
+{
+    gchar* base = g_path_get_basename(temporaryPath.c_str());
+    gchar* expected = g_build_filename(folder.c_str(), base, nullptr);
+    const bool ours = temporaryPath == expected && g_str_has_prefix(base, ".qiravel-") && g_str_has_suffix(base, ".part") &&
+                      strlen(base) == strlen(".qiravel-XXXXXX.part");
+    g_free(expected);
+    g_free(base);
+    const int fd = ours ? open(temporaryPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW) : -1;
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || lseek(fd, 0, SEEK_END) < 0) {
+        if (fd >= 0)
+            close(fd);
+        return nullptr;
     }
+    *length = static_cast<uint64_t>(info.st_size);
+    std::unique_ptr<PartialFile> file(new PartialFile(folder, name, temporaryPath, fd));
+    std::lock_guard<std::mutex> lock(sMutex);
+    sTemporaryFiles.insert(file.get());
+    // A spared file is listed already; it now leaves the record with this run's own files.
+    if (sSpared.erase(temporaryPath) == 0)
+        Listed(temporaryPath);
     return file;
 }
 
@@ -194,7 +232,7 @@ void PartialFile::RemoveAllTemporary()
     Forgotten();
 }
 
-void PartialFile::KeepRecord(const std::string& path)
+void PartialFile::KeepRecord(const std::string& path, const std::set<std::string>& spared)
 {
     gchar* folder = g_path_get_dirname(path.c_str());
     g_mkdir_with_parents(folder, 0700);
@@ -204,7 +242,7 @@ void PartialFile::KeepRecord(const std::string& path)
         gchar** lines = g_strsplit(text, "\n", -1);
         // Only names that this class makes are removed, whatever else the record may hold.
         for (gchar** line = lines; *line; ++line) {
-            if (**line == '/' && IsTemporaryName(*line))
+            if (**line == '/' && IsTemporaryName(*line) && !spared.count(*line))
                 unlink(*line);
         }
         g_strfreev(lines);
@@ -212,4 +250,7 @@ void PartialFile::KeepRecord(const std::string& path)
     }
     std::lock_guard<std::mutex> lock(sMutex);
     sRecord = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+    sSpared = spared;
+    for (const std::string& kept : sSpared)
+        Listed(kept);
 }

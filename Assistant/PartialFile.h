@@ -9,7 +9,9 @@
 // alone, never to a name that another file may have taken since. Safe from any thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <sys/types.h>
 
@@ -19,6 +21,10 @@ public:
     // (less the umask). Null with a readable reason on failure.
     static std::unique_ptr<PartialFile> Create(const std::string& folder, const std::string& name, mode_t mode,
                                                std::string* reason);
+    // Takes up the temporary file an earlier run left in the folder, positioned at its end; null
+    // when it is gone or is not such a file. Fills its length.
+    static std::unique_ptr<PartialFile> Adopt(const std::string& temporaryPath, const std::string& folder,
+                                              const std::string& name, uint64_t* length);
     ~PartialFile();
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
@@ -37,13 +43,17 @@ public:
     // Makes everything written to the file system that holds the folder durable; false with a
     // reason when it cannot.
     static bool SyncFileSystem(const std::string& folder, std::string* reason);
+    // Makes the names in a folder durable.
+    static void SyncFolder(const std::string& folder);
 
     // Removes every temporary file not yet committed or destroyed; later commits of them fail.
     static void RemoveAllTemporary();
 
-    // Removes the temporary files listed in the record at path (those of a run that was killed),
-    // then lists every new temporary file there while it exists. Call once, before any Create.
-    static void KeepRecord(const std::string& path);
+    // Removes the temporary files listed in the record at path (those of a run that was killed)
+    // but the spared ones, which jobs cut by the kill go on with, then lists every new temporary
+    // file there while it exists. Spared files not adopted stay listed, to go at the next start
+    // unless spared again. Call once, before any Create or Adopt.
+    static void KeepRecord(const std::string& path, const std::set<std::string>& spared = {});
 
 private:
     PartialFile(std::string folder, std::string name, std::string temporaryPath, int fd);

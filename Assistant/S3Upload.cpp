@@ -1,8 +1,10 @@
 #include "S3Upload.h"
 
+#include "AssistantLog.h"
 #include "LocalCopy.h"
 #include "MainThread.h"
 #include "S3Answer.h"
+#include "S3PartList.h"
 
 #include <glib.h>
 
@@ -107,7 +109,8 @@ std::string S3OutcomeReason(const HttpOutcome& outcome, const S3Settings& settin
 }
 
 void S3Upload::Start(const S3Context& context, std::shared_ptr<RequestSlots> slots, S3Object object,
-                     std::string sourcePath, std::shared_ptr<FileProgress> progress, Finished finished)
+                     std::string sourcePath, std::shared_ptr<FileProgress> progress, Finished finished,
+                     S3UploadJournal journal)
 {
     std::shared_ptr<S3Upload> upload(new S3Upload());
     upload->mContext = context;
@@ -116,6 +119,8 @@ void S3Upload::Start(const S3Context& context, std::shared_ptr<RequestSlots> slo
     upload->mSourcePath = std::move(sourcePath);
     upload->mProgress = std::move(progress);
     upload->mFinished = std::move(finished);
+    upload->mUploadId = journal.uploadId;
+    upload->mJournal = std::move(journal);
     upload->Begin();
 }
 
@@ -208,6 +213,8 @@ void S3Upload::Initiate(uint64_t size)
     mSize = size;
     mPartSize = S3PartSize(*mObject.settings, size);
     mPartCount = static_cast<unsigned>((size + mPartSize - 1) / mPartSize);
+    if (!mUploadId.empty())
+        return ListStoredParts(0);
     auto self = shared_from_this();
     Queue([self] {
         if (self->Stopped()) {
@@ -224,11 +231,47 @@ void S3Upload::Initiate(uint64_t size)
             if (!ParseS3Answer(outcome.answer, &answer) || answer.Text("UploadId").empty())
                 return self->Finish(false, "The server did not start the multipart upload");
             self->mUploadId = answer.Text("UploadId");
-            self->mPartsLeft = self->mPartCount;
-            for (unsigned number = 1; number <= self->mPartCount; ++number)
-                self->Queue([self, number] { self->SendPart(number); });
+            if (self->mJournal.started)
+                self->mJournal.started(self->mUploadId);
+            self->SendParts();
         });
     });
+}
+
+// Going on with an upload an earlier run began: the parts it stored are listed, a page at a time.
+// An upload the server no longer has starts afresh.
+void S3Upload::ListStoredParts(unsigned marker)
+{
+    auto self = shared_from_this();
+    Queue([self, marker] {
+        HttpTransfer transfer;
+        transfer.method = HttpTransfer::Method::get;
+        const S3Query query = {{"part-number-marker", std::to_string(marker)}, {"uploadId", self->mUploadId}};
+        self->Send(std::move(transfer), "GET", query, Sha256Hex(""), {}, [self, marker](HttpOutcome outcome) {
+            self->Release();
+            if (!outcome.ok && outcome.status == 404) {
+                self->mUploadId.clear();
+                return self->Initiate(self->mSize);
+            }
+            if (!outcome.ok)
+                return self->Finish(false, S3OutcomeReason(outcome, *self->mObject.settings));
+            S3PartList list;
+            if (!ParseS3PartList(outcome.answer, &list) || (list.truncated && list.nextMarker <= marker))
+                return self->Finish(false, "The server's list of the parts already sent could not be read");
+            self->mStoredETags.insert(list.etags.begin(), list.etags.end());
+            if (list.truncated)
+                return self->ListStoredParts(list.nextMarker);
+            self->SendParts();
+        });
+    });
+}
+
+void S3Upload::SendParts()
+{
+    auto self = shared_from_this();
+    mPartsLeft = mPartCount;
+    for (unsigned number = 1; number <= mPartCount; ++number)
+        Queue([self, number] { self->SendPart(number); });
 }
 
 void S3Upload::SendPart(unsigned number)
@@ -245,6 +288,15 @@ void S3Upload::SendPart(unsigned number)
         if (!ok) {
             self->Release();
             self->Fail(reason);
+            return self->PartEnded();
+        }
+        // A part an earlier run stored is kept when it holds the bytes the file has there now.
+        const auto stored = self->mStoredETags.find(number);
+        if (stored != self->mStoredETags.end() && stored->second == HexOf(digest.md5)) {
+            self->Release();
+            self->mPartMd5[number] = digest.md5;
+            ++self->mPartsKept;
+            self->mProgress->done += std::min(self->mPartSize, self->mSize - (number - 1) * self->mPartSize);
             return self->PartEnded();
         }
         self->PutPart(number, digest);
@@ -269,6 +321,8 @@ void S3Upload::PutPart(unsigned number, const Digest& digest)
                  self->Fail("The server's checksum of part " + std::to_string(number) + " does not match the file");
              else
                  self->mPartMd5[number] = digest.md5;
+             if (outcome.ok && self->mJournal.partStored && self->mPartMd5.count(number))
+                 self->mJournal.partStored(number, outcome.etag);
              self->PartEnded();
          });
 }
@@ -302,6 +356,9 @@ void S3Upload::PartEnded()
 
 void S3Upload::Complete()
 {
+    if (mPartsKept > 0)
+        AssistantLog(LogLevel::info, "s3://" + mObject.bucket + "/" + mObject.key + ": " + std::to_string(mPartsKept) +
+                                         " of " + std::to_string(mPartCount) + " parts were stored before and kept");
     std::string body = "<CompleteMultipartUpload>";
     std::string md5s;
     for (const auto& part : mPartMd5) {

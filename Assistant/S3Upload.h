@@ -38,13 +38,21 @@ struct S3Object {
 // with no credential in it.
 std::string S3OutcomeReason(const HttpOutcome& outcome, const S3Settings& settings);
 
+// What the job's journal keeps of a multipart upload, and the upload an earlier run began.
+struct S3UploadJournal {
+    std::string uploadId;  // when set, the upload goes on: the parts stored that match the file are kept
+    std::function<void(const std::string& uploadId)> started;
+    std::function<void(unsigned number, const std::string& etag)> partStored;
+};
+
 class S3Upload : public std::enable_shared_from_this<S3Upload> {
 public:
     using Finished = std::function<void(bool ok, const std::string& reason)>;
 
     // Starts the upload; finished runs once, on the main thread, unless the service is gone.
     static void Start(const S3Context& context, std::shared_ptr<RequestSlots> slots, S3Object object,
-                      std::string sourcePath, std::shared_ptr<FileProgress> progress, Finished finished);
+                      std::string sourcePath, std::shared_ptr<FileProgress> progress, Finished finished,
+                      S3UploadJournal journal = {});
 
     struct Digest {
         std::string md5;     // 16 bytes
@@ -57,6 +65,8 @@ private:
     void Begin();
     void PutWhole(uint64_t size, const Digest& digest);
     void Initiate(uint64_t size);
+    void ListStoredParts(unsigned marker);
+    void SendParts();
     void SendPart(unsigned number);
     void PutPart(unsigned number, const Digest& digest);
     void PartEnded();
@@ -89,5 +99,8 @@ private:
     unsigned mPartsLeft = 0;
     std::string mUploadId;
     std::map<unsigned, std::string> mPartMd5;  // part number to the MD5 of its bytes
+    S3UploadJournal mJournal;
+    std::map<unsigned, std::string> mStoredETags;  // parts an earlier run stored, by number
+    unsigned mPartsKept = 0;
     std::string mReason;                       // the first failure; set, it ends the upload
 };

@@ -3,6 +3,7 @@
 #include "AssistantLog.h"
 #include "CopyGroups.h"
 #include "DestinationPaths.h"
+#include "JobResume.h"
 #include "LocalAccess.h"
 #include "LocalCopy.h"
 #include "MainThread.h"
@@ -10,6 +11,7 @@
 #include "S3Download.h"
 #include "S3Upload.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -64,12 +66,47 @@ void TransferService::Accept(const char* text, size_t length, const StatusAddres
             mIdle();
         return;
     }
+    job->journal = JobJournal::Create(std::string(text, length), address, job->request, &reason);
+    if (!job->journal)
+        AssistantLog(LogLevel::warning, "Job " + std::to_string(job->number) + " cannot be resumed after a crash: " + reason);
     mReports.Started(*job);
     Job* started = job.get();
     mJobs[job->number] = std::move(job);
     if (!mProgressTimer)
         mProgressTimer = g_timeout_add(static_cast<guint>(mSettings.progressInterval.count()), &OnProgressTimer, this);
     Pump(started);
+}
+
+void TransferService::Resume(std::unique_ptr<JobJournal> journal)
+{
+    auto job = std::make_unique<Job>();
+    job->number = ++mLastJob;
+    job->address = journal->Address();
+    job->resumed = true;
+    const std::string text = SetExpiredCredentialsAside(journal->RequestText(), &job->resumeFailure);
+    std::string reason;
+    // The settings may have narrowed what pages may reach since the job began.
+    if (!ParseTransferRequest(text.data(), text.size(), &job->request, &reason) ||
+        !CheckLocalAccess(&job->request, *mSettings.http.config(), mSettings.outbox, &reason) || !Prepare(job.get(), &reason)) {
+        AssistantLog(LogLevel::warning, "The job in \"" + journal->Path() + "\" cannot be resumed: " + reason);
+        mReports.Refused(*job, reason);
+        journal->Remove();
+        return;
+    }
+    const size_t count = job->request.entries.size();
+    for (size_t index = 0; index < count; ++index) {
+        job->succeeded += journal->Done(index);
+        job->failed += journal->Failed(index);
+    }
+    AssistantLog(LogLevel::info, "Job " + std::to_string(job->number) + " resumed from \"" + journal->Path() + "\": " +
+                                     std::to_string(count - job->succeeded - job->failed) + " of " + std::to_string(count) +
+                                     " files left");
+    job->journal = std::move(journal);
+    Job* resumed = job.get();
+    mJobs[job->number] = std::move(job);
+    if (!mProgressTimer)
+        mProgressTimer = g_timeout_add(static_cast<guint>(mSettings.progressInterval.count()), &OnProgressTimer, this);
+    Pump(resumed);
 }
 
 // Finds the job's destination and makes sure a local one exists.
@@ -101,6 +138,8 @@ void TransferService::Pump(Job* job)
     while (!mStop.Stopping() && job->tasks < mSettings.parallel && job->next < count && !mStatus.Full(job->address)) {
         const size_t index = job->next++;
         const TransferEntry& entry = job->request.entries[index];
+        if (!StillToMove(job, index))
+            continue;
         if (entry.problem.empty())
             StartTask(job, index);
         else
@@ -119,6 +158,25 @@ void TransferService::PumpAll()
         if (found != mJobs.end())
             Pump(found->second.get());
     }
+}
+
+// A resumed job skips the files settled before it was cut, and fails those changed since it began.
+bool TransferService::StillToMove(Job* job, size_t index)
+{
+    if (!job->resumed)
+        return true;
+    if (job->journal->Done(index) || job->journal->Failed(index))
+        return false;
+    const TransferEntry& entry = job->request.entries[index];
+    if (!job->resumeFailure.empty() && entry.problem.empty()) {
+        FileFailed(job, index, job->resumeFailure);
+        return false;
+    }
+    const std::string change = job->Upload() && entry.problem.empty() ? SourceChange(job->journal->Source(index), entry.source) : "";
+    if (change.empty())
+        return true;
+    FileFailed(job, index, change);
+    return false;
 }
 
 TransferService::TaskCompletion TransferService::Completion(const Job& job)
@@ -152,7 +210,10 @@ void TransferService::StartTask(Job* job, size_t index)
         g_free(localPath);
         return;
     }
-    const std::vector<size_t> group = TakeCopyGroup(entries, index, &job->next);
+    std::vector<size_t> group = TakeCopyGroup(entries, index, &job->next);
+    if (job->resumed)
+        group.erase(std::remove_if(group.begin() + 1, group.end(), [&](size_t member) { return !StillToMove(job, member); }),
+                    group.end());
     std::vector<std::string> sources;
     for (const size_t member : group)
         sources.push_back(entries[member].source);
@@ -201,6 +262,13 @@ void TransferService::SendHttp(Job* job, size_t index)
         transfer.url = entry.source;
         transfer.folder = JoinPath(job->root, entry.folder);
         transfer.name = entry.name;
+        if (job->journal) {
+            transfer.resumePath = job->journal->PartialPath(index);
+            const auto journal = JournalOf(*job);
+            transfer.partialOpened = [journal, index](const std::string& path) {
+                journal([index, path](JobJournal& kept) { kept.PartialOpened(index, path); });
+            };
+        }
         // A received file is synced and named in the pool, off the HTTP thread.
         WorkerPool* pool = &mPool;
         transfer.finished = [completion, index, pool](HttpOutcome outcome) {
@@ -226,10 +294,21 @@ void TransferService::SendS3(Job* job, size_t index)
     const S3Context context{&mHttp, &mPool, &mCancel, mLifetime};
     const TaskCompletion completion = Completion(*job);
     const std::string url = "s3://" + entry.bucket + "/" + entry.key;
+    S3UploadJournal kept;
+    if (job->journal) {
+        const auto journal = JournalOf(*job);
+        kept.uploadId = job->journal->UploadId(index);
+        kept.started = [journal, index](const std::string& id) {
+            journal([index, id](JobJournal& at) { at.UploadStarted(index, id); });
+        };
+        kept.partStored = [journal, index](unsigned number, const std::string& etag) {
+            journal([index, number, etag](JobJournal& at) { at.PartStored(index, number, etag); });
+        };
+    }
     S3Upload::Start(context, job->slots, {job->request.s3, entry.bucket, entry.key}, entry.source,
                     job->progress.Begin(index), [completion, index, url](bool ok, const std::string& reason) {
                         completion({{index, ok, url, reason}});
-                    });
+                    }, std::move(kept));
 }
 
 void TransferService::TaskDone(unsigned jobNumber, const std::vector<FileResult>& results)
@@ -252,6 +331,8 @@ void TransferService::FileDone(Job* job, const FileResult& result)
     if (!job->progress.End(result.index, result.ok, &bytes))
         return;
     const TransferEntry& entry = job->request.entries[result.index];
+    if (result.ok && job->journal)
+        job->journal->FileEnded(result.index, true);
     if (!result.ok && mCancel) {
         // Cancelled by a stop: the file counts among those left, which the stop reports.
     } else if (!result.ok) {
@@ -272,6 +353,8 @@ void TransferService::FileDone(Job* job, const FileResult& result)
 void TransferService::FileFailed(Job* job, size_t index, const std::string& reason)
 {
     FlushSent(job);
+    if (job->journal)
+        job->journal->FileEnded(index, false);
     ++job->failed;
     mReports.FileFailed(*job, index, reason);
 }
@@ -290,6 +373,8 @@ void TransferService::FinishIfDone(Job* job)
         return;
     FlushSent(job);
     mReports.Complete(*job);
+    if (job->journal)
+        job->journal->Remove();
     mJobs.erase(job->number);
     if (mJobs.empty()) {
         RemoveProgressTimer();
@@ -304,11 +389,28 @@ gboolean TransferService::OnProgressTimer(gpointer data)
     for (auto& entry : service->mJobs) {
         Job* job = entry.second.get();
         service->FlushSent(job);
+        if (job->journal)
+            job->journal->Flush(&service->mPool);
         JobProgress::Report report;
         if (job->progress.TakeReport(&report))
             service->mReports.Progress(*job, report);
     }
     return G_SOURCE_CONTINUE;
+}
+
+std::function<void(std::function<void(JobJournal&)>)> TransferService::JournalOf(const Job& job)
+{
+    const std::weak_ptr<int> lifetime = mLifetime;
+    const unsigned number = job.number;
+    return [this, lifetime, number](std::function<void(JobJournal&)> change) {
+        RunOnMainThread([this, lifetime, number, change] {
+            if (lifetime.expired())
+                return;
+            const auto found = mJobs.find(number);
+            if (found != mJobs.end() && found->second->journal)
+                change(*found->second->journal);
+        });
+    };
 }
 
 size_t TransferService::MovingFiles() const
@@ -343,6 +445,8 @@ void TransferService::FinishStop()
     RemoveProgressTimer();
     for (auto& entry : mJobs) {
         FlushSent(entry.second.get());
+        if (entry.second->journal)
+            entry.second->journal->Flush();  // kept: the job goes on at the next start
         mReports.Stopped(*entry.second);
     }
     mCancel = true;

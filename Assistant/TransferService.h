@@ -40,6 +40,8 @@ public:
     // One request: its text and where its status goes. Every request is answered, at the least
     // with "TransferFailed".
     void Accept(const char* text, size_t length, const StatusAddress& address);
+    // Takes up a job an earlier run left unfinished, from its journal.
+    void Resume(std::unique_ptr<JobJournal> journal);
 
     bool HasJobs() const { return !mJobs.empty(); }
     // Called each time the last job has ended.
@@ -62,6 +64,7 @@ private:
 
     bool Prepare(Job* job, std::string* reason);
     void Pump(Job* job);
+    bool StillToMove(Job* job, size_t index);
     void StartTask(Job* job, size_t index);
     void CopyInBackground(Job* job, const std::vector<size_t>& indices, const std::vector<std::string>& sources);
     void SendHttp(Job* job, size_t index);
@@ -73,6 +76,8 @@ private:
     void FinishIfDone(Job* job);
     void PumpAll();
     TaskCompletion Completion(const Job& job);
+    // Applies a change to the job's journal on the main thread while the job lasts; safe from any thread.
+    std::function<void(std::function<void(JobJournal&)>)> JournalOf(const Job& job);
     size_t MovingFiles() const;
     void CancelMoving();
     void FinishStop();

@@ -12,6 +12,7 @@
 // $XDG_CONFIG_HOME/qiravel/assistant.conf, described in README.md.
 #include "AssistantConfig.h"
 #include "AssistantLog.h"
+#include "JobResume.h"
 #include "PartialFile.h"
 #include "TransferService.h"
 
@@ -28,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <set>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -191,7 +193,14 @@ int main(int argc, char** argv)
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
-    PartialFile::KeepRecord(std::string(g_get_user_data_dir()) + "/qiravel/temporary-files");
+    // The partial files of jobs cut by a crash are kept for those jobs to go on with.
+    std::vector<std::unique_ptr<JobJournal>> unfinished = LoadUnfinishedJobs();
+    std::set<std::string> partials;
+    for (const std::unique_ptr<JobJournal>& journal : unfinished) {
+        const std::set<std::string> paths = journal->PartialPaths();
+        partials.insert(paths.begin(), paths.end());
+    }
+    PartialFile::KeepRecord(std::string(g_get_user_data_dir()) + "/qiravel/temporary-files", partials);
     sProgram.loop = g_main_loop_new(nullptr, false);
     sProgram.idleSeconds = options.idleSeconds;
     auto* config = new AssistantConfigFile();
@@ -213,6 +222,9 @@ int main(int argc, char** argv)
             g_unix_signal_add(signalNumber, &OnStopSignal, nullptr);
         AssistantLog(LogLevel::info, "Ready; uploads without an upload URL go to " + options.outbox);
         StartIdleTimer();
+        // Jobs an earlier run left unfinished go on.
+        for (std::unique_ptr<JobJournal>& journal : unfinished)
+            service->Resume(std::move(journal));
         g_main_loop_run(sProgram.loop);
     }
     if (AEFlushPendingEvents(kFlushTicks) != noErr)

@@ -299,6 +299,7 @@ int main(int argc, char** argv)
     fs::permissions(work + "/runtime", fs::perms::owner_all);
     setenv("XDG_RUNTIME_DIR", (work + "/runtime").c_str(), 1);
     setenv("XDG_DATA_HOME", (work + "/data").c_str(), 1);
+    setenv("XDG_STATE_HOME", (work + "/state").c_str(), 1);
     // The Assistant may copy into the work folder and send to the local server.
     setenv("XDG_CONFIG_HOME", (work + "/config").c_str(), 1);
     fs::create_directories(work + "/config/qiravel");

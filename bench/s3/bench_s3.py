@@ -74,9 +74,13 @@ class Assistant:
         self.sandbox = os.path.join(work, "sandbox")
         self.log = os.path.join(work, "assistant.log")  # qvshell's and the Assistant's stderr
         self.env = dict(os.environ, XDG_RUNTIME_DIR=self.sandbox + "/runtime",
-                        XDG_DATA_HOME=self.sandbox + "/data", XDG_DATA_DIRS=self.sandbox + "/data")
-        for sub in ("runtime", "data"):
+                        XDG_DATA_HOME=self.sandbox + "/data", XDG_DATA_DIRS=self.sandbox + "/data",
+                        XDG_STATE_HOME=self.sandbox + "/state", XDG_CONFIG_HOME=self.sandbox + "/config")
+        for sub in ("runtime", "data", "config/qiravel"):
             os.makedirs(os.path.join(self.sandbox, sub), mode=0o700, exist_ok=True)
+        # The gateway and the relay in front of it listen on 127.0.0.1, reached only when allowed.
+        with open(os.path.join(self.sandbox, "config/qiravel/assistant.conf"), "w") as conf:
+            conf.write("[Allow]\naddresses=127.0.0.1\n")
         subprocess.run([os.path.join(ROOT, "scripts", "install-assistant"), self.program],
                        env=self.env, check=True, stdout=subprocess.DEVNULL)
 

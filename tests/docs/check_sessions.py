@@ -89,7 +89,8 @@ def run_session(qvshell, block, root, home):
     expected = [normalise(localise(line, home)) for line in block[1:] if line and not line.startswith("> ")]
     env = dict(os.environ, XDG_RUNTIME_DIR=os.path.join(root, "runtime"),
                XDG_DATA_HOME=os.path.join(root, "data"), XDG_DATA_DIRS=os.path.join(root, "data"),
-               XDG_CONFIG_HOME=os.path.join(root, "config"))
+               XDG_CONFIG_HOME=os.path.join(root, "config"),
+               XDG_STATE_HOME=os.path.join(root, "state"))
     # Standard error goes to a file: a launched Assistant keeps it open after qvshell ends.
     with tempfile.TemporaryFile(mode="w+") as errors:
         done = subprocess.run([qvshell, "--settle", "100"] + args, input="".join(r + "\n" for r in requests),

@@ -36,7 +36,8 @@ def main():
             with open(os.path.join(root, 'src/Docs', name), 'w') as file:
                 file.write(text)
         env = dict(os.environ, XDG_RUNTIME_DIR=os.path.join(root, 'runtime'),
-                   XDG_DATA_HOME=os.path.join(root, 'data'), XDG_DATA_DIRS=os.path.join(root, 'data'))
+                   XDG_DATA_HOME=os.path.join(root, 'data'), XDG_DATA_DIRS=os.path.join(root, 'data'),
+                   XDG_STATE_HOME=os.path.join(root, 'state'))
         assistant = subprocess.Popen([args.assistant, '--idle-seconds', '240'], env=env,
                                      stdout=subprocess.DEVNULL)
         try:

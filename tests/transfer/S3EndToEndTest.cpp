@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <unistd.h>
@@ -286,4 +287,50 @@ TEST(S3Transfer, AFaultMidJobFailsTheFileAfterItsRetriesAndAbortsItsUpload)
             EXPECT_FALSE(UploadLeftOpen(prefix));  // aborted
         }
     }
+}
+
+TEST(S3Transfer, AKilledMultipartUploadGoesOnWithThePartsTheServerHas)
+{
+    const Gateway gateway = LoadGateway();
+    Sandbox sandbox;
+    sandbox.InstallAssistantEntry();
+    const std::string big = RandomBytes(30 << 20, 5);  // six parts of 5 MiB
+    WriteTree(sandbox.Path("src/Docs"), {{"big.bin", big}});
+    const std::string key = RunPrefix("killed") + "Docs/big.bin";
+    // Slow enough that the Assistant is killed with parts stored and parts still to send.
+    Child relay({S3_TEST_TOOL, "relay", "8000000"}, sandbox.ErrorLog(), true);
+    std::string port;
+    ASSERT_TRUE(relay.ReadLine(&port, 10000));
+    std::string s3 = S3Member(gateway, gateway.user, "http://127.0.0.1:" + port);
+    s3.insert(1, R"("part_size":5242880,)");
+    const auto storedParts = [&] {
+        const std::string parts = Tool({"parts", key});
+        return parts == "<failed>" ? 0 : std::count(parts.begin(), parts.end(), '\n');
+    };
+
+    Child first({ASSISTANT_PATH, "--parallel", "2"}, sandbox.ErrorLog(), false);
+    ASSERT_TRUE(Eventually([&] { return sandbox.AssistantPid() == first.Pid(); }, 30000));
+    Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
+    ASSERT_EQ(shell.Request(kSelectFiles), 1);
+    ASSERT_EQ(shell.Request(Upload("s3://" + gateway.bucket + "/" + RunPrefix("killed"), s3)), 1);
+    ASSERT_TRUE(Eventually([&] { return storedParts() >= 2; }, 60000));
+    ASSERT_TRUE(sandbox.StopAssistant(SIGKILL));
+    first.Wait(10000);
+    const long stored = storedParts();
+    ASSERT_LT(stored, 6);
+
+    Child second({ASSISTANT_PATH}, sandbox.ErrorLog(), false);
+    ASSERT_TRUE(shell.WaitFor("TransferComplete", 1, 120000));
+    EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_sent"), "1") << ::testing::PrintToString(Reasons(shell));
+    EXPECT_EQ(Fingerprints({{"big.bin", Tool({"get", key})}}), Fingerprints({{"big.bin", big}}));
+    EXPECT_EQ(Tool({"uploads"}).find(key), std::string::npos);
+    // Every part the server held was kept, not sent again.
+    gchar* log = nullptr;
+    g_file_get_contents(sandbox.ErrorLog().c_str(), &log, nullptr, nullptr);
+    const std::string logged = log ? log : "";
+    g_free(log);
+    const size_t kept = logged.find(" of 6 parts were stored before and kept");
+    ASSERT_NE(kept, std::string::npos);
+    EXPECT_GE(std::stol(logged.substr(logged.rfind(' ', kept - 1) + 1)), stored);
+    ExpectSecretsKept(shell, sandbox, {gateway.user.secret});
 }

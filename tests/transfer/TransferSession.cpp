@@ -43,9 +43,12 @@ Sandbox::Sandbox()
     g_free(path);
     g_mkdir_with_parents(Path("runtime").c_str(), 0700);
     g_mkdir_with_parents(Path("data").c_str(), 0700);
+    g_mkdir_with_parents(Path("state").c_str(), 0700);
+    g_mkdir_with_parents(Path("config").c_str(), 0700);
     setenv("XDG_RUNTIME_DIR", Path("runtime").c_str(), 1);
     setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
     setenv("XDG_DATA_DIRS", Path("data").c_str(), 1);
+    setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
     setenv("XDG_CONFIG_HOME", Path("config").c_str(), 1);
     WriteConfig("[Allow]\nfolders=" + mPath + "\naddresses=127.0.0.1\n");
 }

@@ -5,6 +5,7 @@ gateway.json is named by QIRAVEL_S3_GATEWAY. Signed with the gateway user's keys
     s3_test_tool.py get KEY          the object's bytes on standard output; exit 1 when missing
     s3_test_tool.py put KEY FILE     stores the file under the key
     s3_test_tool.py uploads          keys of the bucket's unfinished multipart uploads, one a line
+    s3_test_tool.py parts KEY        numbers of the parts stored by the key's unfinished upload
     s3_test_tool.py relay RATE       forwards a port of 127.0.0.1 (printed) to the gateway, at
                                      most RATE bytes a second per connection and direction; on
                                      SIGUSR1 it goes away as a stopped gateway does: connections
@@ -88,6 +89,14 @@ def main():
         for element in ET.fromstring(body).iter():
             if element.tag.split("}")[-1] == "Key":
                 print(element.text)
+    elif command == "parts":
+        status, body = gw.request("GET", "/%s?uploads&prefix=%s" % (gw.info["bucket"], urllib.parse.quote(sys.argv[2])))
+        for element in ET.fromstring(body).iter():
+            if element.tag.split("}")[-1] == "UploadId":
+                status, body = gw.request("GET", "%s?uploadId=%s" % (object_path(gw, sys.argv[2]), urllib.parse.quote(element.text, safe="-_.~")))
+                for part in ET.fromstring(body).iter():
+                    if part.tag.split("}")[-1] == "PartNumber":
+                        print(part.text)
     elif command == "relay":
         relay(gw, float(sys.argv[2]))
 

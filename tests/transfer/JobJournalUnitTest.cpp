@@ -1,0 +1,148 @@
+// The job journal's file (records, damage, modes), the ListParts answers and the credentials that
+// expired while a job waited.
+#include "Assistant/JobJournal.h"
+#include "Assistant/JobResume.h"
+#include "Assistant/S3PartList.h"
+#include "Assistant/TransferRequest.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace {
+// The journals of this test program go to a folder of its own, never to the user's.
+struct StateHome {
+    StateHome()
+    {
+        gchar* made = g_dir_make_tmp("qv-journal-unit-XXXXXX", nullptr);
+        path = made;
+        g_free(made);
+        g_setenv("XDG_STATE_HOME", path.c_str(), true);
+    }
+    ~StateHome() { std::filesystem::remove_all(path); }
+    std::string path;
+} sStateHome;
+const std::string& kStateHome = sStateHome.path;
+
+unsigned Mode(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+std::unique_ptr<JobJournal> NewJournal(const std::string& source)
+{
+    const std::string text = R"({"type":"Request","code":"StartUpload","files_ul":[{"file_path":")" + source +
+                             R"("},{"file_path":"/b"},{"file_path":"/c"},{"file_path":"/d"}]})";
+    TransferRequest request;
+    std::string reason;
+    EXPECT_TRUE(ParseTransferRequest(text.data(), text.size(), &request, &reason)) << reason;
+    StatusAddress address;
+    address.process = {7, 4242};
+    address.refCon = {1, 0, 255};
+    std::unique_ptr<JobJournal> journal = JobJournal::Create(text, address, request, &reason);
+    EXPECT_TRUE(journal) << reason;
+    return journal;
+}
+}  // namespace
+
+TEST(JobJournal, RecordsComeBackAfterALoadAndTheFileIsTheUsersAlone)
+{
+    const std::string source = kStateHome + "/source";
+    std::ofstream(source) << "data";
+    std::unique_ptr<JobJournal> journal = NewJournal(source);
+    ASSERT_TRUE(journal);
+    journal->FileEnded(0, true);
+    journal->FileEnded(3, false);
+    journal->UploadStarted(1, "2~upload id");
+    journal->PartStored(1, 1, "\"etag\"");
+    journal->PartialOpened(2, "/dl/.qiravel-abcdef.part");
+    EXPECT_EQ(Mode(JobJournal::Folder()), 0700u);
+    EXPECT_EQ(Mode(journal->Path()), 0600u);
+
+    std::string reason;
+    std::unique_ptr<JobJournal> loaded = JobJournal::Load(journal->Path(), &reason);
+    ASSERT_TRUE(loaded) << reason;
+    EXPECT_EQ(loaded->RequestText(), journal->RequestText());
+    EXPECT_EQ(loaded->Address().process.lowLongOfPSN, 4242u);
+    EXPECT_EQ(loaded->Address().refCon, (std::vector<uint8_t>{1, 0, 255}));
+    EXPECT_TRUE(loaded->Done(0) && loaded->Failed(3) && !loaded->Done(1) && !loaded->Failed(1));
+    EXPECT_EQ(loaded->UploadId(1), "2~upload id");
+    EXPECT_EQ(loaded->PartialPath(2), "/dl/.qiravel-abcdef.part");
+    EXPECT_TRUE(loaded->Source(0) == SourceIdentity::Of(source));
+    EXPECT_EQ(SourceChange(loaded->Source(0), source), "");
+    std::ofstream(source) << "changed";
+    EXPECT_EQ(SourceChange(loaded->Source(0), source), "The file's size changed since the job began");
+    loaded->Remove();
+    EXPECT_FALSE(std::filesystem::exists(journal->Path()));
+}
+
+TEST(JobJournal, DamageIsFoundAndACutLastRecordIsLeftOut)
+{
+    std::unique_ptr<JobJournal> journal = NewJournal("/a");
+    ASSERT_TRUE(journal);
+    std::ifstream file(journal->Path());
+    std::string header;
+    std::getline(file, header);
+    const struct {
+        std::string contents;
+        bool readable;
+    } cases[] = {
+        {"", false},
+        {"\x01garbage\n", false},
+        {R"({"request":1})" "\n", false},
+        {header + "\n" + R"(["d",4])" "\n", false},  // no such file
+        {header + "\n" + R"(["x",0])" "\n", false},
+        {header + "\n" + R"(["d",0])" "\n" + R"(["d",1)", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.contents);
+        std::ofstream(journal->Path(), std::ios::trunc) << c.contents;
+        std::string reason;
+        std::unique_ptr<JobJournal> loaded = JobJournal::Load(journal->Path(), &reason);
+        EXPECT_EQ(bool(loaded), c.readable) << reason;
+        if (loaded) {
+            EXPECT_TRUE(loaded->Done(0) && !loaded->Done(1));
+        }
+    }
+    // At the start, a damaged journal is set aside and the others are taken up.
+    std::ofstream(journal->Path(), std::ios::trunc) << "damaged";
+    NewJournal("/a");
+    EXPECT_EQ(LoadUnfinishedJobs().size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(journal->Path() + ".damaged"));
+    for (std::unique_ptr<JobJournal>& left : LoadUnfinishedJobs())
+        left->Remove();
+}
+
+TEST(JobJournal, ListPartsAnswersAndExpiredCredentials)
+{
+    S3PartList list;
+    ASSERT_TRUE(ParseS3PartList("<ListPartsResult><IsTruncated>true</IsTruncated><NextPartNumberMarker>2"
+                                "</NextPartNumberMarker><Part><PartNumber>1</PartNumber><ETag>&quot;aa&quot;</ETag>"
+                                "</Part><Part><PartNumber>2</PartNumber><ETag>\"bb\"</ETag></Part></ListPartsResult>",
+                                &list));
+    EXPECT_EQ(list.etags, (std::map<unsigned, std::string>{{1, "aa"}, {2, "bb"}}));
+    EXPECT_TRUE(list.truncated);
+    EXPECT_EQ(list.nextMarker, 2u);
+    EXPECT_FALSE(ParseS3PartList("<Error><Code>NoSuchUpload</Code></Error>", &list));
+    EXPECT_FALSE(ParseS3PartList("<ListPartsResult><IsTruncated>true</IsTruncated></ListPartsResult>", &list));
+
+    const struct {
+        std::string request;
+        std::string expired;
+    } cases[] = {
+        {R"({"s3":{"credentials":{"expiration":"2000-01-01T00:00:00Z"}}})",
+         "The S3 credentials expired at 2000-01-01T00:00:00Z before the job could go on"},
+        {R"({"s3":{"credentials":{"expiration":"2999-01-01T00:00:00Z"}}})", ""},
+        {R"({"upload_url":"http://h/"})", ""},
+    };
+    for (const auto& c : cases) {
+        std::string expired;
+        const std::string text = SetExpiredCredentialsAside(c.request, &expired);
+        EXPECT_EQ(expired, c.expired);
+        EXPECT_EQ(text == c.request, c.expired.empty()) << text;
+    }
+}

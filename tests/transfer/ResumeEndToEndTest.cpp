@@ -1,0 +1,145 @@
+// Jobs that outlive a crash of the Assistant: killed with SIGKILL mid-job, it is started again and
+// takes the job up from its journal, reporting to the page that is still there.
+#include "TransferSession.h"
+#include "tests/support/JsonMember.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+std::vector<std::string> JournalFiles(const std::string& folder, const std::string& suffix)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        if (entry.path().string().size() > suffix.size() &&
+            entry.path().string().compare(entry.path().string().size() - suffix.size(), suffix.size(), suffix) == 0)
+            names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+unsigned Mode(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// The tree without the temporary files a killed run leaves, and without a second copy of the
+// file that may have arrived in the instant between its rename and its journal record.
+std::map<std::string, std::string> Arrived(std::map<std::string, std::string> tree)
+{
+    size_t copies = 0;
+    for (auto file = tree.begin(); file != tree.end();) {
+        const bool copy = file->first.find(" (2)") != std::string::npos;
+        copies += copy;
+        file = copy || file->first.find(".qiravel-") != std::string::npos ? tree.erase(file) : std::next(file);
+    }
+    EXPECT_LE(copies, 1u);
+    return tree;
+}
+
+size_t NamedFiles(const std::string& folder)
+{
+    size_t count = 0;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error))
+        count += it->is_regular_file() && it->path().filename().string().rfind(".qiravel-", 0) != 0;
+    return count;
+}
+
+struct KilledJob {
+    const char* name;
+    std::vector<std::string> shellArguments;  // after the sandbox's own
+    std::string request;
+    std::function<bool(Shell&)> midway;  // waits until the Assistant is to be killed
+    std::string destination;
+    std::map<std::string, std::string> expected;  // the destination's files at the end
+    std::function<void()> check;                  // anything else the case promises
+};
+}  // namespace
+
+TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
+{
+    Sandbox sandbox;
+    sandbox.InstallAssistantEntry();
+    HttpTestServer server(sandbox);
+    const std::string big = RandomBytes(8 << 20, 7);
+    WriteTree(server.Root(), {{"stall/big.bin", big}});
+    // Files too large to share a sync: each is made durable alone, so the job takes a while.
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 100; ++i)
+        files["f" + std::to_string(i) + ".bin"] = RandomBytes((1 << 20) + 1, i);
+    WriteTree(sandbox.Path("src/Docs"), files);
+    fs::create_directories(sandbox.Path("dl"));
+    std::map<std::string, std::string> outboxFiles;
+    for (const auto& file : files)
+        outboxFiles["Docs/" + file.first] = file.second;
+
+    const KilledJob cases[] = {
+        {"outbox upload", {"--pick", sandbox.Path("src/Docs")},
+         R"({"type":"Request","code":"StartUpload","job":"up"})",
+         [&](Shell&) {
+             // Killed once a few files arrived, long before the last.
+             return Eventually([&] { return NamedFiles(sandbox.Path("data/qiravel/outbox")) >= 3; }, 60000);
+         },
+         sandbox.Path("data/qiravel/outbox"), Fingerprints(outboxFiles), nullptr},
+        {"cut download", {"--download-folder", sandbox.Path("dl")},
+         R"({"type":"Request","code":"StartDownload","job":"down","files_dl":[{"url":")" +
+             server.Url("/stall/big.bin") + R"("}]})",
+         [](Shell& shell) { return shell.WaitFor("TransferProgress"); }, sandbox.Path("dl"), Fingerprints({{"big.bin", big}}),
+         [&] {
+             // The second run asked for the rest of the file only.
+             bool ranged = false;
+             for (const std::string& line : server.Requests())
+                 ranged |= line.rfind("GET /stall/big.bin bytes=", 0) == 0 && line != "GET /stall/big.bin bytes=0-";
+             EXPECT_TRUE(ranged) << ::testing::PrintToString(server.Requests());
+         }},
+    };
+    const std::string journals = sandbox.Path("state/qiravel/jobs");
+    for (const KilledJob& job : cases) {
+        SCOPED_TRACE(job.name);
+        // One file at a time, so that the job is still under way when the Assistant is killed.
+        Child first({ASSISTANT_PATH, "--parallel", "1"}, sandbox.ErrorLog(), false);
+        ASSERT_TRUE(Eventually([&] { return sandbox.AssistantPid() == first.Pid(); }, 30000));
+        std::vector<std::string> arguments = job.shellArguments;
+        Shell shell(sandbox, arguments);
+        ASSERT_EQ(shell.Request(job.shellArguments[0] == "--pick" ? R"({"type":"Request","code":"SelectFilesToUpload"})"
+                                                                  : R"({"type":"Request","code":"SelectDownloadLocation"})"),
+                  1);
+        ASSERT_EQ(shell.Request(job.request), 1);
+        ASSERT_TRUE(job.midway(shell));
+        ASSERT_TRUE(sandbox.StopAssistant(SIGKILL));
+        first.Wait(10000);
+
+        // The journal outlived the process, readable by the user alone.
+        const std::vector<std::string> left = JournalFiles(journals, ".job");
+        ASSERT_EQ(left.size(), 1u) << "the job ended before it was killed";
+        EXPECT_EQ(Mode(journals), 0700u);
+        EXPECT_EQ(Mode(journals + "/" + left[0]), 0600u);
+        EXPECT_NE(Arrived(ReadTree(job.destination)), job.expected);
+        std::ofstream(journals + "/0-damaged.job") << "{\"request\":";
+
+        Child second({ASSISTANT_PATH}, sandbox.ErrorLog(), false);
+        ASSERT_TRUE(shell.WaitFor("TransferComplete", 1, 120000));
+        EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_failed"), "0");
+        EXPECT_EQ(Arrived(ReadTree(job.destination)), job.expected);
+        if (job.check)
+            job.check();
+        EXPECT_TRUE(Eventually([&] { return JournalFiles(journals, ".job").empty(); }, 5000));
+        EXPECT_EQ(JournalFiles(journals, ".damaged"), std::vector<std::string>{"0-damaged.job.damaged"});
+        std::ifstream log(sandbox.ErrorLog());
+        const std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        EXPECT_NE(logged.find("0-damaged.job\" cannot be read"), std::string::npos);
+        fs::remove(journals + "/0-damaged.job.damaged");
+        ASSERT_TRUE(sandbox.StopAssistant(SIGTERM));
+    }
+}
