@@ -29,10 +29,10 @@ std::string Joined(const std::vector<std::string>& frames, size_t largestMessage
 {
     std::string joined;
     for (size_t i = 0; i < frames.size(); ++i) {
-        FrameReader reader;
+        NativeFrameReader reader;
         reader.Append(frames[i].data(), frames[i].size());
         std::string payload;
-        FUZZ_CHECK(reader.Next(&payload) == FrameReader::kFrame && reader.Pending() == 0);
+        FUZZ_CHECK(reader.Next(&payload) == NativeFrameReader::kFrame && reader.Pending() == 0);
         FUZZ_CHECK(payload.size() <= largestMessage && IsStrictJson(payload, true));
         if (frames.size() == 1)
             return payload;
@@ -91,14 +91,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                                 output.denied = origin.compare(0, 8, "https://") != 0;
                                 return !output.denied;
                             });
-        FrameReader reader;
+        NativeFrameReader reader;
         const char* stream = reinterpret_cast<const char*>(data + 1);
         const size_t length = size - 1;
         for (size_t at = 0; at < length; at += piece) {
             reader.Append(stream + at, std::min(piece, length - at));
             std::string payload;
-            FrameReader::Result result;
-            while ((result = reader.Next(&payload)) == FrameReader::kFrame) {
+            NativeFrameReader::Result result;
+            while ((result = reader.Next(&payload)) == NativeFrameReader::kFrame) {
                 HostCall call;
                 std::string error;
                 if (ParseHostCall(payload, &call, &error)) {
@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 session.Receive(payload);
                 FUZZ_CHECK(output.results == calls && (calls == 0 || output.lastWasResult));
             }
-            if (result == FrameReader::kTooLarge)
+            if (result == NativeFrameReader::kTooLarge)
                 break;
         }
     }

@@ -47,11 +47,11 @@ gboolean FrameChannel::Readable(gint fd, GIOCondition, gpointer data)
     }
     self->mReader.Append(self->mChunk.data(), static_cast<size_t>(count));
     std::string payload;
-    FrameReader::Result result;
+    NativeFrameReader::Result result;
     // GLib does not dispatch this source again while a handler runs a nested main loop.
-    while ((result = self->mReader.Next(&payload)) == FrameReader::kFrame)
+    while ((result = self->mReader.Next(&payload)) == NativeFrameReader::kFrame)
         self->mHandlers.frame(std::move(payload));
-    if (result == FrameReader::kTooLarge) {
+    if (result == NativeFrameReader::kTooLarge) {
         self->mReadSource = 0;
         self->EndInput(kFrameTooLarge);
         return G_SOURCE_REMOVE;

@@ -44,7 +44,7 @@ private:
     int mInput;
     int mOutput;
     Handlers mHandlers;
-    FrameReader mReader;
+    NativeFrameReader mReader;
     std::vector<char> mChunk;
     std::string mQueued;
     size_t mWritten = 0;

@@ -27,7 +27,7 @@ std::string PieceMessage(const std::string& slice, bool last)
 }
 }  // namespace
 
-void FrameReader::Append(const char* data, size_t size)
+void NativeFrameReader::Append(const char* data, size_t size)
 {
     // Drop what earlier frames used before the buffer grows again.
     if (mStart > 0 && mStart * 2 >= mBuffer.size()) {
@@ -37,12 +37,12 @@ void FrameReader::Append(const char* data, size_t size)
     mBuffer.append(data, size);
 }
 
-uint32_t FrameReader::AnnouncedLength() const
+uint32_t NativeFrameReader::AnnouncedLength() const
 {
     return Pending() >= kFrameHeaderBytes ? ReadLength(mBuffer.data() + mStart) : 0;
 }
 
-FrameReader::Result FrameReader::Next(std::string* payload)
+NativeFrameReader::Result NativeFrameReader::Next(std::string* payload)
 {
     if (Pending() < kFrameHeaderBytes)
         return kNeedMore;

@@ -16,7 +16,7 @@ constexpr size_t kLargestOutgoingMessage = 1u << 20;
 // The most text of the message one piece carries; JSON escaping at most doubles it.
 constexpr size_t kLargestPieceText = 256u << 10;
 
-class FrameReader {
+class NativeFrameReader {
 public:
     enum Result { kFrame, kNeedMore, kTooLarge };
 

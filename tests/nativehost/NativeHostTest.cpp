@@ -20,10 +20,10 @@ std::string Joined(const std::vector<std::string>& frames)
 {
     std::string joined;
     for (size_t i = 0; i < frames.size(); ++i) {
-        FrameReader reader;
+        NativeFrameReader reader;
         reader.Append(frames[i].data(), frames[i].size());
         std::string payload;
-        EXPECT_EQ(reader.Next(&payload), FrameReader::kFrame);
+        EXPECT_EQ(reader.Next(&payload), NativeFrameReader::kFrame);
         EXPECT_EQ(reader.Pending(), 0u);
         EXPECT_LE(payload.size(), kLargestOutgoingMessage);
         if (frames.size() == 1)
@@ -54,26 +54,26 @@ TEST(NativeFrames, ReaderTakesTheStreamInAnyPieces)
         std::string stream;
         size_t chunk;  // bytes per Append
         std::vector<std::string> frames;
-        FrameReader::Result last;
+        NativeFrameReader::Result last;
         size_t pending;
     } cases[] = {
-        {"frames in one piece", two, two.size(), {"abc", "", "de"}, FrameReader::kNeedMore, 0},
-        {"frames byte by byte", two, 1, {"abc", "", "de"}, FrameReader::kNeedMore, 0},
-        {"end inside a header", Header(3) + "abc" + Header(5).substr(0, 2), 2, {"abc"}, FrameReader::kNeedMore, 2},
-        {"end inside a payload", Header(5) + "abc", 3, {}, FrameReader::kNeedMore, 7},
-        {"largest announced length waits", Header(kLargestIncomingFrame) + "x", 5, {}, FrameReader::kNeedMore, 5},
+        {"frames in one piece", two, two.size(), {"abc", "", "de"}, NativeFrameReader::kNeedMore, 0},
+        {"frames byte by byte", two, 1, {"abc", "", "de"}, NativeFrameReader::kNeedMore, 0},
+        {"end inside a header", Header(3) + "abc" + Header(5).substr(0, 2), 2, {"abc"}, NativeFrameReader::kNeedMore, 2},
+        {"end inside a payload", Header(5) + "abc", 3, {}, NativeFrameReader::kNeedMore, 7},
+        {"largest announced length waits", Header(kLargestIncomingFrame) + "x", 5, {}, NativeFrameReader::kNeedMore, 5},
         {"longer announced length", Header(3) + "abc" + Header(kLargestIncomingFrame + 1), 64, {"abc"},
-         FrameReader::kTooLarge, 4},
+         NativeFrameReader::kTooLarge, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FrameReader reader;
+        NativeFrameReader reader;
         std::vector<std::string> frames;
-        FrameReader::Result result = FrameReader::kNeedMore;
+        NativeFrameReader::Result result = NativeFrameReader::kNeedMore;
         for (size_t at = 0; at < c.stream.size(); at += c.chunk) {
             reader.Append(c.stream.data() + at, std::min(c.chunk, c.stream.size() - at));
             std::string payload;
-            while ((result = reader.Next(&payload)) == FrameReader::kFrame)
+            while ((result = reader.Next(&payload)) == NativeFrameReader::kFrame)
                 frames.push_back(payload);
         }
         EXPECT_EQ(frames, c.frames);
