@@ -57,6 +57,7 @@ void WebScriptObject::callWebScriptMethod(const char* name, const std::vector<Sc
     WebScriptObject self(*this);
     JSCContext* context = jsc_value_get_context(mValue);
     std::vector<JSCValue*> parameters;
+    parameters.reserve(arguments.size());
     for (const ScriptArgument& argument : arguments)
         parameters.push_back(argument.isText ? jsc_value_new_string(context, argument.text.c_str())
                                              : jsc_value_new_number(context, argument.number));

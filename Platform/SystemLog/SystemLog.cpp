@@ -86,13 +86,13 @@ void WriteToStandardError(const char* identity, int options, const char* text)
     if (options & LOG_PID)
         line += "[" + std::to_string(ProcessId()) + "]";
     line += ": ";
-    for (const char* c = text ? text : ""; *c; ++c) {
-        if (*c == '\n')
-            line += "\\n";
-        else if (*c == '\r')
-            line += "\\r";
-        else
-            line += *c;
+    for (const char* c = text ? text : "";;) {
+        const size_t plain = strcspn(c, "\r\n");
+        line.append(c, plain);
+        c += plain;
+        if (!*c)
+            break;
+        line += *c++ == '\n' ? "\\n" : "\\r";
     }
     line += '\n';
     if (tBatchDepth == 0) {
