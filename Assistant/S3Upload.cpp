@@ -3,6 +3,7 @@
 #include "AssistantLog.h"
 #include "LocalCopy.h"
 #include "MainThread.h"
+#include "PayloadDigest.h"
 #include "S3Answer.h"
 #include "S3PartList.h"
 
@@ -60,8 +61,7 @@ bool DigestRange(const std::string& path, uint64_t offset, uint64_t length, uint
     *fileSize = static_cast<uint64_t>(info.st_size);
     if (length == UINT64_MAX)
         length = *fileSize <= kLargestSinglePut ? *fileSize : 0;
-    GChecksum* md5 = g_checksum_new(G_CHECKSUM_MD5);
-    GChecksum* sha256 = g_checksum_new(G_CHECKSUM_SHA256);
+    PayloadDigest payload;
     std::string buffer(kDigestChunk, '\0');
     bool ok = true;
     for (uint64_t done = 0; ok && done < length;) {
@@ -75,18 +75,16 @@ bool DigestRange(const std::string& path, uint64_t offset, uint64_t length, uint
             ok = false;
             break;
         }
-        g_checksum_update(md5, reinterpret_cast<const guchar*>(buffer.data()), step);
-        g_checksum_update(sha256, reinterpret_cast<const guchar*>(buffer.data()), step);
+        payload.Update(buffer.data(), static_cast<size_t>(step));
         done += static_cast<uint64_t>(step);
     }
     close(fd);
-    guint8 bytes[16];
-    gsize size = sizeof bytes;
-    g_checksum_get_digest(md5, bytes, &size);
-    digest->md5.assign(reinterpret_cast<const char*>(bytes), size);
-    digest->sha256 = g_checksum_get_string(sha256);
-    g_checksum_free(md5);
-    g_checksum_free(sha256);
+    std::string sha256;
+    if (ok && !payload.Finish(&digest->md5, &sha256)) {
+        *reason = "Could not compute the file's checksums";
+        ok = false;
+    }
+    digest->sha256 = HexOf(sha256);
     return ok;
 }
 
