@@ -1,6 +1,7 @@
 #include "FaultSession.h"
 
 #include "Common/AssistantLink.h"
+#include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
 
@@ -8,11 +9,14 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,20 +37,31 @@ ProcessSerialNumber ListedAssistant()
     return {0, 0};
 }
 
-LockHolder::LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn)
+LockHolder::LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn, uid_t listenAs)
 {
-    const std::string path = RuntimeFolder(sandbox) + "/." + ProcessSerialNumberName(psn) + ".lock";
+    const std::string path = RuntimeFolder(sandbox) + "/" + ProcessSerialNumberName(psn);
+    const std::string lockPath = RuntimeFolder(sandbox) + "/." + ProcessSerialNumberName(psn) + ".lock";
     int ready[2];
     if (pipe(ready) != 0)
         return;
     mPid = fork();
     if (mPid == 0) {
-        // Only system calls from here on: the test process may run other threads.
-        const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+        // Only system calls from here on: the test process may run other threads. The lock and the
+        // bound port are made before the user changes; the port listens, and so answers, as that user.
+        const int fd = open(lockPath.c_str(), O_RDWR | O_CLOEXEC | (listenAs ? O_CREAT : 0), 0600);
         struct flock lock = {};
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
-        const char verdict = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
+        bool holding = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0;
+        if (holding && listenAs) {
+            sockaddr_un address = {};
+            address.sun_family = AF_UNIX;
+            strncpy(address.sun_path, (path + ".sock").c_str(), sizeof address.sun_path - 1);
+            const int port = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            holding = bind(port, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                      setgid(listenAs) == 0 && setuid(listenAs) == 0 && listen(port, 4) == 0;
+        }
+        const char verdict = holding ? 'y' : 'n';
         if (write(ready[1], &verdict, 1) != 1 || verdict != 'y')
             _exit(1);
         for (;;)
@@ -66,6 +81,30 @@ void LockHolder::Release()
     kill(mPid, SIGKILL);
     waitpid(mPid, nullptr, 0);
     mPid = -1;
+}
+
+OSErr SendStatus(const ProcessSerialNumber& target, unsigned int refCon, const std::string& notification)
+{
+    AEDesc address;
+    AppleEvent event;
+    AppleEvent reply;
+    AEInitializeDesc(&reply);
+    AECreateDesc(typeProcessSerialNumber, &target, sizeof target, &address);
+    OSErr error = AECreateAppleEvent(kAssistantEventClass, kStatusEventID, &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
+    if (error == noErr) {
+        AEPutParamPtr(&event, kStatusRefConKeyword, typeUInt32, &refCon, sizeof refCon);
+        AEPutParamPtr(&event, kNotificationKeyword, typeChar, notification.data(), static_cast<Size>(notification.size()));
+        error = AESendMessage(&event, &reply, kAENoReply, 600);
+    }
+    AEDisposeDesc(&event);
+    AEDisposeDesc(&address);
+    return error;
+}
+
+OSErr SendStatus(pid_t pid, unsigned int refCon, const std::string& notification)
+{
+    ProcessSerialNumber target;
+    return GetProcessForPID(pid, &target) == noErr ? SendStatus(target, refCon, notification) : procNotFound;
 }
 
 int LowestFreeDescriptor(pid_t pid)

@@ -10,10 +10,8 @@
 #include <string>
 #include <sys/types.h>
 
-// Page requests of the fault tests. kHarmless touches neither the list nor the Assistant: once its
-// result is in, so is every notification of the requests before it.
-inline const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
-inline const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
+// A page request that touches neither the list nor the Assistant: once its result is in, so is
+// every notification of the requests before it.
 inline const char kHarmless[] =
     R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":100000})";
 
@@ -26,9 +24,10 @@ ProcessSerialNumber ListedAssistant();
 
 // Holds the lock file of a process that has ended, from a forked process, so that others still
 // take it for alive: the state in which a look-up has just found it and it dies right after.
+// Given another user, it makes the lock itself and listens at the process's port as that user.
 class LockHolder {
 public:
-    LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn);
+    LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn, uid_t listenAs = 0);
     ~LockHolder() { Release(); }
     LockHolder(const LockHolder&) = delete;
     LockHolder& operator=(const LockHolder&) = delete;
@@ -39,6 +38,11 @@ public:
 private:
     pid_t mPid = -1;
 };
+
+// Sends the process a notification through a status event, as the Assistant would.
+OSErr SendStatus(const ProcessSerialNumber& target, unsigned int refCon, const std::string& notification);
+// The same to the process with the id; procNotFound when there is none.
+OSErr SendStatus(pid_t pid, unsigned int refCon, const std::string& notification);
 
 // The lowest descriptor number the process has free: with its limit there, it can open no more.
 int LowestFreeDescriptor(pid_t pid);

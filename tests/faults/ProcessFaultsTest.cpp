@@ -45,29 +45,6 @@ bool Contains(const std::vector<std::string>& lines, const std::string& part)
 }
 
 bool Running(pid_t pid) { return pid > 0 && kill(pid, 0) == 0; }
-
-// Sends the page of the process at pid a notification through a status event, as the Assistant
-// would.
-OSErr SendStatus(pid_t pid, unsigned int refCon, const std::string& notification)
-{
-    ProcessSerialNumber target;
-    if (GetProcessForPID(pid, &target) != noErr)
-        return procNotFound;
-    AEDesc address;
-    AppleEvent event;
-    AppleEvent reply;
-    AEInitializeDesc(&reply);
-    AECreateDesc(typeProcessSerialNumber, &target, sizeof target, &address);
-    OSErr error = AECreateAppleEvent(kAssistantEventClass, kStatusEventID, &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
-    if (error == noErr) {
-        AEPutParamPtr(&event, kStatusRefConKeyword, typeUInt32, &refCon, sizeof refCon);
-        AEPutParamPtr(&event, kNotificationKeyword, typeChar, notification.data(), static_cast<Size>(notification.size()));
-        error = AESendMessage(&event, &reply, kAENoReply, 600);
-    }
-    AEDisposeDesc(&event);
-    AEDisposeDesc(&address);
-    return error;
-}
 }  // namespace
 
 // The Assistant dies after the plug-in found it and before the request reaches it, on a link the
@@ -83,8 +60,7 @@ TEST(ProcessFaults, AssistantGoneBetweenLookUpAndSendFailsOnceAndKeepsTheList)
     ASSERT_TRUE(Eventually([&] { return (listed = ListedAssistant()).lowLongOfPSN == UInt32(assistant.Pid()); }, 30000));
 
     Shell shell(sandbox, {"--download-folder", sandbox.Path("down"), "--pick", sandbox.Path("src/Docs")});
-    ASSERT_EQ(shell.Request(kSelectFolder), 1);
-    ASSERT_EQ(shell.Request(kEmptyDownload), 1);
+    ASSERT_TRUE(shell.Accepts({kSelectFolder, kEmptyDownload}));
     ASSERT_TRUE(shell.WaitFor("DownloadComplete"));
     ASSERT_EQ(shell.Request(kSelectFiles), 1);
 
@@ -127,8 +103,7 @@ TEST(ProcessFaults, AssistantFinishesTheCopyWhenThePlugInIsGone)
     ASSERT_TRUE(Eventually([&] { return sandbox.AssistantPid() == assistant.Pid(); }, 30000));
     {
         Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
-        ASSERT_EQ(shell.Request(kSelectFiles), 1);
-        ASSERT_EQ(shell.Request(Upload("orphaned")), 1);
+        ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("orphaned")}));
         kill(shell.Pid(), SIGKILL);
     }
     std::map<std::string, std::string> expected;
@@ -140,8 +115,7 @@ TEST(ProcessFaults, AssistantFinishesTheCopyWhenThePlugInIsGone)
     EXPECT_TRUE(Contains(ReadLines(sandbox.ErrorLog()), "is gone; its jobs go on unheard"));
 
     Shell next(sandbox, {"--pick", sandbox.Path("src/Later")});
-    ASSERT_EQ(next.Request(kSelectFiles), 1);
-    ASSERT_EQ(next.Request(Upload("next")), 1);
+    ASSERT_TRUE(next.Accepts({kSelectFiles, Upload("next")}));
     ASSERT_TRUE(next.WaitFor("TransferComplete"));
     EXPECT_EQ(JsonMember(next.NotificationsWithCode("TransferComplete")[0], "files_sent"), "1");
     EXPECT_TRUE(Running(assistant.Pid()));
@@ -251,8 +225,7 @@ void RunAtDescriptorLimit(bool statusEventWaits)
     ASSERT_TRUE(Eventually([&] { return ListedAssistant().lowLongOfPSN == UInt32(assistant.Pid()); }, 30000));
     Shell shell(sandbox, {"--download-folder", sandbox.Path("down"), "--pick", sandbox.Path("src/Docs"), "--pick",
                           sandbox.Path("src/More")});
-    ASSERT_EQ(shell.Request(kSelectFolder), 1);
-    ASSERT_EQ(shell.Request(kEmptyDownload), 1);
+    ASSERT_TRUE(shell.Accepts({kSelectFolder, kEmptyDownload}));
     ASSERT_TRUE(shell.WaitFor("DownloadComplete"));
     const std::vector<RecordedRequest> recorded = RecordedRequests(record);
     ASSERT_FALSE(recorded.empty());

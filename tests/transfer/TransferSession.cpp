@@ -249,6 +249,16 @@ int Shell::Request(const std::string& json)
     return -1;
 }
 
+::testing::AssertionResult Shell::Accepts(const std::vector<std::string>& requests)
+{
+    for (const std::string& request : requests) {
+        const int result = Request(request);
+        if (result != 1)
+            return ::testing::AssertionFailure() << request << " gave " << result;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 std::vector<std::string> Shell::NotificationsWithCode(const std::string& code) const
 {
     std::vector<std::string> found;
@@ -318,6 +328,24 @@ bool Eventually(const std::function<bool()>& condition, int timeoutMilliseconds)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+std::string DownloadRequest(const std::vector<std::pair<std::string, std::string>>& files, const std::string& members)
+{
+    std::string request = R"({"type":"Request","code":"StartDownload",)" + members + R"("files_dl":[)";
+    for (const auto& file : files)
+        request += R"({"url":")" + file.first + R"(","relative_path":")" + file.second + "\"},";
+    if (!files.empty())
+        request.pop_back();
+    return request + "]}";
+}
+
+std::string Members(const std::string& json, const std::vector<const char*>& names)
+{
+    std::string texts;
+    for (const char* name : names)
+        texts += (texts.empty() ? "" : " ") + JsonMember(json, name);
+    return texts;
 }
 
 size_t FileCount(const std::string& json)

@@ -2,12 +2,18 @@
 // entry, a qvshell session that plays the plug-in and the page, and the local HTTP test server.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
+
+// Page requests that open the upload panel and the download folder panel.
+inline const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
+inline const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
 
 // A temporary folder that is the runtime, data and configuration home of this process and its
 // children. Its Assistant settings allow file: transfers anywhere inside it and HTTP to 127.0.0.1.
@@ -34,6 +40,11 @@ public:
 
 private:
     std::string mPath;
+};
+
+// A sandbox whose desktop entry launches the real Assistant when the plug-in first needs it.
+struct LaunchingSandbox : Sandbox {
+    LaunchingSandbox() { InstallAssistantEntry(); }
 };
 
 // Writes files under a folder: relative path to contents.
@@ -77,6 +88,8 @@ public:
 
     // Runs one page request and returns its result (1 or 0, -1 when none came).
     int Request(const std::string& json);
+    // Runs the requests in turn; a failure names the first that did not give 1.
+    ::testing::AssertionResult Accepts(const std::vector<std::string>& requests);
     // Reads until the page has had this many notifications with the code; false at the time-out.
     bool WaitFor(const std::string& code, size_t count = 1, int timeoutMilliseconds = 60000);
     // Every notification so far, as the page received it.
@@ -110,6 +123,11 @@ private:
     std::string mPort;
 };
 
+// A "StartDownload" request of (URL, relative path) entries, with the members before "files_dl"
+// (each with its comma).
+std::string DownloadRequest(const std::vector<std::pair<std::string, std::string>>& files, const std::string& members = "");
+// The named members of a JSON text, each as JsonMember gives it, separated by spaces.
+std::string Members(const std::string& json, const std::vector<const char*>& names);
 // The number of entries of the notification's "files_ul".
 size_t FileCount(const std::string& json);
 // Polls the condition every few milliseconds until it holds or the time is up.
