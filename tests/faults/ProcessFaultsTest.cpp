@@ -106,12 +106,9 @@ TEST(ProcessFaults, AssistantFinishesTheCopyWhenThePlugInIsGone)
         ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("orphaned")}));
         kill(shell.Pid(), SIGKILL);
     }
-    std::map<std::string, std::string> expected;
-    for (const auto& file : files)
-        expected["Docs/" + file.first] = file.second;
     // The tree is read once the job is over: files still being written vanish under a reader.
     ASSERT_TRUE(Eventually([&] { return Contains(ReadLines(sandbox.ErrorLog()), "TransferComplete, "); }, 120000));
-    EXPECT_EQ(ReadTree(outbox), Fingerprints(expected));
+    EXPECT_EQ(ReadTree(outbox), Under("Docs/", files));
     EXPECT_TRUE(Contains(ReadLines(sandbox.ErrorLog()), "is gone; its jobs go on unheard"));
 
     Shell next(sandbox, {"--pick", sandbox.Path("src/Later")});

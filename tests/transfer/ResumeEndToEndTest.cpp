@@ -79,9 +79,6 @@ TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
         files["f" + std::to_string(i) + ".bin"] = RandomBytes((1 << 20) + 1, i);
     WriteTree(sandbox.Path("src/Docs"), files);
     fs::create_directories(sandbox.Path("dl"));
-    std::map<std::string, std::string> outboxFiles;
-    for (const auto& file : files)
-        outboxFiles["Docs/" + file.first] = file.second;
 
     const KilledJob cases[] = {
         {"outbox upload", {"--pick", sandbox.Path("src/Docs")},
@@ -90,7 +87,7 @@ TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
              // Killed once a few files arrived, long before the last.
              return Eventually([&] { return NamedFiles(sandbox.Path("data/qiravel/outbox")) >= 3; }, 60000);
          },
-         sandbox.Path("data/qiravel/outbox"), Fingerprints(outboxFiles), nullptr},
+         sandbox.Path("data/qiravel/outbox"), Under("Docs/", files), nullptr},
         {"cut download", {"--download-folder", sandbox.Path("dl")},
          DownloadRequest({{server.Url("/stall/big.bin"), ""}}, R"("job":"down",)"),
          [](Shell& shell) { return shell.WaitFor("TransferProgress"); }, sandbox.Path("dl"), Fingerprints({{"big.bin", big}}),

@@ -34,15 +34,6 @@ std::string Upload(const std::string& job, const std::string& url = "")
     return request + "}";
 }
 
-// The files as they must arrive below a destination that keeps relative paths.
-std::map<std::string, std::string> Under(const std::string& prefix, const std::map<std::string, std::string>& files)
-{
-    std::map<std::string, std::string> moved;
-    for (const auto& file : files)
-        moved[prefix + file.first] = file.second;
-    return Fingerprints(moved);
-}
-
 size_t DeletedFromUploadList(const Shell& shell)
 {
     size_t count = 0;

@@ -41,10 +41,8 @@ Sandbox::Sandbox()
     gchar* path = g_dir_make_tmp("qv-transfer-XXXXXX", nullptr);
     mPath = path;
     g_free(path);
-    g_mkdir_with_parents(Path("runtime").c_str(), 0700);
-    g_mkdir_with_parents(Path("data").c_str(), 0700);
-    g_mkdir_with_parents(Path("state").c_str(), 0700);
-    g_mkdir_with_parents(Path("config").c_str(), 0700);
+    for (const char* home : {"runtime", "data", "state", "config"})
+        g_mkdir_with_parents(Path(home).c_str(), 0700);
     setenv("XDG_RUNTIME_DIR", Path("runtime").c_str(), 1);
     setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
     setenv("XDG_DATA_DIRS", Path("data").c_str(), 1);
@@ -116,6 +114,14 @@ std::map<std::string, std::string> Fingerprints(const std::map<std::string, std:
                                              std::to_string(std::hash<std::string>()(file.second));
     }
     return prints;
+}
+
+std::map<std::string, std::string> Under(const std::string& prefix, const std::map<std::string, std::string>& files)
+{
+    std::map<std::string, std::string> moved;
+    for (const auto& file : files)
+        moved[prefix + file.first] = file.second;
+    return Fingerprints(moved);
 }
 
 std::map<std::string, std::string> ReadTree(const std::string& folder)

@@ -51,6 +51,8 @@ struct LaunchingSandbox : Sandbox {
 void WriteTree(const std::string& folder, const std::map<std::string, std::string>& files);
 // Contents as compared in the tests: short texts as they are, anything else by size and hash.
 std::map<std::string, std::string> Fingerprints(const std::map<std::string, std::string>& files);
+// The fingerprints of the files as they must arrive below a destination that keeps relative paths.
+std::map<std::string, std::string> Under(const std::string& prefix, const std::map<std::string, std::string>& files);
 // Every regular file under a folder, hidden ones included: relative path to fingerprint.
 std::map<std::string, std::string> ReadTree(const std::string& folder);
 std::string RandomBytes(size_t count, unsigned seed);
