@@ -10,8 +10,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -21,12 +21,6 @@
 #include <unistd.h>
 
 std::string RuntimeFolder(const Sandbox& sandbox) { return sandbox.Path("runtime/qiravel"); }
-
-void InstallTestAssistantEntry()
-{
-    const std::string command = std::string(INSTALL_SCRIPT) + " " + TEST_ASSISTANT_PATH + " >/dev/null";
-    ASSERT_EQ(system(command.c_str()), 0) << command;
-}
 
 ProcessSerialNumber ListedAssistant()
 {
@@ -110,14 +104,11 @@ OSErr SendStatus(pid_t pid, unsigned int refCon, const std::string& notification
 int LowestFreeDescriptor(pid_t pid)
 {
     std::set<int> open;
-    DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    if (!dir)
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        open.insert(atoi(entry.path().filename().c_str()));
+    if (error)
         return -1;
-    while (const dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.')
-            open.insert(atoi(entry->d_name));
-    }
-    closedir(dir);
     int lowest = 0;
     while (open.count(lowest))
         ++lowest;

@@ -17,8 +17,6 @@ inline const char kHarmless[] =
 
 // The folder in which the sandbox's processes publish their ports, check-ins and locks.
 std::string RuntimeFolder(const Sandbox& sandbox);
-// Makes the test Assistant the program that the plug-in launches.
-void InstallTestAssistantEntry();
 // The serial number under which the Assistant checked in, or {0, 0}.
 ProcessSerialNumber ListedAssistant();
 

@@ -61,7 +61,7 @@ bool Idles(pid_t pid)
 TEST(ProcessFaults, AssistantGoneBetweenLookUpAndSendFailsOnceAndKeepsTheList)
 {
     Sandbox sandbox;
-    InstallTestAssistantEntry();
+    sandbox.InstallAssistantEntry(TEST_ASSISTANT_PATH);
     WriteTree(sandbox.Path("src/Docs"), {{"a.txt", "a"}, {"b.txt", "b"}, {"Sub/c.txt", "c"}});
     Child assistant({TEST_ASSISTANT_PATH, "--idle-seconds", "60"}, sandbox.ErrorLog(), false);
     ProcessSerialNumber listed = {0, 0};
@@ -178,7 +178,7 @@ TEST(ProcessFaults, RuntimeFolderRemovedOrLinkedAwayIsLoggedAndRefused)
     std::filesystem::remove_all(folder);
     ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
     ASSERT_EQ(symlink(elsewhere.c_str(), folder.c_str()), 0);
-    InstallTestAssistantEntry();
+    sandbox.InstallAssistantEntry(TEST_ASSISTANT_PATH);
     log.lines.clear();
     EXPECT_TRUE(WorkspaceLaunchedApplications().empty());
     EXPECT_TRUE(Contains(log.lines, "Runtime folder " + folder + " refused: a symbolic link"));
@@ -214,7 +214,7 @@ TEST(ProcessFaults, AtTheDescriptorLimitRequestsFailWithErrorsAndNothingSpins)
     Sandbox sandbox;
     WriteTree(sandbox.Path("src/Docs"), {{"a.txt", "a"}, {"Sub/b.txt", "b"}});
     WriteTree(sandbox.Path("src/More"), {{"c.txt", "c"}});
-    InstallTestAssistantEntry();
+    sandbox.InstallAssistantEntry(TEST_ASSISTANT_PATH);
     const std::string record = sandbox.Path("record.log");
     Child assistant({TEST_ASSISTANT_PATH, "--record", record, "--idle-seconds", "60"}, sandbox.ErrorLog(), false);
     ASSERT_TRUE(Eventually([&] { return ListedAssistant().lowLongOfPSN == UInt32(assistant.Pid()); }, 30000));

@@ -69,9 +69,9 @@ void Sandbox::WriteConfig(const std::string& text) const
     WriteTree(Path("config"), {{"qiravel/assistant.conf", text}});
 }
 
-void Sandbox::InstallAssistantEntry() const
+void Sandbox::InstallAssistantEntry(const std::string& program) const
 {
-    const std::string command = std::string(INSTALL_SCRIPT) + " " + ASSISTANT_PATH + " >/dev/null";
+    const std::string command = std::string(INSTALL_SCRIPT) + " " + program + " >/dev/null";
     ASSERT_EQ(system(command.c_str()), 0) << command;
 }
 

@@ -28,8 +28,8 @@ public:
     std::string Path(const std::string& relative = "") const;
     // Replaces the Assistant's settings file with the text.
     void WriteConfig(const std::string& text) const;
-    // Installs the desktop entry with the project's install script, pointing at the built program.
-    void InstallAssistantEntry() const;
+    // Installs the desktop entry with the project's install script, pointing at the program.
+    void InstallAssistantEntry(const std::string& program = ASSISTANT_PATH) const;
     // The checked-in Assistant's process id, or 0.
     pid_t AssistantPid() const;
     // Sends the signal to the Assistant and waits until it is gone; false when it stayed.
