@@ -3,7 +3,6 @@
 #include "Common/AssistantLink.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
-#include "Platform/Workspace/Workspace.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +21,6 @@
 
 std::string RuntimeFolder(const Sandbox& sandbox) { return sandbox.Path("runtime/qiravel"); }
 
-ProcessSerialNumber ListedAssistant()
-{
-    for (const RunningApplication& application : WorkspaceLaunchedApplications()) {
-        if (application.bundleIdentifier == kAssistantBundleIdentifier)
-            return {application.processSerialNumberHigh, application.processSerialNumberLow};
-    }
-    return {0, 0};
-}
 
 LockHolder::LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn, uid_t listenAs)
 {
@@ -131,15 +122,6 @@ unsigned long long CpuTicks(pid_t pid)
     unsigned long long system = 0;
     fields >> user >> system;
     return user + system;
-}
-
-std::vector<std::string> ReadLines(const std::string& path)
-{
-    std::vector<std::string> lines;
-    std::ifstream file(path);
-    for (std::string line; std::getline(file, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 std::vector<RecordedRequest> RecordedRequests(const std::string& record)

@@ -17,8 +17,6 @@ inline const char kHarmless[] =
 
 // The folder in which the sandbox's processes publish their ports, check-ins and locks.
 std::string RuntimeFolder(const Sandbox& sandbox);
-// The serial number under which the Assistant checked in, or {0, 0}.
-ProcessSerialNumber ListedAssistant();
 
 // Holds the lock file of a process that has ended, from a forked process, so that others still
 // take it for alive: the state in which a look-up has just found it and it dies right after.
@@ -46,8 +44,6 @@ OSErr SendStatus(pid_t pid, unsigned int refCon, const std::string& notification
 int LowestFreeDescriptor(pid_t pid);
 // User and system CPU time the process has used, in clock ticks.
 unsigned long long CpuTicks(pid_t pid);
-// The lines of a text file.
-std::vector<std::string> ReadLines(const std::string& path);
 // A request the test Assistant recorded ("... navG=<size>:<refCon> <json>"), in order.
 struct RecordedRequest {
     unsigned int refCon;

@@ -36,6 +36,15 @@ std::string ReadWhole(const std::string& path)
     return text.str();
 }
 
+std::vector<std::string> ReadLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 Sandbox::Sandbox()
 {
     gchar* path = g_dir_make_tmp("qv-transfer-XXXXXX", nullptr);
@@ -75,13 +84,13 @@ void Sandbox::InstallAssistantEntry(const std::string& program) const
     ASSERT_EQ(system(command.c_str()), 0) << command;
 }
 
-pid_t Sandbox::AssistantPid() const
+ProcessSerialNumber ListedAssistant()
 {
     for (const RunningApplication& application : WorkspaceLaunchedApplications()) {
         if (application.bundleIdentifier == kAssistantBundleIdentifier)
-            return static_cast<pid_t>(application.processSerialNumberLow);
+            return {application.processSerialNumberHigh, application.processSerialNumberLow};
     }
-    return 0;
+    return {0, 0};
 }
 
 bool Sandbox::StopAssistant(int signal) const
@@ -316,14 +325,7 @@ HttpTestServer::HttpTestServer(const Sandbox& sandbox)
 
 std::string HttpTestServer::Url(const std::string& path) const { return "http://127.0.0.1:" + mPort + path; }
 
-std::vector<std::string> HttpTestServer::Requests() const
-{
-    std::vector<std::string> lines;
-    std::istringstream log(ReadWhole(mLog));
-    for (std::string line; std::getline(log, line);)
-        lines.push_back(line);
-    return lines;
-}
+std::vector<std::string> HttpTestServer::Requests() const { return ReadLines(mLog); }
 
 bool Eventually(const std::function<bool()>& condition, int timeoutMilliseconds)
 {

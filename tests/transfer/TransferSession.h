@@ -2,6 +2,8 @@
 // entry, a qvshell session that plays the plug-in and the page, and the local HTTP test server.
 #pragma once
 
+#include "Platform/AppleEvents/AppleEvents.h"
+
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
@@ -14,6 +16,9 @@
 // Page requests that open the upload panel and the download folder panel.
 inline const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
 inline const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
+
+// The serial number under which the Assistant checked in, or {0, 0}.
+ProcessSerialNumber ListedAssistant();
 
 // A temporary folder that is the runtime, data and configuration home of this process and its
 // children. Its Assistant settings allow file: transfers anywhere inside it and HTTP to 127.0.0.1.
@@ -31,7 +36,7 @@ public:
     // Installs the desktop entry with the project's install script, pointing at the program.
     void InstallAssistantEntry(const std::string& program = ASSISTANT_PATH) const;
     // The checked-in Assistant's process id, or 0.
-    pid_t AssistantPid() const;
+    pid_t AssistantPid() const { return static_cast<pid_t>(ListedAssistant().lowLongOfPSN); }
     // Sends the signal to the Assistant and waits until it is gone; false when it stayed.
     bool StopAssistant(int signal) const;
     // Where the programs started by the tests write their standard error; the sanitizers report
@@ -58,6 +63,8 @@ std::map<std::string, std::string> ReadTree(const std::string& folder);
 std::string RandomBytes(size_t count, unsigned seed);
 // A file's contents; empty when it cannot be read.
 std::string ReadWhole(const std::string& path);
+// The lines of a text file.
+std::vector<std::string> ReadLines(const std::string& path);
 
 // A running program that is a child of the test; killed and reaped on destruction.
 class Child {
