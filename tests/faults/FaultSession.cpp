@@ -21,11 +21,10 @@
 
 std::string RuntimeFolder(const Sandbox& sandbox) { return sandbox.Path("runtime/qiravel"); }
 
-
 LockHolder::LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn, uid_t listenAs)
 {
-    const std::string path = RuntimeFolder(sandbox) + "/" + ProcessSerialNumberName(psn);
     const std::string lockPath = RuntimeFolder(sandbox) + "/." + ProcessSerialNumberName(psn) + ".lock";
+    const std::string portPath = RuntimeFolder(sandbox) + "/" + ProcessSerialNumberName(psn) + ".sock";
     int ready[2];
     if (pipe(ready) != 0)
         return;
@@ -41,7 +40,7 @@ LockHolder::LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn, u
         if (holding && listenAs) {
             sockaddr_un address = {};
             address.sun_family = AF_UNIX;
-            strncpy(address.sun_path, (path + ".sock").c_str(), sizeof address.sun_path - 1);
+            strncpy(address.sun_path, portPath.c_str(), sizeof address.sun_path - 1);
             const int port = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
             holding = bind(port, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
                       setgid(listenAs) == 0 && setuid(listenAs) == 0 && listen(port, 4) == 0;

@@ -1,8 +1,6 @@
 // The local link's rules that need another user: run as root, skipped otherwise.
 #include "FaultSession.h"
 
-#include "Common/AssistantLink.h"
-#include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
 #include "tests/support/SystemLogCapture.h"
 
