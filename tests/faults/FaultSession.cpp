@@ -1,52 +1,51 @@
 #include "FaultSession.h"
 
 #include "Common/AssistantLink.h"
+#include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
-#include "Platform/Workspace/Workspace.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
-#include <dirent.h>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 std::string RuntimeFolder(const Sandbox& sandbox) { return sandbox.Path("runtime/qiravel"); }
 
-void InstallTestAssistantEntry()
+LockHolder::LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn, uid_t listenAs)
 {
-    const std::string command = std::string(INSTALL_SCRIPT) + " " + TEST_ASSISTANT_PATH + " >/dev/null";
-    ASSERT_EQ(system(command.c_str()), 0) << command;
-}
-
-ProcessSerialNumber ListedAssistant()
-{
-    for (const RunningApplication& application : WorkspaceLaunchedApplications()) {
-        if (application.bundleIdentifier == kAssistantBundleIdentifier)
-            return {application.processSerialNumberHigh, application.processSerialNumberLow};
-    }
-    return {0, 0};
-}
-
-LockHolder::LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn)
-{
-    const std::string path = RuntimeFolder(sandbox) + "/." + ProcessSerialNumberName(psn) + ".lock";
+    const std::string lockPath = RuntimeFolder(sandbox) + "/." + ProcessSerialNumberName(psn) + ".lock";
+    const std::string portPath = RuntimeFolder(sandbox) + "/" + ProcessSerialNumberName(psn) + ".sock";
     int ready[2];
     if (pipe(ready) != 0)
         return;
     mPid = fork();
     if (mPid == 0) {
-        // Only system calls from here on: the test process may run other threads.
-        const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+        // Only system calls from here on: the test process may run other threads. The lock and the
+        // bound port are made before the user changes; the port listens, and so answers, as that user.
+        const int fd = open(lockPath.c_str(), O_RDWR | O_CLOEXEC | (listenAs ? O_CREAT : 0), 0600);
         struct flock lock = {};
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
-        const char verdict = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
+        bool holding = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0;
+        if (holding && listenAs) {
+            sockaddr_un address = {};
+            address.sun_family = AF_UNIX;
+            strncpy(address.sun_path, portPath.c_str(), sizeof address.sun_path - 1);
+            const int port = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            holding = bind(port, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                      setgid(listenAs) == 0 && setuid(listenAs) == 0 && listen(port, 4) == 0;
+        }
+        const char verdict = holding ? 'y' : 'n';
         if (write(ready[1], &verdict, 1) != 1 || verdict != 'y')
             _exit(1);
         for (;;)
@@ -68,17 +67,38 @@ void LockHolder::Release()
     mPid = -1;
 }
 
+OSErr SendStatus(const ProcessSerialNumber& target, unsigned int refCon, const std::string& notification)
+{
+    AEDesc address;
+    AppleEvent event;
+    AppleEvent reply;
+    AEInitializeDesc(&reply);
+    AECreateDesc(typeProcessSerialNumber, &target, sizeof target, &address);
+    OSErr error = AECreateAppleEvent(kAssistantEventClass, kStatusEventID, &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
+    if (error == noErr) {
+        AEPutParamPtr(&event, kStatusRefConKeyword, typeUInt32, &refCon, sizeof refCon);
+        AEPutParamPtr(&event, kNotificationKeyword, typeChar, notification.data(), static_cast<Size>(notification.size()));
+        error = AESendMessage(&event, &reply, kAENoReply, 600);
+    }
+    AEDisposeDesc(&event);
+    AEDisposeDesc(&address);
+    return error;
+}
+
+OSErr SendStatus(pid_t pid, unsigned int refCon, const std::string& notification)
+{
+    ProcessSerialNumber target;
+    return GetProcessForPID(pid, &target) == noErr ? SendStatus(target, refCon, notification) : procNotFound;
+}
+
 int LowestFreeDescriptor(pid_t pid)
 {
     std::set<int> open;
-    DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    if (!dir)
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        open.insert(atoi(entry.path().filename().c_str()));
+    if (error)
         return -1;
-    while (const dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.')
-            open.insert(atoi(entry->d_name));
-    }
-    closedir(dir);
     int lowest = 0;
     while (open.count(lowest))
         ++lowest;
@@ -101,15 +121,6 @@ unsigned long long CpuTicks(pid_t pid)
     unsigned long long system = 0;
     fields >> user >> system;
     return user + system;
-}
-
-std::vector<std::string> ReadLines(const std::string& path)
-{
-    std::vector<std::string> lines;
-    std::ifstream file(path);
-    for (std::string line; std::getline(file, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 std::vector<RecordedRequest> RecordedRequests(const std::string& record)

@@ -10,25 +10,20 @@
 #include <string>
 #include <sys/types.h>
 
-// Page requests of the fault tests. kHarmless touches neither the list nor the Assistant: once its
-// result is in, so is every notification of the requests before it.
-inline const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
-inline const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
+// A page request that touches neither the list nor the Assistant: once its result is in, so is
+// every notification of the requests before it.
 inline const char kHarmless[] =
     R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":100000})";
 
 // The folder in which the sandbox's processes publish their ports, check-ins and locks.
 std::string RuntimeFolder(const Sandbox& sandbox);
-// Makes the test Assistant the program that the plug-in launches.
-void InstallTestAssistantEntry();
-// The serial number under which the Assistant checked in, or {0, 0}.
-ProcessSerialNumber ListedAssistant();
 
 // Holds the lock file of a process that has ended, from a forked process, so that others still
 // take it for alive: the state in which a look-up has just found it and it dies right after.
+// Given another user, it makes the lock itself and listens at the process's port as that user.
 class LockHolder {
 public:
-    LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn);
+    LockHolder(const Sandbox& sandbox, const ProcessSerialNumber& psn, uid_t listenAs = 0);
     ~LockHolder() { Release(); }
     LockHolder(const LockHolder&) = delete;
     LockHolder& operator=(const LockHolder&) = delete;
@@ -40,12 +35,15 @@ private:
     pid_t mPid = -1;
 };
 
+// Sends the process a notification through a status event, as the Assistant would.
+OSErr SendStatus(const ProcessSerialNumber& target, unsigned int refCon, const std::string& notification);
+// The same to the process with the id; procNotFound when there is none.
+OSErr SendStatus(pid_t pid, unsigned int refCon, const std::string& notification);
+
 // The lowest descriptor number the process has free: with its limit there, it can open no more.
 int LowestFreeDescriptor(pid_t pid);
 // User and system CPU time the process has used, in clock ticks.
 unsigned long long CpuTicks(pid_t pid);
-// The lines of a text file.
-std::vector<std::string> ReadLines(const std::string& path);
 // A request the test Assistant recorded ("... navG=<size>:<refCon> <json>"), in order.
 struct RecordedRequest {
     unsigned int refCon;

@@ -8,24 +8,37 @@
 #include <json-c/json.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 namespace {
-// (file_path, relative_path, size) of each entry of the text's "files_ul".
-std::vector<std::string> ListedFiles(const std::string& json)
+// What a request carries: its "dest_path", if any, then "file_path | relative_path | size" of each
+// entry of its "files_ul".
+std::string Carried(const std::string& json)
 {
-    std::vector<std::string> entries;
+    std::string carried = JsonMember(json, "dest_path") == "<missing>" ? "" : "dest_path " + JsonMember(json, "dest_path");
     json_object* parsed = json_tokener_parse(json.c_str());
     json_object* files = nullptr;
     if (parsed && json_object_object_get_ex(parsed, "files_ul", &files)) {
         for (size_t i = 0; i < json_object_array_length(files); ++i) {
             const std::string entry = json_object_to_json_string(json_object_array_get_idx(files, i));
-            entries.push_back(JsonMember(entry, "file_path") + " | " + JsonMember(entry, "relative_path") + " | " +
-                              JsonMember(entry, "size"));
+            carried += (carried.empty() ? "" : ", ") + JsonMember(entry, "file_path") + " | " +
+                       JsonMember(entry, "relative_path") + " | " + JsonMember(entry, "size");
         }
     }
     json_object_put(parsed);
-    return entries;
+    return carried;
+}
+
+// The text with each of the names replaced by the sandbox path it stands for.
+std::string Placed(std::string text, const Sandbox& sandbox)
+{
+    for (const auto& [name, path] : {std::pair{"SRC", "src"}, std::pair{"CHOSEN", "chosen"}}) {
+        const std::string replacement = sandbox.Path(path);
+        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + replacement.size()))
+            text.replace(at, strlen(name), replacement);
+    }
+    return text;
 }
 
 // The page's requests handed to a recording test Assistant.
@@ -58,83 +71,62 @@ void StringsOf(json_object* value, const std::function<void(const std::string&)>
 }
 }  // namespace
 
-// Files reach the list only through the user: a page-supplied list needs the user's "Add Files",
-// and a cancelled upload panel adds nothing. What the page claimed about the files (relative
-// path, size) is not taken; the walk finds them.
-TEST(PagePowers, FilesAreQueuedOnlyWithTheUsersConsent)
+// What reaches the Assistant is what the user chose, whatever the page claims: a page-supplied
+// list needs the user's "Add Files" and the page's relative paths and sizes are not taken; a
+// cancelled panel adds nothing; the download folder is the one the user chose, each choice serving
+// one download; an upload carries the list and nothing the page adds under "files_ul" in any
+// letter case. Without the user's part nothing is sent.
+TEST(PagePowers, OnlyWhatTheUserChoseReachesTheAssistant)
 {
-    RecordedSession session;
-    const std::string a = session.sandbox.Path("src/a.txt");
-    const std::string b = session.sandbox.Path("src/b.txt");
-    WriteTree(session.sandbox.Path("src"), {{"a.txt", "aaa"}, {"b.txt", "b"}});
-    // Answers in turn: refuse the queue, cancel the upload panel, consent to the queue.
-    Shell shell(session.sandbox, {"--confirm", "no", "--confirm", "no", "--confirm", "yes"});
-    const std::string queue = R"({"type":"Request","code":"QueueFilesForUpload","files_ul":[{"file_path":")" + a +
-                              R"(","relative_path":"../../etc/","size":1e9},{"file_path":")" + b + R"("}]})";
+    const int kWait = -1;  // a step that waits for its notification
+    const std::string smuggled = R"([{"file_path":"/etc/passwd","relative_path":"","size":1}])";
     const std::string upload = R"({"type":"Request","code":"StartUpload"})";
-
-    EXPECT_EQ(shell.Request(queue), 1);  // refused by the user
-    EXPECT_EQ(shell.Request(kSelectFiles), 0);  // panel cancelled
-    EXPECT_EQ(shell.Request(upload), 0);
-    EXPECT_TRUE(shell.NotificationsWithCode("FilesAddedToUploadList").empty());
-    EXPECT_TRUE(RecordedRequests(session.record).empty());
-
-    EXPECT_EQ(shell.Request(queue), 1);  // "Add Files"
-    EXPECT_EQ(shell.Request(upload), 1);
-    ASSERT_TRUE(shell.WaitFor("UploadComplete"));
-    const std::vector<RecordedRequest> requests = RecordedRequests(session.record);
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(ListedFiles(requests[0].json), (std::vector<std::string>{a + " |  | 3.000000", b + " |  | 1.000000"}));
-}
-
-// The page cannot name the download folder: a "dest_path" of its own is replaced by the folder
-// the user chose, each choice serves one download, and without a choice nothing is sent.
-TEST(PagePowers, DownloadsGoOnlyToTheFolderTheUserChose)
-{
-    RecordedSession session;
-    const std::string chosen = session.sandbox.Path("chosen");
-    Shell shell(session.sandbox, {"--download-folder", chosen});
+    const std::string smuggling = R"({"type":"Request","code":"StartUpload","files_ul":)" + smuggled +
+                                  R"(,"Files_UL":)" + smuggled + R"(,"FILES_UL":)" + smuggled + "}";
     const std::string download =
         R"({"type":"Request","code":"StartDownload","dest_path":"/etc","DEST_PATH":"/etc","files_dl":[]})";
-
-    EXPECT_EQ(shell.Request(download), 0);
-    EXPECT_EQ(shell.Request(kSelectFolder), 1);
-    EXPECT_EQ(shell.Request(download), 1);
-    EXPECT_EQ(shell.Request(download), 0);  // the choice is used up
-    EXPECT_EQ(shell.Request(kSelectFolder), 0);  // cancelled
-    EXPECT_EQ(shell.Request(download), 0);
-    ASSERT_TRUE(shell.WaitFor("DownloadComplete"));
-
-    const std::vector<RecordedRequest> requests = RecordedRequests(session.record);
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(JsonMember(requests[0].json, "dest_path"), chosen);
-    EXPECT_EQ(requests[0].json.find("/etc"), std::string::npos) << requests[0].json;
-}
-
-// An upload carries the upload list and nothing the page adds under "files_ul" in any letter
-// case; with an empty list nothing is sent at all.
-TEST(PagePowers, UploadsCarryOnlyTheListedFiles)
-{
-    RecordedSession session;
-    WriteTree(session.sandbox.Path("src/Docs"), {{"a.txt", "a"}, {"Sub/b.txt", "bb"}});
-    Shell shell(session.sandbox, {"--pick", session.sandbox.Path("src/Docs")});
-    const std::string smuggled = R"([{"file_path":"/etc/passwd","relative_path":"","size":1}])";
-    const std::string upload = R"({"type":"Request","code":"StartUpload","files_ul":)" + smuggled +
-                               R"(,"Files_UL":)" + smuggled + R"(,"FILES_UL":)" + smuggled + "}";
-
-    EXPECT_EQ(shell.Request(upload), 0);
-    EXPECT_EQ(shell.Request(kSelectFiles), 1);
-    EXPECT_EQ(shell.Request(upload), 1);
-    ASSERT_TRUE(shell.WaitFor("UploadComplete"));
-    EXPECT_EQ(shell.Request(upload), 0);  // the Assistant sent both: the list is empty again
-    EXPECT_EQ(shell.Request(kHarmless), 1);
-
-    const std::vector<RecordedRequest> requests = RecordedRequests(session.record);
-    ASSERT_EQ(requests.size(), 1u);
-    const std::string docs = session.sandbox.Path("src/Docs");
-    EXPECT_EQ(ListedFiles(requests[0].json),
-              (std::vector<std::string>{docs + "/a.txt | Docs/ | 1.000000", docs + "/Sub/b.txt | Docs/Sub/ | 2.000000"}));
-    EXPECT_EQ(requests[0].json.find("/etc/passwd"), std::string::npos) << requests[0].json;
+    // SRC and CHOSEN stand for the sandbox's folders.
+    const std::string queue = R"({"type":"Request","code":"QueueFilesForUpload","files_ul":[{"file_path":"SRC/a.txt",)"
+                              R"("relative_path":"../../etc/","size":1e9},{"file_path":"SRC/b.txt"}]})";
+    const struct {
+        const char* name;
+        std::vector<std::string> shellArguments;
+        std::vector<std::pair<std::string, int>> steps;  // requests with their results, or waits
+        size_t added;                                     // "FilesAddedToUploadList" the page heard
+        const char* sent;  // what the one request handed to the Assistant carries
+    } cases[] = {
+        // Answers in turn: refuse the queue, cancel the upload panel, consent to the queue.
+        {"queued", {"--confirm", "no", "--confirm", "no", "--confirm", "yes"},
+         {{queue, 1}, {kSelectFiles, 0}, {upload, 0}, {queue, 1}, {upload, 1}, {"UploadComplete", kWait}}, 1,
+         "SRC/a.txt |  | 3.000000, SRC/b.txt |  | 1.000000"},
+        {"download", {"--download-folder", "CHOSEN"},
+         {{download, 0}, {kSelectFolder, 1}, {download, 1}, {download, 0}, {kSelectFolder, 0}, {download, 0},
+          {"DownloadComplete", kWait}}, 0,
+         "dest_path CHOSEN"},
+        {"picked", {"--pick", "SRC/Docs"},
+         {{smuggling, 0}, {kSelectFiles, 1}, {smuggling, 1}, {"UploadComplete", kWait}, {smuggling, 0}, {kHarmless, 1}}, 1,
+         "SRC/Docs/a.txt | Docs/ | 1.000000, SRC/Docs/Sub/b.txt | Docs/Sub/ | 2.000000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordedSession session;
+        WriteTree(session.sandbox.Path("src"), {{"a.txt", "aaa"}, {"b.txt", "b"}, {"Docs/a.txt", "a"}, {"Docs/Sub/b.txt", "bb"}});
+        std::vector<std::string> arguments;
+        for (const std::string& argument : c.shellArguments)
+            arguments.push_back(Placed(argument, session.sandbox));
+        Shell shell(session.sandbox, arguments);
+        for (const auto& [request, result] : c.steps) {
+            if (result == kWait)
+                ASSERT_TRUE(shell.WaitFor(request));
+            else
+                EXPECT_EQ(shell.Request(Placed(request, session.sandbox)), result) << request;
+        }
+        EXPECT_EQ(shell.NotificationsWithCode("FilesAddedToUploadList").size(), c.added);
+        const std::vector<RecordedRequest> requests = RecordedRequests(session.record);
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(Carried(requests[0].json), Placed(c.sent, session.sandbox));
+        EXPECT_EQ(requests[0].json.find("/etc"), std::string::npos) << requests[0].json;
+    }
 }
 
 // A whole upload through the real Assistant: nothing the page receives (answers, notifications,

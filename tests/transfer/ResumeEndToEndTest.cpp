@@ -69,8 +69,7 @@ struct KilledJob {
 
 TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
 {
-    Sandbox sandbox;
-    sandbox.InstallAssistantEntry();
+    LaunchingSandbox sandbox;
     HttpTestServer server(sandbox);
     const std::string big = RandomBytes(8 << 20, 7);
     WriteTree(server.Root(), {{"stall/big.bin", big}});
@@ -80,9 +79,6 @@ TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
         files["f" + std::to_string(i) + ".bin"] = RandomBytes((1 << 20) + 1, i);
     WriteTree(sandbox.Path("src/Docs"), files);
     fs::create_directories(sandbox.Path("dl"));
-    std::map<std::string, std::string> outboxFiles;
-    for (const auto& file : files)
-        outboxFiles["Docs/" + file.first] = file.second;
 
     const KilledJob cases[] = {
         {"outbox upload", {"--pick", sandbox.Path("src/Docs")},
@@ -91,10 +87,9 @@ TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
              // Killed once a few files arrived, long before the last.
              return Eventually([&] { return NamedFiles(sandbox.Path("data/qiravel/outbox")) >= 3; }, 60000);
          },
-         sandbox.Path("data/qiravel/outbox"), Fingerprints(outboxFiles), nullptr},
+         sandbox.Path("data/qiravel/outbox"), Under("Docs/", files), nullptr},
         {"cut download", {"--download-folder", sandbox.Path("dl")},
-         R"({"type":"Request","code":"StartDownload","job":"down","files_dl":[{"url":")" +
-             server.Url("/stall/big.bin") + R"("}]})",
+         DownloadRequest({{server.Url("/stall/big.bin"), ""}}, R"("job":"down",)"),
          [](Shell& shell) { return shell.WaitFor("TransferProgress"); }, sandbox.Path("dl"), Fingerprints({{"big.bin", big}}),
          [&] {
              // The second run asked for the rest of the file only.
@@ -110,12 +105,8 @@ TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
         // One file at a time, so that the job is still under way when the Assistant is killed.
         Child first({ASSISTANT_PATH, "--parallel", "1"}, sandbox.ErrorLog(), false);
         ASSERT_TRUE(Eventually([&] { return sandbox.AssistantPid() == first.Pid(); }, 30000));
-        std::vector<std::string> arguments = job.shellArguments;
-        Shell shell(sandbox, arguments);
-        ASSERT_EQ(shell.Request(job.shellArguments[0] == "--pick" ? R"({"type":"Request","code":"SelectFilesToUpload"})"
-                                                                  : R"({"type":"Request","code":"SelectDownloadLocation"})"),
-                  1);
-        ASSERT_EQ(shell.Request(job.request), 1);
+        Shell shell(sandbox, job.shellArguments);
+        ASSERT_TRUE(shell.Accepts({job.shellArguments[0] == "--pick" ? kSelectFiles : kSelectFolder, job.request}));
         ASSERT_TRUE(job.midway(shell));
         ASSERT_TRUE(sandbox.StopAssistant(SIGKILL));
         first.Wait(10000);
@@ -136,9 +127,7 @@ TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
             job.check();
         EXPECT_TRUE(Eventually([&] { return JournalFiles(journals, ".job").empty(); }, 5000));
         EXPECT_EQ(JournalFiles(journals, ".damaged"), std::vector<std::string>{"0-damaged.job.damaged"});
-        std::ifstream log(sandbox.ErrorLog());
-        const std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-        EXPECT_NE(logged.find("0-damaged.job\" cannot be read"), std::string::npos);
+        EXPECT_NE(ReadWhole(sandbox.ErrorLog()).find("0-damaged.job\" cannot be read"), std::string::npos);
         fs::remove(journals + "/0-damaged.job.damaged");
         ASSERT_TRUE(sandbox.StopAssistant(SIGTERM));
     }

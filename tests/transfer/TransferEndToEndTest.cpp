@@ -15,13 +15,9 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <sys/wait.h>
 
 namespace {
-const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
-const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
-
 std::string FileUrl(const std::string& path)
 {
     gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
@@ -38,15 +34,6 @@ std::string Upload(const std::string& job, const std::string& url = "")
     return request + "}";
 }
 
-// The files as they must arrive below a destination that keeps relative paths.
-std::map<std::string, std::string> Under(const std::string& prefix, const std::map<std::string, std::string>& files)
-{
-    std::map<std::string, std::string> moved;
-    for (const auto& file : files)
-        moved[prefix + file.first] = file.second;
-    return Fingerprints(moved);
-}
-
 size_t DeletedFromUploadList(const Shell& shell)
 {
     size_t count = 0;
@@ -56,13 +43,11 @@ size_t DeletedFromUploadList(const Shell& shell)
     }
     return count;
 }
-
 }  // namespace
 
 TEST(Transfer, FolderUploadedToTheOutboxArrivesWholeAfterALaunch)
 {
-    Sandbox sandbox;
-    sandbox.InstallAssistantEntry();
+    LaunchingSandbox sandbox;
     std::map<std::string, std::string> files = {
         {"a.txt", "first file\n"},
         {"Sub/b.bin", RandomBytes(3 << 20, 1)},
@@ -75,8 +60,7 @@ TEST(Transfer, FolderUploadedToTheOutboxArrivesWholeAfterALaunch)
     ASSERT_EQ(sandbox.AssistantPid(), 0);
 
     Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
-    ASSERT_EQ(shell.Request(kSelectFiles), 1);
-    ASSERT_EQ(shell.Request(Upload("outbox")), 1);
+    ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("outbox")}));
     ASSERT_TRUE(shell.WaitFor("TransferComplete"));
     EXPECT_NE(sandbox.AssistantPid(), 0);  // launched through its desktop entry
 
@@ -92,10 +76,8 @@ TEST(Transfer, FolderUploadedToTheOutboxArrivesWholeAfterALaunch)
     EXPECT_EQ(JsonMember(shell.NotificationsWithCode("TransferStarted")[0], "file_count"), std::to_string(files.size()));
     EXPECT_GE(shell.NotificationsWithCode("FilesDeletedFromUploadList").size(), 2u);
     EXPECT_EQ(DeletedFromUploadList(shell), files.size());
-    const std::string complete = shell.Notifications().back();
-    EXPECT_EQ(JsonMember(complete, "job"), "outbox");
-    EXPECT_EQ(JsonMember(complete, "files_sent"), std::to_string(files.size()));
-    EXPECT_EQ(JsonMember(complete, "files_failed"), "0");
+    EXPECT_EQ(Members(shell.Notifications().back(), {"job", "files_sent", "files_failed"}),
+              "outbox " + std::to_string(files.size()) + " 0");
     EXPECT_EQ(shell.Request(Upload("again")), 0);  // the upload list is empty
 
     EXPECT_EQ(ReadTree(sandbox.Path("data/qiravel/outbox")), Under("Docs/", files));
@@ -104,8 +86,7 @@ TEST(Transfer, FolderUploadedToTheOutboxArrivesWholeAfterALaunch)
 
 TEST(Transfer, FolderUrlKeepsExistingFilesAndAMissingSourceFailsAlone)
 {
-    Sandbox sandbox;
-    sandbox.InstallAssistantEntry();
+    LaunchingSandbox sandbox;
     WriteTree(sandbox.Path("src/Docs"), {{"a.txt", "new a"}, {"b.txt", "b"}, {"gone.txt", "gone"}, {"Sub/c.txt", "c"}});
     const std::string destination = sandbox.Path("dest folder \xC3\xA9");
     WriteTree(destination, {{"Docs/a.txt", "old a"}});
@@ -118,11 +99,9 @@ TEST(Transfer, FolderUrlKeepsExistingFilesAndAMissingSourceFailsAlone)
 
     const std::vector<std::string> failed = shell.NotificationsWithCode("FileFailed");
     ASSERT_EQ(failed.size(), 1u);
-    EXPECT_EQ(JsonMember(failed[0], "file_path"), sandbox.Path("src/Docs/gone.txt"));
-    EXPECT_EQ(JsonMember(failed[0], "relative_path"), "Docs/");
+    EXPECT_EQ(Members(failed[0], {"file_path", "relative_path"}), sandbox.Path("src/Docs/gone.txt") + " Docs/");
     EXPECT_NE(JsonMember(failed[0], "reason").find("No such file"), std::string::npos);
-    EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_sent"), "3");
-    EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_failed"), "1");
+    EXPECT_EQ(Members(shell.Notifications().back(), {"files_sent", "files_failed"}), "3 1");
     EXPECT_EQ(DeletedFromUploadList(shell), 3u);
     const std::map<std::string, std::string> expected = {
         {"Docs/a.txt", "old a"}, {"Docs/a (2).txt", "new a"}, {"Docs/b.txt", "b"}, {"Docs/Sub/c.txt", "c"}};
@@ -131,8 +110,7 @@ TEST(Transfer, FolderUrlKeepsExistingFilesAndAMissingSourceFailsAlone)
 
 TEST(Transfer, HttpUploadsArriveWholeAreRetriedAndOutliveTheirPlugIn)
 {
-    Sandbox sandbox;
-    sandbox.InstallAssistantEntry();
+    LaunchingSandbox sandbox;
     HttpTestServer server(sandbox);
     const std::map<std::string, std::string> files = {
         {"a b.txt", "spaced"}, {"Sub/big.bin", RandomBytes(5 << 20, 2)}, {"\xC3\xBC#?.txt", "u"}};
@@ -142,18 +120,15 @@ TEST(Transfer, HttpUploadsArriveWholeAreRetriedAndOutliveTheirPlugIn)
                           sandbox.Path("src/Docs")});
     size_t jobs = 0;
     for (const char* base : {"/up/", "/flaky/"}) {
-        ASSERT_EQ(shell.Request(kSelectFiles), 1);
-        ASSERT_EQ(shell.Request(Upload(base, server.Url(base))), 1);
+        ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload(base, server.Url(base))}));
         ASSERT_TRUE(shell.WaitFor("TransferComplete", ++jobs));
         EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_sent"), "3");
         EXPECT_EQ(ReadTree(server.Root() + base), Under("Docs/", files));
     }
     // A server that keeps failing gets four tries per file; failed files add no bytes done.
-    ASSERT_EQ(shell.Request(kSelectFiles), 1);
-    ASSERT_EQ(shell.Request(Upload("down", server.Url("/down/"))), 1);
+    ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("down", server.Url("/down/"))}));
     ASSERT_TRUE(shell.WaitFor("TransferComplete", 3));
-    EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_failed"), "3");
-    EXPECT_EQ(JsonMember(shell.Notifications().back(), "bytes_done"), "0");
+    EXPECT_EQ(Members(shell.Notifications().back(), {"files_failed", "bytes_done"}), "3 0");
     std::map<std::string, size_t> puts;
     for (const std::string& line : server.Requests())
         ++puts[line.substr(0, line.find('/', 5) + 1)];
@@ -169,8 +144,7 @@ TEST(Transfer, HttpUploadsArriveWholeAreRetriedAndOutliveTheirPlugIn)
 
 TEST(Transfer, DownloadsArriveInTheChosenFolder)
 {
-    Sandbox sandbox;
-    sandbox.InstallAssistantEntry();
+    LaunchingSandbox sandbox;
     HttpTestServer server(sandbox);
     const std::string big = RandomBytes(4 << 20, 3);
     WriteTree(server.Root(), {{"files/a.txt", "a"}, {"cut/big.bin", big}, {"norange/again.bin", big}, {"set/\xC3\xBC x.txt", "u"}});
@@ -179,16 +153,13 @@ TEST(Transfer, DownloadsArriveInTheChosenFolder)
     std::filesystem::create_directories(destination);
 
     Shell shell(sandbox, {"--download-folder", destination});
-    ASSERT_EQ(shell.Request(kSelectFolder), 1);
-    const std::string request = R"({"type":"Request","code":"StartDownload","files_dl":[)"
-                                R"({"url":")" + server.Url("/files/a.txt") + R"(","relative_path":"Set/"},)"
-                                R"({"url":")" + server.Url("/cut/big.bin") + R"("},)"
-                                R"({"url":")" + server.Url("/norange/again.bin") + R"("},)"
-                                R"({"url":")" + server.Url("/set/%C3%BC%20x.txt") + R"("},)"
-                                R"({"url":")" + FileUrl(sandbox.Path("src/local.txt")) + R"(","relative_path":"Local/"},)"
-                                R"({"url":")" + server.Url("/files/missing.txt") + R"("},)"
-                                R"({"url":")" + server.Url("/files/a.txt") + R"(","relative_path":"../outside/"}]})";
-    ASSERT_EQ(shell.Request(request), 1);
+    ASSERT_TRUE(shell.Accepts({kSelectFolder, DownloadRequest({{server.Url("/files/a.txt"), "Set/"},
+                                                                {server.Url("/cut/big.bin"), ""},
+                                                                {server.Url("/norange/again.bin"), ""},
+                                                                {server.Url("/set/%C3%BC%20x.txt"), ""},
+                                                                {FileUrl(sandbox.Path("src/local.txt")), "Local/"},
+                                                                {server.Url("/files/missing.txt"), ""},
+                                                                {server.Url("/files/a.txt"), "../outside/"}})}));
     ASSERT_TRUE(shell.WaitFor("TransferComplete"));
 
     const std::map<std::string, std::string> expected = {
@@ -217,26 +188,21 @@ TEST(Transfer, StoppedMidTransferLeavesNoIncompleteFile)
 {
     for (const int signal : {SIGTERM, SIGKILL}) {
         SCOPED_TRACE(signal);
-        Sandbox sandbox;
-        sandbox.InstallAssistantEntry();
+        LaunchingSandbox sandbox;
         HttpTestServer server(sandbox);
         WriteTree(server.Root(), {{"stall/big.bin", RandomBytes(8 << 20, 4)}});
         const std::string destination = sandbox.Path("dest");
         std::filesystem::create_directories(destination);
 
         Shell shell(sandbox, {"--download-folder", destination});
-        ASSERT_EQ(shell.Request(kSelectFolder), 1);
-        ASSERT_EQ(shell.Request(R"({"type":"Request","code":"StartDownload","files_dl":[{"url":")" +
-                                server.Url("/stall/big.bin") + R"("},{"url":"http://h/x","relative_path":"../"}]})"),
-                  1);
+        ASSERT_TRUE(shell.Accepts({kSelectFolder, DownloadRequest({{server.Url("/stall/big.bin"), ""}, {"http://h/x", "../"}})}));
         ASSERT_TRUE(shell.WaitFor("TransferProgress"));
         ASSERT_TRUE(sandbox.StopAssistant(signal));
         EXPECT_FALSE(std::filesystem::exists(destination + "/big.bin"));
         if (signal == SIGTERM) {
             // Stopped in order: the page hears of it and no temporary file is left.
             ASSERT_TRUE(shell.WaitFor("TransferFailed"));
-            EXPECT_EQ(JsonMember(shell.NotificationsWithCode("TransferFailed")[0], "files_left"), "1");
-            EXPECT_EQ(JsonMember(shell.NotificationsWithCode("TransferFailed")[0], "files_failed"), "1");
+            EXPECT_EQ(Members(shell.NotificationsWithCode("TransferFailed")[0], {"files_left", "files_failed"}), "1 1");
         } else {
             // Killed, it leaves its temporary file. One that no journal names (here the job's
             // journal is gone) is removed at the next start; one named goes on with its job.
@@ -359,8 +325,7 @@ TEST(Transfer, AnswersEveryRequestWithTheRefConItCarriedEvenWhenItQuitsFirst)
 // refused or taken, and nothing of the refused reaches a server or a folder.
 TEST(Transfer, PagesReachOnlyAllowedFoldersAndAddresses)
 {
-    Sandbox sandbox;
-    sandbox.InstallAssistantEntry();
+    LaunchingSandbox sandbox;
     HttpTestServer server(sandbox);
     const std::string allowed = sandbox.Path("allowed");
     sandbox.WriteConfig("[Allow]\nfolders=" + allowed + "\naddresses=localhost\n");
@@ -392,12 +357,10 @@ TEST(Transfer, PagesReachOnlyAllowedFoldersAndAddresses)
     const std::string destination = sandbox.Path("dest");
     std::filesystem::create_directories(destination);
     Shell shell(sandbox, {"--download-folder", destination, "--pick", sandbox.Path("src/Docs")});
-    ASSERT_EQ(shell.Request(kSelectFolder), 1);
-    std::string request = R"({"type":"Request","code":"StartDownload","files_dl":[)";
+    std::vector<std::pair<std::string, std::string>> files;
     for (const auto& d : downloads)
-        request += R"({"url":")" + d.url + R"(","relative_path":")" + d.relativePath + "\"},";
-    request.back() = ']';
-    ASSERT_EQ(shell.Request(request + "}"), 1);
+        files.emplace_back(d.url, d.relativePath);
+    ASSERT_TRUE(shell.Accepts({kSelectFolder, DownloadRequest(files)}));
     ASSERT_TRUE(shell.WaitFor("TransferComplete"));
     std::map<std::string, std::string> failures;
     for (const std::string& failed : shell.NotificationsWithCode("FileFailed"))
@@ -413,8 +376,7 @@ TEST(Transfer, PagesReachOnlyAllowedFoldersAndAddresses)
     EXPECT_EQ(ReadTree(destination), Fingerprints({{"Named/a.txt", "a"}, {"in.txt", "in"}}));
     for (const std::string& notification : shell.Notifications())
         EXPECT_EQ(notification.find("s3cret"), std::string::npos) << notification;
-    std::ifstream log(sandbox.ErrorLog());
-    const std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    const std::string logged = ReadWhole(sandbox.ErrorLog());
     EXPECT_NE(logged.find("FileFailed http://127.0.0.1:1/"), std::string::npos);
     EXPECT_EQ(logged.find("s3cret"), std::string::npos);
     // A refused address was never connected to: the server heard only the allowed requests.
@@ -450,8 +412,7 @@ TEST(Transfer, PagesReachOnlyAllowedFoldersAndAddresses)
 // file is cut short while it is sent.
 TEST(Transfer, LimitsEndTransfersForGood)
 {
-    Sandbox sandbox;
-    sandbox.InstallAssistantEntry();
+    LaunchingSandbox sandbox;
     HttpTestServer server(sandbox);
     const std::string destination = sandbox.Path("dest");
     std::filesystem::create_directories(destination);
@@ -469,10 +430,7 @@ TEST(Transfer, LimitsEndTransfersForGood)
         {server.Url("/endless/e.bin"), " MB free on its disk"},
     };
     Shell shell(sandbox, {"--download-folder", destination, "--pick", sandbox.Path("src/big.bin")});
-    ASSERT_EQ(shell.Request(kSelectFolder), 1);
-    ASSERT_EQ(shell.Request(R"({"type":"Request","code":"StartDownload","files_dl":[{"url":")" + downloads[0].url +
-                            R"("},{"url":")" + downloads[1].url + R"("}]})"),
-              1);
+    ASSERT_TRUE(shell.Accepts({kSelectFolder, DownloadRequest({{downloads[0].url, ""}, {downloads[1].url, ""}})}));
     ASSERT_TRUE(shell.WaitFor("TransferComplete", 1, 30000));
     const std::vector<std::string> failed = shell.NotificationsWithCode("FileFailed");
     ASSERT_EQ(failed.size(), 2u);
@@ -483,8 +441,7 @@ TEST(Transfer, LimitsEndTransfersForGood)
     }
     EXPECT_TRUE(ReadTree(destination).empty());
 
-    ASSERT_EQ(shell.Request(kSelectFiles), 1);
-    ASSERT_EQ(shell.Request(Upload("shrinking", server.Url("/hold/"))), 1);
+    ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("shrinking", server.Url("/hold/"))}));
     ASSERT_TRUE(shell.WaitFor("TransferProgress", shell.NotificationsWithCode("TransferProgress").size() + 1));
     std::filesystem::resize_file(sandbox.Path("src/big.bin"), 1 << 20);
     ASSERT_TRUE(shell.WaitFor("TransferComplete", 2, 30000));

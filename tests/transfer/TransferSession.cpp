@@ -36,15 +36,22 @@ std::string ReadWhole(const std::string& path)
     return text.str();
 }
 
+std::vector<std::string> ReadLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 Sandbox::Sandbox()
 {
     gchar* path = g_dir_make_tmp("qv-transfer-XXXXXX", nullptr);
     mPath = path;
     g_free(path);
-    g_mkdir_with_parents(Path("runtime").c_str(), 0700);
-    g_mkdir_with_parents(Path("data").c_str(), 0700);
-    g_mkdir_with_parents(Path("state").c_str(), 0700);
-    g_mkdir_with_parents(Path("config").c_str(), 0700);
+    for (const char* home : {"runtime", "data", "state", "config"})
+        g_mkdir_with_parents(Path(home).c_str(), 0700);
     setenv("XDG_RUNTIME_DIR", Path("runtime").c_str(), 1);
     setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
     setenv("XDG_DATA_DIRS", Path("data").c_str(), 1);
@@ -71,19 +78,19 @@ void Sandbox::WriteConfig(const std::string& text) const
     WriteTree(Path("config"), {{"qiravel/assistant.conf", text}});
 }
 
-void Sandbox::InstallAssistantEntry() const
+void Sandbox::InstallAssistantEntry(const std::string& program) const
 {
-    const std::string command = std::string(INSTALL_SCRIPT) + " " + ASSISTANT_PATH + " >/dev/null";
+    const std::string command = std::string(INSTALL_SCRIPT) + " " + program + " >/dev/null";
     ASSERT_EQ(system(command.c_str()), 0) << command;
 }
 
-pid_t Sandbox::AssistantPid() const
+ProcessSerialNumber ListedAssistant()
 {
     for (const RunningApplication& application : WorkspaceLaunchedApplications()) {
         if (application.bundleIdentifier == kAssistantBundleIdentifier)
-            return static_cast<pid_t>(application.processSerialNumberLow);
+            return {application.processSerialNumberHigh, application.processSerialNumberLow};
     }
-    return 0;
+    return {0, 0};
 }
 
 bool Sandbox::StopAssistant(int signal) const
@@ -116,6 +123,14 @@ std::map<std::string, std::string> Fingerprints(const std::map<std::string, std:
                                              std::to_string(std::hash<std::string>()(file.second));
     }
     return prints;
+}
+
+std::map<std::string, std::string> Under(const std::string& prefix, const std::map<std::string, std::string>& files)
+{
+    std::map<std::string, std::string> moved;
+    for (const auto& file : files)
+        moved[prefix + file.first] = file.second;
+    return Fingerprints(moved);
 }
 
 std::map<std::string, std::string> ReadTree(const std::string& folder)
@@ -249,6 +264,16 @@ int Shell::Request(const std::string& json)
     return -1;
 }
 
+::testing::AssertionResult Shell::Accepts(const std::vector<std::string>& requests)
+{
+    for (const std::string& request : requests) {
+        const int result = Request(request);
+        if (result != 1)
+            return ::testing::AssertionFailure() << request << " gave " << result;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 std::vector<std::string> Shell::NotificationsWithCode(const std::string& code) const
 {
     std::vector<std::string> found;
@@ -300,14 +325,7 @@ HttpTestServer::HttpTestServer(const Sandbox& sandbox)
 
 std::string HttpTestServer::Url(const std::string& path) const { return "http://127.0.0.1:" + mPort + path; }
 
-std::vector<std::string> HttpTestServer::Requests() const
-{
-    std::vector<std::string> lines;
-    std::istringstream log(ReadWhole(mLog));
-    for (std::string line; std::getline(log, line);)
-        lines.push_back(line);
-    return lines;
-}
+std::vector<std::string> HttpTestServer::Requests() const { return ReadLines(mLog); }
 
 bool Eventually(const std::function<bool()>& condition, int timeoutMilliseconds)
 {
@@ -318,6 +336,24 @@ bool Eventually(const std::function<bool()>& condition, int timeoutMilliseconds)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+std::string DownloadRequest(const std::vector<std::pair<std::string, std::string>>& files, const std::string& members)
+{
+    std::string request = R"({"type":"Request","code":"StartDownload",)" + members + R"("files_dl":[)";
+    for (const auto& file : files)
+        request += R"({"url":")" + file.first + R"(","relative_path":")" + file.second + "\"},";
+    if (!files.empty())
+        request.pop_back();
+    return request + "]}";
+}
+
+std::string Members(const std::string& json, const std::vector<const char*>& names)
+{
+    std::string texts;
+    for (const char* name : names)
+        texts += (texts.empty() ? "" : " ") + JsonMember(json, name);
+    return texts;
 }
 
 size_t FileCount(const std::string& json)

@@ -2,12 +2,23 @@
 // entry, a qvshell session that plays the plug-in and the page, and the local HTTP test server.
 #pragma once
 
+#include "Platform/AppleEvents/AppleEvents.h"
+
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
+
+// Page requests that open the upload panel and the download folder panel.
+inline const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
+inline const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
+
+// The serial number under which the Assistant checked in, or {0, 0}.
+ProcessSerialNumber ListedAssistant();
 
 // A temporary folder that is the runtime, data and configuration home of this process and its
 // children. Its Assistant settings allow file: transfers anywhere inside it and HTTP to 127.0.0.1.
@@ -22,10 +33,10 @@ public:
     std::string Path(const std::string& relative = "") const;
     // Replaces the Assistant's settings file with the text.
     void WriteConfig(const std::string& text) const;
-    // Installs the desktop entry with the project's install script, pointing at the built program.
-    void InstallAssistantEntry() const;
+    // Installs the desktop entry with the project's install script, pointing at the program.
+    void InstallAssistantEntry(const std::string& program = ASSISTANT_PATH) const;
     // The checked-in Assistant's process id, or 0.
-    pid_t AssistantPid() const;
+    pid_t AssistantPid() const { return static_cast<pid_t>(ListedAssistant().lowLongOfPSN); }
     // Sends the signal to the Assistant and waits until it is gone; false when it stayed.
     bool StopAssistant(int signal) const;
     // Where the programs started by the tests write their standard error; the sanitizers report
@@ -36,15 +47,24 @@ private:
     std::string mPath;
 };
 
+// A sandbox whose desktop entry launches the real Assistant when the plug-in first needs it.
+struct LaunchingSandbox : Sandbox {
+    LaunchingSandbox() { InstallAssistantEntry(); }
+};
+
 // Writes files under a folder: relative path to contents.
 void WriteTree(const std::string& folder, const std::map<std::string, std::string>& files);
 // Contents as compared in the tests: short texts as they are, anything else by size and hash.
 std::map<std::string, std::string> Fingerprints(const std::map<std::string, std::string>& files);
+// The fingerprints of the files as they must arrive below a destination that keeps relative paths.
+std::map<std::string, std::string> Under(const std::string& prefix, const std::map<std::string, std::string>& files);
 // Every regular file under a folder, hidden ones included: relative path to fingerprint.
 std::map<std::string, std::string> ReadTree(const std::string& folder);
 std::string RandomBytes(size_t count, unsigned seed);
 // A file's contents; empty when it cannot be read.
 std::string ReadWhole(const std::string& path);
+// The lines of a text file.
+std::vector<std::string> ReadLines(const std::string& path);
 
 // A running program that is a child of the test; killed and reaped on destruction.
 class Child {
@@ -77,6 +97,8 @@ public:
 
     // Runs one page request and returns its result (1 or 0, -1 when none came).
     int Request(const std::string& json);
+    // Runs the requests in turn; a failure names the first that did not give 1.
+    ::testing::AssertionResult Accepts(const std::vector<std::string>& requests);
     // Reads until the page has had this many notifications with the code; false at the time-out.
     bool WaitFor(const std::string& code, size_t count = 1, int timeoutMilliseconds = 60000);
     // Every notification so far, as the page received it.
@@ -110,6 +132,11 @@ private:
     std::string mPort;
 };
 
+// A "StartDownload" request of (URL, relative path) entries, with the members before "files_dl"
+// (each with its comma).
+std::string DownloadRequest(const std::vector<std::pair<std::string, std::string>>& files, const std::string& members = "");
+// The named members of a JSON text, each as JsonMember gives it, separated by spaces.
+std::string Members(const std::string& json, const std::vector<const char*>& names);
 // The number of entries of the notification's "files_ul".
 size_t FileCount(const std::string& json);
 // Polls the condition every few milliseconds until it holds or the time is up.
