@@ -35,7 +35,7 @@ short ThrownBy(Operation operation)
 }
 }  // namespace
 
-TEST(StAEDescriptor, CopiesSelfAssignmentScalarsAndPascalStrings)
+TEST(StAEDescriptor, EachDescriptorOwnsItsDataAndTypesFollowTheValue)
 {
     StAEDescriptor number(SInt32(7));
     const AEDataStorage before = static_cast<AEDesc*>(number)->dataHandle;
@@ -86,7 +86,7 @@ TEST(UAEDesc, AddDescGrowsASingleItemIntoAList)
     EXPECT_EQ(CountOf(list), 2);
 }
 
-TEST(UAEDesc, AddKeyDescOnNullRecordAndOnEvent)
+TEST(UAEDesc, AddKeyDescMakesARecordOfNothingAndAddsToAnEvent)
 {
     StAEDescriptor record;
     UAEDesc::AddKeyDesc(record, 'key1', StAEDescriptor(SInt16(5)));

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace {
 std::string ReadFile(const std::string& path)

@@ -7,6 +7,7 @@
 #include "tests/support/SystemLogCapture.h"
 #include "tests/support/JsonMember.h"
 #include "tests/support/MainLoop.h"
+#include "tests/support/TempDir.h"
 
 #include <glib.h>
 #include <json-c/json.h>
@@ -70,10 +71,10 @@ public:
     ~TestSandbox();
     // Writes the Assistant's desktop entry with the given command line.
     void InstallAssistantEntry(const std::string& exec) const;
-    const std::string& Path() const { return mPath; }
+    const std::string& Path() const { return mDir.Path(); }
 
 private:
-    std::string mPath;
+    TempDir mDir{"qv-mac-test"};
 };
 
 // The test Assistant program built next to the tests.
