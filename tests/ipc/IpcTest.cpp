@@ -36,18 +36,7 @@ namespace {
 const char kPeerBundle[] = "com.example.IpcPeer";
 
 // One private runtime and data folder per test process, set before main and removed at exit.
-const struct Sandbox {
-    TempDir dir{"qv-ipc-test"};
-    const std::string path = dir.Path();
-    Sandbox()
-    {
-        for (const char* folder : {"/runtime", "/data/applications"})
-            g_mkdir_with_parents((path + folder).c_str(), 0700);
-        setenv("XDG_RUNTIME_DIR", (path + "/runtime").c_str(), 1);
-        setenv("XDG_DATA_HOME", (path + "/data").c_str(), 1);
-        setenv("XDG_DATA_DIRS", (path + "/data").c_str(), 1);
-    }
-} kSandbox;
+const XdgSandbox kSandbox("qv-ipc-test");
 
 template <typename T>
 std::string Bytes(const T& value)
@@ -360,7 +349,7 @@ TEST_F(IpcTest, PeerOfAnotherUserIsRefused)
         GTEST_SKIP() << "needs root to act as another user";
     // Let the other user reach the socket, so that only the port's own check stands in its way.
     const std::string port = OwnPortPath(), frame = GoodFrame(), runtime = g_getenv("XDG_RUNTIME_DIR");
-    const std::string folders[] = {kSandbox.path, runtime, runtime + "/qiravel"};
+    const std::string folders[] = {kSandbox.Path(), runtime, runtime + "/qiravel"};
     for (const std::string& folder : folders)
         chmod(folder.c_str(), 0711);
     chmod(port.c_str(), 0666);
@@ -382,7 +371,7 @@ TEST_F(IpcTest, PeerOfAnotherUserIsRefused)
 
 TEST_F(IpcTest, LaunchedPeerOnceKilledIsNotFound)
 {
-    std::ofstream(kSandbox.path + "/data/applications/" + kPeerBundle + ".desktop")
+    std::ofstream(kSandbox / "data/applications/" + kPeerBundle + ".desktop")
         << "[Desktop Entry]\nType=Application\nName=Peer\nExec=" IPC_PEER_PATH " serve " << kPeerBundle << "\n";
     ASSERT_TRUE(WorkspaceLaunchAppWithBundleIdentifier(kPeerBundle, kWorkspaceLaunchAsync));
     ProcessSerialNumber peer;

@@ -1,7 +1,6 @@
 #include "MacTestSupport.h"
 
 #include "Platform/Dialogs/scripted/ScriptedDialogs.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

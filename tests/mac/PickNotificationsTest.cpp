@@ -5,8 +5,6 @@
 // bytes that are no UTF-8.
 #include "MacTestSupport.h"
 
-#include "tests/support/TempDir.h"
-
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

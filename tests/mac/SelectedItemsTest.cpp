@@ -1,7 +1,5 @@
 #include "MacTestSupport.h"
 
-#include "tests/support/TempDir.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -1,5 +1,7 @@
-// A private temporary folder for a test.
+// Private temporary folders for tests.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
@@ -24,4 +26,17 @@ public:
 
 private:
     std::string mPath;
+};
+
+// A TempDir that holds this process's runtime folder and the desktop entries it launches from.
+class XdgSandbox : public TempDir {
+public:
+    explicit XdgSandbox(const char* prefix) : TempDir(prefix)
+    {
+        for (const char* folder : {"runtime", "data", "data/applications"})
+            mkdir((*this / folder).c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", (*this / "runtime").c_str(), 1);
+        setenv("XDG_DATA_HOME", (*this / "data").c_str(), 1);
+        setenv("XDG_DATA_DIRS", (*this / "data").c_str(), 1);
+    }
 };
