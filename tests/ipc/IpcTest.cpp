@@ -8,6 +8,7 @@
 #include "Platform/Workspace/Workspace.h"
 
 #include "tests/support/MainLoop.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/SystemLogCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -37,12 +38,6 @@ const char kPeerBundle[] = "com.example.IpcPeer";
 
 // One private runtime and data folder per test process, set before main and removed at exit.
 const XdgSandbox kSandbox("qv-ipc-test");
-
-template <typename T>
-std::string Bytes(const T& value)
-{
-    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
-}
 
 ProcessSerialNumber Self()
 {

@@ -16,18 +16,11 @@
 
 namespace {
 // One private runtime folder per test process, set before main and removed at exit.
-const struct Sandbox {
-    TempDir dir{"qv-processes-test"};
-    const std::string path = dir.Path();
-    Sandbox()
-    {
-        g_mkdir((path + "/runtime").c_str(), 0700);
-        setenv("XDG_RUNTIME_DIR", (path + "/runtime").c_str(), 1);
-        unsetenv("QIRAVEL_RUNTIME_DIR");
-    }
+const struct Sandbox : XdgSandbox {
+    Sandbox() : XdgSandbox("qv-processes-test") { unsetenv("QIRAVEL_RUNTIME_DIR"); }
 } kSandbox;
 
-std::string Folder() { return kSandbox.path + "/runtime/qiravel"; }
+std::string Folder() { return kSandbox.Path() + "/runtime/qiravel"; }
 std::string LockFile(const ProcessSerialNumber& psn) { return Folder() + "/." + ProcessSerialNumberName(psn) + ".lock"; }
 
 ProcessSerialNumber Self()
@@ -249,7 +242,7 @@ TEST(Processes, LivenessCrossesPidNamespaces)
 
 TEST(RuntimeFolder, RefusedUnlessPrivate)
 {
-    std::string base = kSandbox.path + "/folder-XXXXXX";
+    std::string base = kSandbox.Path() + "/folder-XXXXXX";
     g_mkdtemp(&base[0]);
     const std::string saved = g_getenv("XDG_RUNTIME_DIR");
     setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
@@ -272,9 +265,9 @@ TEST(RuntimeFolder, RefusedUnlessPrivate)
 // A host names the folder outright for processes that see another XDG_RUNTIME_DIR.
 TEST(RuntimeFolder, HostMayNameTheFolder)
 {
-    setenv("QIRAVEL_RUNTIME_DIR", (kSandbox.path + "/chosen").c_str(), 1);
+    setenv("QIRAVEL_RUNTIME_DIR", (kSandbox.Path() + "/chosen").c_str(), 1);
     std::string folder;
     EXPECT_TRUE(GetProcessRuntimeFolder(&folder));
-    EXPECT_EQ(folder, kSandbox.path + "/chosen");
+    EXPECT_EQ(folder, kSandbox.Path() + "/chosen");
     unsetenv("QIRAVEL_RUNTIME_DIR");
 }
