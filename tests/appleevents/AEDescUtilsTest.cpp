@@ -35,7 +35,7 @@ short ThrownBy(Operation operation)
 }
 }  // namespace
 
-TEST(StAEDescriptor, CopiesSelfAssignmentScalarsAndPascalStrings)
+TEST(StAEDescriptor, EachDescriptorOwnsItsDataAndTypesFollowTheValue)
 {
     StAEDescriptor number(SInt32(7));
     const AEDataStorage before = static_cast<AEDesc*>(number)->dataHandle;
@@ -43,16 +43,16 @@ TEST(StAEDescriptor, CopiesSelfAssignmentScalarsAndPascalStrings)
     const StAEDescriptor& same = number;
     number = same;
     EXPECT_EQ(static_cast<AEDesc*>(number)->dataHandle, before);
-    EXPECT_EQ(DataOf(number), BytesOf<int32_t>(7));
+    EXPECT_EQ(DataOf(number), Bytes<int32_t>(7));
     StAEDescriptor copy(number);
     number.Assign(SInt16(3));
-    EXPECT_EQ(DataOf(copy), BytesOf<int32_t>(7));
+    EXPECT_EQ(DataOf(copy), Bytes<int32_t>(7));
     copy = number;
-    EXPECT_EQ(DataOf(copy), BytesOf<int16_t>(3));
+    EXPECT_EQ(DataOf(copy), Bytes<int16_t>(3));
 
     StAEDescriptor code(UInt32('Laso')), flag(true);
     EXPECT_EQ(TypeOf(code), typeType);
-    EXPECT_EQ(DataOf(code), BytesOf<uint32_t>('Laso'));
+    EXPECT_EQ(DataOf(code), Bytes<uint32_t>('Laso'));
     EXPECT_EQ(TypeOf(flag), typeBoolean);
     EXPECT_EQ(DataOf(flag), std::string(1, '\1'));
 
@@ -77,7 +77,7 @@ TEST(UAEDesc, AddDescGrowsASingleItemIntoAList)
     UAEDesc::AddPtr(list, 0, typeChar, "two", 3);
     ASSERT_EQ(TypeOf(list), typeAEList);
     EXPECT_EQ(CountOf(list), 2);
-    EXPECT_EQ(NthData(list, 1), BytesOf<int32_t>(1));
+    EXPECT_EQ(NthData(list, 1), Bytes<int32_t>(1));
     EXPECT_EQ(NthData(list, 2), "two");
 
     UAEDesc::AddPtr(list, 1, typeChar, "one", 3);  // replaces
@@ -86,12 +86,12 @@ TEST(UAEDesc, AddDescGrowsASingleItemIntoAList)
     EXPECT_EQ(CountOf(list), 2);
 }
 
-TEST(UAEDesc, AddKeyDescOnNullRecordAndOnEvent)
+TEST(UAEDesc, AddKeyDescMakesARecordOfNothingAndAddsToAnEvent)
 {
     StAEDescriptor record;
     UAEDesc::AddKeyDesc(record, 'key1', StAEDescriptor(SInt16(5)));
     EXPECT_EQ(TypeOf(record), typeAERecord);
-    EXPECT_EQ(ParamData(record, 'key1', typeSInt32), BytesOf<int32_t>(5));
+    EXPECT_EQ(ParamData(record, 'key1', typeSInt32), Bytes<int32_t>(5));
 
     // Built as the request proxy builds its event.
     const ProcessSerialNumber psn = {0, 9};
@@ -121,16 +121,16 @@ TEST(StAEDescriptor, OptionalAndRequiredParameters)
     EXPECT_EQ(ThrownBy([&] { value.GetOptionalParamDesc(event, 'STr1', typeChar); }), errAECoercionFail);
 
     value.GetParamDesc(event, 'STr1', typeUInt32);  // four of the eight bytes
-    EXPECT_EQ(DataOf(value), BytesOf<uint32_t>(0x12345678));
+    EXPECT_EQ(DataOf(value), Bytes<uint32_t>(0x12345678));
 
     // The container constructor: events directly, record-like types through "reco".
-    EXPECT_EQ(DataOf(StAEDescriptor(event, 'STr1', typeUInt32)), BytesOf<uint32_t>(0x12345678));
+    EXPECT_EQ(DataOf(StAEDescriptor(event, 'STr1', typeUInt32)), Bytes<uint32_t>(0x12345678));
     EXPECT_EQ(TypeOf(StAEDescriptor(event, 'none', typeUInt32)), typeNull);
     StAEDescriptor location;
     UAEDesc::MakeInsertionLoc(StAEDescriptor(SInt32(4)), 'end ', location);
     EXPECT_EQ(TypeOf(location), typeInsertionLoc);
-    EXPECT_EQ(DataOf(StAEDescriptor(location, keyAEObject, typeSInt32)), BytesOf<int32_t>(4));
-    EXPECT_EQ(DataOf(StAEDescriptor(location, keyAEPosition, typeEnumerated)), BytesOf<uint32_t>('end '));
+    EXPECT_EQ(DataOf(StAEDescriptor(location, keyAEObject, typeSInt32)), Bytes<int32_t>(4));
+    EXPECT_EQ(DataOf(StAEDescriptor(location, keyAEPosition, typeEnumerated)), Bytes<uint32_t>('end '));
     EXPECT_EQ(TypeOf(StAEDescriptor(location, 'none', typeWildCard)), typeNull);
     EXPECT_EQ(TypeOf(StAEDescriptor(StAEDescriptor(), keyAEObject, typeWildCard)), typeNull);
     EXPECT_EQ(ThrownBy([&] { StAEDescriptor(StAEDescriptor(true), keyAEObject, typeWildCard); }), errAECoercionFail);
@@ -141,16 +141,16 @@ TEST(UAEDesc, MakeRangeBuildsIndexOrRangeSpecifiers)
     StAEDescriptor single;
     UAEDesc::MakeRange(StAEDescriptor(), 'file', 3, 3, single);
     EXPECT_EQ(TypeOf(single), typeObjectSpecifier);
-    EXPECT_EQ(ParamData(single, keyAEKeyForm, typeEnumerated), BytesOf<uint32_t>(formAbsolutePosition));
-    EXPECT_EQ(ParamData(single, keyAEKeyData, typeSInt32), BytesOf<int32_t>(3));
+    EXPECT_EQ(ParamData(single, keyAEKeyForm, typeEnumerated), Bytes<uint32_t>(formAbsolutePosition));
+    EXPECT_EQ(ParamData(single, keyAEKeyData, typeSInt32), Bytes<int32_t>(3));
 
     StAEDescriptor range;
     UAEDesc::MakeRange(StAEDescriptor(), 'file', 2, 5, range);
-    EXPECT_EQ(ParamData(range, keyAEKeyForm, typeEnumerated), BytesOf<uint32_t>(formRange));
+    EXPECT_EQ(ParamData(range, keyAEKeyForm, typeEnumerated), Bytes<uint32_t>(formRange));
     StAEDescriptor ends(range, keyAEKeyData, typeWildCard);
     ASSERT_EQ(TypeOf(ends), typeRangeDescriptor);
     StAEDescriptor stop(ends, keyAERangeStop, typeWildCard);
-    EXPECT_EQ(ParamData(stop, keyAEKeyData, typeSInt32), BytesOf<int32_t>(5));
+    EXPECT_EQ(ParamData(stop, keyAEKeyData, typeSInt32), Bytes<int32_t>(5));
     StAEDescriptor container(stop, keyAEContainer, typeWildCard);
     EXPECT_EQ(TypeOf(container), typeCurrentContainer);
 }

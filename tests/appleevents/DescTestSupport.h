@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Platform/AppleEvents/AppleEvents.h"
+#include "tests/support/Bytes.h"
 
 #include <string>
 
@@ -24,10 +25,4 @@ inline std::string ParamData(const AEDesc* container, AEKeyword key, DescType ty
     }
     AEDisposeDesc(&value);
     return bytes;
-}
-
-template <typename T>
-std::string BytesOf(T value)
-{
-    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
 }

@@ -35,26 +35,16 @@ void PutU32(std::vector<char>& out, uint32_t value)
         out.push_back(static_cast<char>(value >> shift));
 }
 
-// Lists nested levels deep, the innermost one empty.
-std::vector<char> NestedLists(long levels)
+// Lists nested levels deep, the innermost one holding nulls null descriptors.
+std::vector<char> ListForm(long levels, long nulls)
 {
     std::vector<char> form = Header();
     for (long level = 1; level <= levels; ++level) {
         PutU32(form, typeAEList);
         form.push_back(2);
-        PutU32(form, level < levels ? 1 : 0);
+        PutU32(form, static_cast<uint32_t>(level < levels ? 1 : nulls));
     }
-    return form;
-}
-
-// count descriptors in all: a list of count - 1 null descriptors.
-std::vector<char> ListOfNulls(long count)
-{
-    std::vector<char> form = Header();
-    PutU32(form, typeAEList);
-    form.push_back(2);
-    PutU32(form, static_cast<uint32_t>(count - 1));
-    for (long i = 1; i < count; ++i) {
+    for (long i = 0; i < nulls; ++i) {
         PutU32(form, typeNull);
         form.push_back(0);
     }
@@ -170,7 +160,7 @@ TEST(FlattenedForm, WriterAndReaderShareTheDepthAndCountLimits)
         long limit;
         void (*growByOne)(AEDesc*);
     } cases[] = {
-        {"depth", NestedLists, kAEMaxFlattenedDepth,
+        {"depth", [](long levels) { return ListForm(levels, 0); }, kAEMaxFlattenedDepth,
          [](AEDesc* desc) {
              AEDesc outer;
              AECreateList(nullptr, 0, false, &outer);
@@ -178,7 +168,7 @@ TEST(FlattenedForm, WriterAndReaderShareTheDepthAndCountLimits)
              AEDisposeDesc(desc);
              *desc = outer;
          }},
-        {"count", ListOfNulls, kAEMaxFlattenedCount,
+        {"count", [](long count) { return ListForm(1, count - 1); }, kAEMaxFlattenedCount,
          [](AEDesc* desc) {
              AEDesc null;
              AEInitializeDesc(&null);

@@ -6,20 +6,16 @@
 #include <regex>
 #include <string>
 
-namespace {
-struct Output {
-    std::vector<std::string> messages;
-    static void Record(long data, const char* message) { reinterpret_cast<Output*>(data)->messages.emplace_back(message); }
-};
-}  // namespace
-
 TEST(Logger, LinesReachSystemLogAndOutputProcedure)
 {
     SystemLogCapture syslog;
     CLogger* logger = CLoggerFactory::CreateLogger();
     logger->Warning("Invalid upload limit specified: %d", 0);  // no output procedure yet
-    Output output;
-    logger->SetOutputProc(&Output::Record, reinterpret_cast<long>(&output));
+    std::vector<std::string> output;
+    const auto record = [](long data, const char* message) {
+        reinterpret_cast<std::vector<std::string>*>(data)->emplace_back(message);
+    };
+    logger->SetOutputProc(record, reinterpret_cast<long>(&output));
     logger->DebugMsg("100%d sure");
     logger->Error(nullptr);
     WC_DeleteIfObject(logger);
@@ -27,10 +23,10 @@ TEST(Logger, LinesReachSystemLogAndOutputProcedure)
 
     EXPECT_EQ(syslog.lines, (std::vector<std::string>{"Invalid upload limit specified: 0", "100%d sure"}));
     EXPECT_EQ(syslog.priorities, (std::vector<int>{kSystemLogPriorityDebug, kSystemLogPriorityDebug}));
-    ASSERT_EQ(output.messages.size(), 1u);
+    ASSERT_EQ(output.size(), 1u);
     const std::regex form(R"(\{ "timestamp": "\d{4}\.\d\d\.\d\d \d\d\.\d\d\.\d\d\.000", "text": "100%d sure", )"
                           R"("version": "8\.0\.1x189", "type": "Log", "code": "DEBUG" \})");
-    EXPECT_TRUE(std::regex_match(output.messages[0], form)) << output.messages[0];
+    EXPECT_TRUE(std::regex_match(output[0], form)) << output[0];
 }
 
 // A formatted line is cut at 1023 bytes, inside a character if need be, and otherwise passed on

@@ -83,7 +83,7 @@ TEST(JsonAccessors, KeyedAccessorKeepsItsObjectAlive)
     EXPECT_EQ(json_object_put(element), 1);  // the wrapping accessor took no reference
 }
 
-TEST(FileList, JsonFormOrderAndCase)
+TEST(FileList, JsonFormIsSortedIgnoringCaseAndRefusesNulItems)
 {
     CFileList list;
     EXPECT_EQ(ToText(list), "<none>");

@@ -1,4 +1,5 @@
 #include "tests/support/SystemLogCapture.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -45,10 +46,8 @@ int BoundSocket(const std::string& path)
 
 TEST(SystemLog, LinesGoToStandardErrorWhenNoSocketTakesThem)
 {
-    char folder[] = "/tmp/qv-syslog-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string missing = std::string(folder) + "/missing", refusing = std::string(folder) + "/refusing",
-                      listening = std::string(folder) + "/listening";
+    const TempDir folder("qv-syslog");
+    const std::string missing = folder / "missing", refusing = folder / "refusing", listening = folder / "listening";
     close(BoundSocket(refusing));
     const int listener = BoundSocket(listening);
 
@@ -77,7 +76,4 @@ TEST(SystemLog, LinesGoToStandardErrorWhenNoSocketTakesThem)
     }
     SystemLogSetSocketPathForTesting(nullptr);
     close(listener);
-    for (const std::string& path : {refusing, listening})
-        unlink(path.c_str());
-    rmdir(folder);
 }

@@ -39,7 +39,7 @@ xwstring_pair Key(const std::string& path, const char* relative = "")
 }
 }  // namespace
 
-TEST(UploadList, AddsInBatchesAndTheLastBatchDecides)
+TEST(UploadList, AddsInBatchesOfAThousandAndARefusedBatchLeavesTheList)
 {
     TestClient client;
     CFileList files = MakeFiles(2500);
@@ -76,7 +76,7 @@ TEST(UploadList, AddsInBatchesAndTheLastBatchDecides)
     }
 }
 
-TEST(UploadList, LimitsAndDuplicates)
+TEST(UploadList, TooLongNamesAndEntriesPastTheLimitAreReportedListedOnesSkipped)
 {
     TestClient client;
     client.CreateLogger();
@@ -117,7 +117,7 @@ TEST(UploadList, LimitsAndDuplicates)
     EXPECT_EQ(unlimited.UploadList().size(), 4u);
 }
 
-TEST(UploadList, QueueAndDeleteRequests)
+TEST(UploadList, QueueingNeedsConsentAndARefusedDeletionIsUndone)
 {
     TestClient client;
     EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"QueueFilesForUpload","files_ul":[)"

@@ -7,25 +7,20 @@
 
 TEST(Xwstring, NoValueEmptyAndTextAreDistinct)
 {
-    xwstring none;
-    xwstring fromNull(static_cast<const char*>(nullptr));
-    EXPECT_EQ(static_cast<const char*>(none), nullptr);
-    EXPECT_EQ(static_cast<wchar_t*>(fromNull), nullptr);
-    EXPECT_EQ(none.length(), -1);
-    EXPECT_EQ(fromNull.length(), -1);
+    xwstring none, fromNull(static_cast<const char*>(nullptr)), copyOfNone(none), reset("abc");
+    reset = static_cast<const char*>(nullptr);
+    xwstring* absent[] = {&none, &fromNull, &copyOfNone, &reset};
+    for (size_t i = 0; i < 4; ++i) {
+        xwstring& text = *absent[i];
+        EXPECT_EQ(static_cast<const char*>(text), nullptr) << i;
+        EXPECT_EQ(static_cast<wchar_t*>(text), nullptr) << i;
+        EXPECT_EQ(text.length(), -1) << i;
+    }
 
     xwstring empty("");
     ASSERT_NE(static_cast<const char*>(empty), nullptr);
     ASSERT_NE(static_cast<wchar_t*>(empty), nullptr);
     EXPECT_EQ(empty.length(), 0);
-
-    xwstring copyOfNone(none);
-    EXPECT_EQ(copyOfNone.length(), -1);
-
-    xwstring text("abc");
-    text = static_cast<const char*>(nullptr);
-    EXPECT_EQ(text.length(), -1);
-    EXPECT_EQ(static_cast<wchar_t*>(text), nullptr);
 }
 
 // Both forms hold the same text; length() counts bytes of the narrow form. Limits count bytes for

@@ -8,20 +8,19 @@
 #include "Platform/Workspace/Workspace.h"
 
 #include "tests/support/MainLoop.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/SystemLogCapture.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <glib.h>
-#include <glib/gstdio.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <glob.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -38,25 +37,7 @@ namespace {
 const char kPeerBundle[] = "com.example.IpcPeer";
 
 // One private runtime and data folder per test process, set before main and removed at exit.
-const struct Sandbox {
-    std::string path = std::string(g_get_tmp_dir()) + "/qv-ipc-test-XXXXXX";
-    Sandbox()
-    {
-        g_mkdtemp(path.data());
-        for (const char* folder : {"/runtime", "/data/applications"})
-            g_mkdir_with_parents((path + folder).c_str(), 0700);
-        setenv("XDG_RUNTIME_DIR", (path + "/runtime").c_str(), 1);
-        setenv("XDG_DATA_HOME", (path + "/data").c_str(), 1);
-        setenv("XDG_DATA_DIRS", (path + "/data").c_str(), 1);
-    }
-    ~Sandbox() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
-} kSandbox;
-
-template <typename T>
-std::string Bytes(const T& value)
-{
-    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
-}
+const XdgSandbox kSandbox("qv-ipc-test");
 
 ProcessSerialNumber Self()
 {
@@ -134,9 +115,10 @@ std::string OwnPortPath()
     return path;
 }
 
-std::string GoodFrame()
+// The frame of a test event whose text ends with tail.
+std::string GoodFrame(const std::string& tail = "")
 {
-    AppleEvent event = MakeEvent(Self(), kThreeParameterEventID);
+    AppleEvent event = MakeEvent(Self(), kThreeParameterEventID, tail);
     std::vector<char> frame;
     BuildEventFrame(&event, &frame);
     AEDisposeDesc(&event);
@@ -260,14 +242,8 @@ TEST_F(IpcTest, PortBoundsWhatItHolds)
         EXPECT_EQ(BuildEventFrame(&event, &bytes), extra ? OSErr(kEventTooLargeErr) : noErr);
         AEDisposeDesc(&event);
     }
-    std::string large[2];
-    for (std::string& frame : large) {
-        AppleEvent event = MakeEvent(Self(), kThreeParameterEventID, std::string(8 << 20, 'L'));
-        std::vector<char> bytes;
-        ASSERT_EQ(BuildEventFrame(&event, &bytes), noErr);
-        AEDisposeDesc(&event);
-        frame.assign(bytes.begin(), bytes.end());
-    }
+    const std::string large[2] = {GoodFrame(std::string(8 << 20, 'L')), GoodFrame(std::string(8 << 20, 'L'))};
+    ASSERT_GT(large[0].size(), size_t(8) << 20);
     int fds[2] = {ConnectTo(OwnPortPath()), ConnectTo(OwnPortPath())};
     size_t sent[2] = {0, 0};
     // Pushes what the socket takes without waiting, up to limit bytes of the frame; true when
@@ -368,7 +344,7 @@ TEST_F(IpcTest, PeerOfAnotherUserIsRefused)
         GTEST_SKIP() << "needs root to act as another user";
     // Let the other user reach the socket, so that only the port's own check stands in its way.
     const std::string port = OwnPortPath(), frame = GoodFrame(), runtime = g_getenv("XDG_RUNTIME_DIR");
-    const std::string folders[] = {kSandbox.path, runtime, runtime + "/qiravel"};
+    const std::string folders[] = {kSandbox.Path(), runtime, runtime + "/qiravel"};
     for (const std::string& folder : folders)
         chmod(folder.c_str(), 0711);
     chmod(port.c_str(), 0666);
@@ -390,7 +366,7 @@ TEST_F(IpcTest, PeerOfAnotherUserIsRefused)
 
 TEST_F(IpcTest, LaunchedPeerOnceKilledIsNotFound)
 {
-    std::ofstream(kSandbox.path + "/data/applications/" + kPeerBundle + ".desktop")
+    std::ofstream(kSandbox / "data/applications/" + kPeerBundle + ".desktop")
         << "[Desktop Entry]\nType=Application\nName=Peer\nExec=" IPC_PEER_PATH " serve " << kPeerBundle << "\n";
     ASSERT_TRUE(WorkspaceLaunchAppWithBundleIdentifier(kPeerBundle, kWorkspaceLaunchAsync));
     ProcessSerialNumber peer;

@@ -1,13 +1,13 @@
 #include "MacTestSupport.h"
 
 #include "Platform/Processes/Processes.h"
+#include "tests/support/Bytes.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace {
 std::string ReadFile(const std::string& path)
@@ -27,12 +27,6 @@ void BuildStatus(AppleEvent* event, DescType refConType, const std::string& refC
     if (!refCon.empty())
         AEPutParamPtr(event, kStatusRefConKeyword, refConType, refCon.data(), static_cast<Size>(refCon.size()));
     AEPutParamPtr(event, kNotificationKeyword, textType, text.data(), static_cast<Size>(text.size()));
-}
-
-template <typename T>
-std::string Bytes(T value)
-{
-    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
 // Sends a status event to this process, as the Assistant would.

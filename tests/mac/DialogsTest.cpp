@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -23,8 +22,8 @@ ScriptedDialogToolkit& InstallScripted()
 // choice adds to the list or replaces the folder.
 TEST(Dialogs, PanelsShowTheirTextsAndOnlyAChoiceActs)
 {
-    char pattern[] = "/tmp/qv-dialog-XXXXXX";
-    const std::string root = mkdtemp(pattern);
+    const TempDir dir("qv-dialog");
+    const std::string& root = dir.Path();
     std::ofstream(root + "/one.txt") << "1";
     std::ofstream(root + "/two.txt") << "2";
     const struct {
@@ -71,7 +70,6 @@ TEST(Dialogs, PanelsShowTheirTextsAndOnlyAChoiceActs)
         EXPECT_EQ(panel.parent, nullptr);
     }
     SetDialogToolkit(nullptr);
-    std::filesystem::remove_all(root);
 }
 
 TEST(Dialogs, QueuedFilesNeedConsent)
@@ -130,8 +128,8 @@ private:
 
 TEST(Dialogs, InstanceMayBeUsedOrDestroyedWhileADialogRuns)
 {
-    char pattern[] = "/tmp/qv-dialog-XXXXXX";
-    const std::string root = mkdtemp(pattern);
+    const TempDir dir("qv-dialog");
+    const std::string& root = dir.Path();
     const std::string one = root + "/one.txt", two = root + "/two.txt";
     std::ofstream(one) << "1";
     std::ofstream(two) << "2";
@@ -174,5 +172,4 @@ TEST(Dialogs, InstanceMayBeUsedOrDestroyedWhileADialogRuns)
         }
     }
     SetDialogToolkit(nullptr);
-    std::filesystem::remove_all(root);
 }

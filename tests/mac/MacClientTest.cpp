@@ -124,8 +124,8 @@ TEST(MacClient, FileURLsBecomeTheirItemsFullPaths)
         WC_CFReleaseIfNotNULL(path);
         return std::string(text);
     };
-    char pattern[] = "/tmp/qv-url-XXXXXX";
-    const std::string root = mkdtemp(pattern);
+    const TempDir dir("qv-url");
+    const std::string& root = dir.Path();
     std::filesystem::create_directory(root + "/target");
     std::filesystem::create_directory_symlink(root + "/target", root + "/link");
     // Folders whose full paths are 1023 and 1024 bytes long.
@@ -155,5 +155,4 @@ TEST(MacClient, FileURLsBecomeTheirItemsFullPaths)
     for (const auto& c : cases)
         EXPECT_EQ(pathOf(c.url.c_str()), c.path) << c.url;
     EXPECT_EQ(pathOf(nullptr), "<none>");
-    std::filesystem::remove_all(root);
 }

@@ -7,6 +7,7 @@
 #include "tests/support/SystemLogCapture.h"
 #include "tests/support/JsonMember.h"
 #include "tests/support/MainLoop.h"
+#include "tests/support/TempDir.h"
 
 #include <glib.h>
 #include <json-c/json.h>
@@ -64,16 +65,12 @@ public:
 };
 
 // A temporary home for the runtime folder and desktop entries, set before any platform call.
-class TestSandbox {
+class TestSandbox : public XdgSandbox {
 public:
-    TestSandbox();
+    TestSandbox() : XdgSandbox("qv-mac-test") {}
     ~TestSandbox();
     // Writes the Assistant's desktop entry with the given command line.
     void InstallAssistantEntry(const std::string& exec) const;
-    const std::string& Path() const { return mPath; }
-
-private:
-    std::string mPath;
 };
 
 // The test Assistant program built next to the tests.

@@ -35,14 +35,7 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 
 class PickNotifications : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/qv-golden-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-        MakeTree();
-    }
-    void TearDown() override { ASSERT_EQ(system(("rm -rf '" + root + "'").c_str()), 0); }
+    void SetUp() override { MakeTree(); }
 
     // Top/f00 to Top/f33 (2041 files: three notifications), each with the names above under three
     // prefixes of either letter case and a number, sparse sizes that follow the file's number; one
@@ -100,7 +93,8 @@ protected:
     }
     std::string Path(const char* relative) const { return root + "/" + relative; }
 
-    std::string root;
+    TempDir dir{"qv-golden"};
+    const std::string root = dir.Path();
 };
 
 // Refuses the notification numbered refuse, counting from 1 since count was last set to 0.

@@ -12,18 +12,6 @@
 namespace {
 class PickedTree : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/qv-picked-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-        chmod(root.c_str(), 0755);
-    }
-    void TearDown() override
-    {
-        const std::string command = "chmod -R u+rwx '" + root + "' && rm -rf '" + root + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
-    }
     void File(const std::string& relative, size_t bytes)
     {
         std::ofstream(root + "/" + relative) << std::string(bytes, 'x');
@@ -54,7 +42,8 @@ protected:
         return "Could not add '" + root + "/" + item + "' for upload - an operating system error has occurred (" +
                std::to_string(status) + ")";
     }
-    std::string root;
+    TempDir dir{"qv-picked"};
+    const std::string root = dir.Path();
 };
 }  // namespace
 
@@ -153,6 +142,7 @@ TEST_F(PickedTree, UnreadableFolderInsideAPickIsNamedAndTheRestAdded)
     File("Open/Locked/secret.txt", 4);
     Folder("Other");
     File("Other/a.txt", 4);
+    chmod(root.c_str(), 0755);
     chmod((root + "/Open/Locked").c_str(), 0700);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(

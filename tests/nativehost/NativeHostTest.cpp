@@ -3,9 +3,9 @@
 #include "NativeFrames.h"
 #include "OriginPolicy.h"
 #include "Platform/Dialogs/scripted/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
 
 #include <glib.h>
-#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 
@@ -203,9 +203,8 @@ TEST(OriginPolicy, DecidesFromTheListsThenTheUser)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        gchar* folder = g_dir_make_tmp("qv-origins-XXXXXX", nullptr);
-        const std::string system = std::string(folder) + "/system.conf";
-        const std::string user = std::string(folder) + "/user/origins.conf";
+        const TempDir folder("qv-origins");
+        const std::string system = folder / "system.conf", user = folder / "user/origins.conf";
         WriteFile(system, c.system);
         WriteFile(user, c.user);
         ScriptedDialogToolkit scripted;
@@ -216,11 +215,6 @@ TEST(OriginPolicy, DecidesFromTheListsThenTheUser)
 
         EXPECT_EQ(OriginPolicy(system, user).Decide(c.origin, toolkit), c.allowed);
         EXPECT_EQ(ReadFile(user), c.userAfter);
-        g_remove(system.c_str());
-        g_remove(user.c_str());
-        g_rmdir((std::string(folder) + "/user").c_str());
-        g_rmdir(folder);
-        g_free(folder);
         if (c.asker == kMustNotAsk || c.asker == kNoDisplay) {
             EXPECT_TRUE(scripted.shownAlerts.empty());
             continue;

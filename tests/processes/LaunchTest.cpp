@@ -1,11 +1,10 @@
 #include "Platform/Workspace/Workspace.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <glib.h>
-#include <glib/gstdio.h>
 
-#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <unistd.h>
@@ -15,8 +14,8 @@
 // the program to quit.
 TEST(Launch, ProgramDoesNotKeepTheLaunchersOutputOpen)
 {
-    std::string root = std::string(g_get_tmp_dir()) + "/qv-launch-test-XXXXXX";
-    ASSERT_TRUE(g_mkdtemp(root.data()));
+    const TempDir dir("qv-launch-test");
+    const std::string& root = dir.Path();
     g_mkdir_with_parents((root + "/applications").c_str(), 0700);
     std::ofstream(root + "/applications/com.example.Sleeper.desktop")
         << "[Desktop Entry]\nType=Application\nName=Sleeper\nExec=/bin/sleep 20\n";
@@ -42,6 +41,4 @@ TEST(Launch, ProgramDoesNotKeepTheLaunchersOutputOpen)
     char byte;
     EXPECT_EQ(read(output[0], &byte, 1), 0);
     close(output[0]);
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
 }

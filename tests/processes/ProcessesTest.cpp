@@ -1,12 +1,13 @@
 #include "Platform/Processes/Processes.h"
 
+#include "tests/support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <glib.h>
 #include <glib/gstdio.h>
 
 #include <fcntl.h>
-#include <filesystem>
 #include <functional>
 #include <sched.h>
 #include <sys/stat.h>
@@ -15,19 +16,11 @@
 
 namespace {
 // One private runtime folder per test process, set before main and removed at exit.
-const struct Sandbox {
-    std::string path = std::string(g_get_tmp_dir()) + "/qv-processes-test-XXXXXX";
-    Sandbox()
-    {
-        g_mkdtemp(path.data());
-        g_mkdir((path + "/runtime").c_str(), 0700);
-        setenv("XDG_RUNTIME_DIR", (path + "/runtime").c_str(), 1);
-        unsetenv("QIRAVEL_RUNTIME_DIR");
-    }
-    ~Sandbox() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
+const struct Sandbox : XdgSandbox {
+    Sandbox() : XdgSandbox("qv-processes-test") { unsetenv("QIRAVEL_RUNTIME_DIR"); }
 } kSandbox;
 
-std::string Folder() { return kSandbox.path + "/runtime/qiravel"; }
+std::string Folder() { return kSandbox.Path() + "/runtime/qiravel"; }
 std::string LockFile(const ProcessSerialNumber& psn) { return Folder() + "/." + ProcessSerialNumberName(psn) + ".lock"; }
 
 ProcessSerialNumber Self()
@@ -73,10 +66,13 @@ struct Child {
         if (pid > 0)
             waitpid(pid, nullptr, 0);
     }
+    // The next value the child sent.
     template <typename T>
-    bool Read(T* value) const
+    T Get() const
     {
-        return read(fromChild, value, sizeof *value) == static_cast<ssize_t>(sizeof *value);
+        T value{};
+        EXPECT_EQ(read(fromChild, &value, sizeof value), static_cast<ssize_t>(sizeof value));
+        return value;
     }
     void Go() const { (void)!write(toChild, "g", 1); }
     // Lets the child end and waits until it has, without reaping it.
@@ -139,7 +135,7 @@ TEST(Processes, ForkedChildrenHoldOnlyTheirOwnNumbers)
     const ProcessSerialNumber parent = Self();
     int grandchildGate[2];
     ASSERT_EQ(pipe(grandchildGate), 0);
-    ProcessSerialNumber childPsn = {0, 0};
+    ProcessSerialNumber childPsn;
     {
         Child child([&](int toTest, int fromTest) {
             ProcessSerialNumber own = {0, 0};
@@ -154,10 +150,8 @@ TEST(Processes, ForkedChildrenHoldOnlyTheirOwnNumbers)
             Wait(fromTest);
         });
         close(grandchildGate[0]);
-        bool parentAlive = false;
-        ASSERT_TRUE(child.Read(&childPsn));
-        ASSERT_TRUE(child.Read(&parentAlive));
-        EXPECT_TRUE(parentAlive);
+        childPsn = child.Get<ProcessSerialNumber>();
+        EXPECT_TRUE(child.Get<bool>());  // the parent is alive
         EXPECT_EQ(childPsn.lowLongOfPSN, static_cast<UInt32>(child.pid));
         EXPECT_FALSE(childPsn == parent);
         EXPECT_TRUE(IsProcessAlive(&childPsn));
@@ -193,15 +187,10 @@ TEST(Processes, NumberHeldElsewhereIsNotShared)
         Send(toTest, fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0);
         Wait(fromTest);
     });
-    bool twinHolds = false;
-    ASSERT_TRUE(twin.Read(&twinHolds));
-    ASSERT_TRUE(twinHolds);
+    ASSERT_TRUE(twin.Get<bool>());  // the twin holds the lock
     child.Go();
-    OSErr error = -1;
-    ProcessSerialNumber taken = {0, 0};
-    ASSERT_TRUE(child.Read(&error));
-    ASSERT_TRUE(child.Read(&taken));
-    EXPECT_EQ(error, noErr);
+    EXPECT_EQ(child.Get<OSErr>(), noErr);
+    const ProcessSerialNumber taken = child.Get<ProcessSerialNumber>();
     EXPECT_EQ(taken.lowLongOfPSN, natural.lowLongOfPSN);
     EXPECT_NE(taken.highLongOfPSN, natural.highLongOfPSN);
     EXPECT_TRUE(IsProcessAlive(&taken));
@@ -239,27 +228,21 @@ TEST(Processes, LivenessCrossesPidNamespaces)
         waitpid(inner, nullptr, 0);
         Send(toTest, true);
     });
-    bool isolated = false;
-    ASSERT_TRUE(child.Read(&isolated));
-    if (!isolated)
+    if (!child.Get<bool>())
         GTEST_SKIP() << "no new pid namespace allowed here";
-    ProcessSerialNumber inner = {0, 0};
-    ASSERT_TRUE(child.Read(&inner));
+    const ProcessSerialNumber inner = child.Get<ProcessSerialNumber>();
     EXPECT_EQ(inner.lowLongOfPSN, 1u);
     EXPECT_TRUE(IsProcessAlive(&inner));
     child.Go();
-    bool selfAlive = false;
-    ASSERT_TRUE(child.Read(&selfAlive));
-    EXPECT_TRUE(selfAlive);
+    EXPECT_TRUE(child.Get<bool>());  // this process is alive seen from inside
     child.Go();
-    bool ended = false;
-    ASSERT_TRUE(child.Read(&ended));
+    child.Get<bool>();  // the inner process has ended
     EXPECT_FALSE(IsProcessAlive(&inner));
 }
 
 TEST(RuntimeFolder, RefusedUnlessPrivate)
 {
-    std::string base = kSandbox.path + "/folder-XXXXXX";
+    std::string base = kSandbox.Path() + "/folder-XXXXXX";
     g_mkdtemp(&base[0]);
     const std::string saved = g_getenv("XDG_RUNTIME_DIR");
     setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
@@ -282,9 +265,9 @@ TEST(RuntimeFolder, RefusedUnlessPrivate)
 // A host names the folder outright for processes that see another XDG_RUNTIME_DIR.
 TEST(RuntimeFolder, HostMayNameTheFolder)
 {
-    setenv("QIRAVEL_RUNTIME_DIR", (kSandbox.path + "/chosen").c_str(), 1);
+    setenv("QIRAVEL_RUNTIME_DIR", (kSandbox.Path() + "/chosen").c_str(), 1);
     std::string folder;
     EXPECT_TRUE(GetProcessRuntimeFolder(&folder));
-    EXPECT_EQ(folder, kSandbox.path + "/chosen");
+    EXPECT_EQ(folder, kSandbox.Path() + "/chosen");
     unsetenv("QIRAVEL_RUNTIME_DIR");
 }

@@ -1,4 +1,5 @@
 #include "EnumerateFiles.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,14 +16,6 @@ typedef std::tuple<std::string, std::string, uint64_t> Entry;  // path, relative
 
 class WalkTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/walktest.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-    }
-    void TearDown() override { fs::remove_all(root); }
-
     // Makes the file, or the folder when content is null, and returns its path.
     std::string Make(const std::string& relative, const char* content = "")
     {
@@ -55,7 +48,8 @@ protected:
     }
     std::string Recorded() const { return static_cast<const char*>(record); }
 
-    fs::path root;
+    TempDir dir{"walktest"};
+    const fs::path root = dir.Path();
     WalkedFolders walked;
     std::vector<Entry> entries;
     std::vector<std::string> skipped;
