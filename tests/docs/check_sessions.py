@@ -28,17 +28,9 @@ MAIN_PREFIXES = ("response:", "notify:", "result:")
 
 def sessions(guide):
     """Yields (line number, lines) for each session block."""
-    lines = open(guide, encoding="utf-8").read().split("\n")
-    number = 0
-    while number < len(lines):
-        if lines[number].strip() == "```session":
-            start = number + 1
-            end = start
-            while lines[end].strip() != "```":
-                end += 1
-            yield start + 1, lines[start:end]
-            number = end
-        number += 1
+    text = open(guide, encoding="utf-8").read()
+    for block in re.finditer(r"^[ \t]*```session[ \t]*\n(.*?)^[ \t]*```[ \t]*$", text, re.M | re.S):
+        yield text.count("\n", 0, block.start(1)) + 1, block.group(1).split("\n")[:-1]
 
 
 def make_home(sandbox, assistant):
