@@ -20,76 +20,25 @@ import random
 import re
 import shutil
 import signal
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench_s3 import ROOT, Assistant, CephGateway  # noqa: E402
+from bench_s3 import ROOT, Assistant, CephGateway  # noqa: E402  (puts tests/s3 on the path)
+from relay import Relay  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from scenario import pids  # noqa: E402
 
 PART = 8 << 20
 BOUND = 4 * PART
 HEADER = 1 << 10  # per request: the headers, which the relay counts with the bodies
 
 
-class CountingRelay:
-    """Forwards a port of 127.0.0.1 to the gateway, counting the bytes sent towards it."""
-
-    def __init__(self, endpoint):
-        target = urllib.parse.urlsplit(endpoint)
-        self.target = (target.hostname, target.port)
-        self.listener = socket.create_server(("127.0.0.1", 0))
-        self.port = self.listener.getsockname()[1]
-        self.sent = 0
-        self.lock = threading.Lock()
-        threading.Thread(target=self.accept, daemon=True).start()
-
-    def accept(self):
-        while True:
-            client, _ = self.listener.accept()
-            server = socket.create_connection(self.target)
-            threading.Thread(target=self.pump, args=(client, server, True), daemon=True).start()
-            threading.Thread(target=self.pump, args=(server, client, False), daemon=True).start()
-
-    def pump(self, source, sink, upstream):
-        try:
-            while True:
-                data = source.recv(1 << 20)
-                if not data:
-                    break
-                sink.sendall(data)
-                if upstream:
-                    with self.lock:
-                        self.sent += len(data)
-        except OSError:
-            pass
-        for s in (source, sink):
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-
-    def take(self):
-        with self.lock:
-            sent, self.sent = self.sent, 0
-        return sent
-
-
 def assistant_pids(assistant):
-    pids = []
-    for pid in os.listdir("/proc"):
-        try:
-            if (os.readlink("/proc/%s/exe" % pid) == assistant.program and
-                    assistant.sandbox.encode() in open("/proc/%s/environ" % pid, "rb").read()):
-                pids.append(int(pid))
-        except OSError:
-            pass
-    return pids
+    return pids(assistant.program, "XDG_RUNTIME_DIR=%s/runtime" % assistant.sandbox)
 
 
 def notifications(shell):
@@ -156,7 +105,7 @@ def main():
     shares = random.Random(1)
     try:
         with CephGateway(os.path.join(work, "gateway")) as gw:
-            relay = CountingRelay(gw.info["endpoint"])
+            relay = Relay(gw.info["endpoint"])
             for run in range(a.runs):
                 prefix = "bench/resume-%d/" % run
                 share = shares.uniform(0.4, 0.6)

@@ -13,66 +13,37 @@ browser's own processes hold memory that WebKit and GTK never free, on stacks th
 the plug-in as much as anything.
 """
 
-import argparse
-import os
 import queue
 import re
-import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import urllib.parse
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'support'))
+from scenario import (BUNDLE, ROOT, WAIT, Failure, Sandbox, check, focus, main, stop,  # noqa: E402
+                      wait_until, write_files, xdotool)
+
 PAGES = Path(__file__).resolve().parent / 'pages'
-DEMO = Path(__file__).resolve().parents[2] / 'demo' / 'index.html'
-GUIDE = Path(__file__).resolve().parents[2] / 'docs' / 'page-api.md'
-BUNDLE = 'com.qiravel.Assistant'
-WAIT = 60
 
 
-class Failure(Exception):
-    pass
-
-
-class Run:
+class Run(Sandbox):
     """One browser run in a private home, data and runtime folder."""
 
     def __init__(self, build, sandbox, screenshot, preload=None):
+        super().__init__('qv-browser-')
         self.build = Path(build)
         self.sandbox = sandbox
         self.screenshot = screenshot
-        self.pages = PAGES
-        self.root = Path(tempfile.mkdtemp(prefix='qv-browser-'))
-        self.home = self.root / 'home'
         self.docs = self.home / 'Docs'
-        (self.docs / 'Sub').mkdir(parents=True)
-        (self.docs / 'a.txt').write_text('first file\n')
-        (self.docs / 'Sub' / 'b.txt').write_text('second file, one folder down\n')
-        (self.home / 'single.txt').write_text('one file\n')
-        (self.home / 'early.txt').write_text('dropped too early\n')
+        write_files(self.home, {'Docs/a.txt': 'first file\n', 'Docs/Sub/b.txt': 'second file, one folder down\n',
+                                'single.txt': 'one file\n', 'early.txt': 'dropped too early\n'})
         (self.home / 'Downloads').mkdir()
-        self.runtime = self.root / 'runtime'
-        self.runtime.mkdir(mode=0o700)
-        self.data = self.root / 'data'
-        (self.data / 'applications').mkdir(parents=True)
         self.record = self.root / 'requests.log'
-        entry = self.data / 'applications' / (BUNDLE + '.desktop')
-        entry.write_text('[Desktop Entry]\nType=Application\nName=Qiravel Assistant (test)\n'
-                         'Exec=%s --idle-seconds 30 --record %s\n'
-                         % (self.build / 'tests' / 'assistant' / 'test_assistant', self.record))
-        self.env = dict(os.environ, HOME=str(self.home), XDG_RUNTIME_DIR=str(self.runtime),
-                        XDG_DATA_HOME=str(self.data),
-                        XDG_DATA_DIRS='%s:/usr/local/share:/usr/share' % self.data,
-                        XDG_CONFIG_HOME=str(self.root / 'config'), XDG_CACHE_HOME=str(self.root / 'cache'),
-                        GSETTINGS_BACKEND='memory', NO_AT_BRIDGE='1',
-                        # No session bus: none is started for the run (through the X display),
-                        # so no later run on the display finds one that outlived its folders.
-                        DBUS_SESSION_BUS_ADDRESS='disabled:')
-        self.env.pop('QIRAVEL_RUNTIME_DIR', None)
+        self.assistant_entry(self.build / 'tests' / 'assistant' / 'test_assistant', '--idle-seconds 30 --record',
+                             self.record)
         if preload:
             self.env['LD_PRELOAD'] = preload
             self.env['ASAN_OPTIONS'] = ':'.join(
@@ -88,15 +59,13 @@ class Run:
     def use_real_assistant(self):
         """Makes the desktop entry launch qiravel-assistant, uploading to a fresh outbox."""
         outbox = self.root / 'outbox'
-        entry = self.data / 'applications' / (BUNDLE + '.desktop')
-        entry.write_text('[Desktop Entry]\nType=Application\nName=Qiravel Assistant\nExec=%s --outbox %s\n'
-                         % (self.build / 'Assistant' / 'qiravel-assistant', outbox))
+        self.assistant_entry(self.build / 'Assistant' / 'qiravel-assistant', '--outbox', outbox)
         return outbox
 
     def start(self, page, query=None, dialogs=(), options=('--echo-system-log',)):
         script = self.root / 'dialogs.txt'
         script.write_text(''.join(line + '\n' for line in dialogs))
-        url = (self.pages / page).as_uri() + ('?' + urllib.parse.urlencode(query) if query else '')
+        url = (PAGES / page).as_uri() + ('?' + urllib.parse.urlencode(query) if query else '')
         command = [str(self.build / 'bin' / 'qiravel-browser'), '--test', '--timeout', '150',
                    '--geometry', '900x700+0+0', '--dialog-script', str(script)]
         if not self.sandbox:
@@ -135,13 +104,6 @@ class Run:
             if match:
                 return match
 
-    def wait_until(self, condition, what, timeout=WAIT):
-        deadline = time.monotonic() + timeout
-        while not condition():
-            if time.monotonic() > deadline:
-                raise Failure('not in time: ' + what)
-            time.sleep(0.05)
-
     def verdict(self, timeout=WAIT * 3):
         self.expect(r'^test: pass$', timeout)
         try:
@@ -175,12 +137,9 @@ class Run:
     def refcons(self):
         return [int(re.search(r'navG=\d+:(\d+) ', line).group(1)) for line in self.requests()]
 
-    def assistant_names(self):
-        return {path.name[:-len('.app')] for path in (self.runtime / 'qiravel').glob('*.app')}
-
     def web_process_ports(self):
         return [path.name[:-len('.sock')] for path in (self.runtime / 'qiravel').glob('*.sock')
-                if path.name[:-len('.sock')] not in self.assistant_names()]
+                if path.name[:-len('.sock')] not in self.assistants()]
 
     def send_status(self, refcon, text, targets):
         tool = self.build / 'tests' / 'browser' / 'send_status'
@@ -189,8 +148,9 @@ class Run:
 
     # The user.
 
-    def drag(self, items, target):
-        """Drags the items (paths) from a drag source window onto the screen point target."""
+    def drag(self, items):
+        """Drags the items (paths) from a drag source window onto the point the page gives next."""
+        target = [int(a) for a in self.expect(r'^test: drag-target (\d+) (\d+)$').groups()]
         tool = self.build / 'tests' / 'browser' / 'drag_source'
         source = subprocess.Popen([str(tool), '1000', '50'] + [Path(item).as_uri() for item in items],
                                   env=self.env, stdout=subprocess.PIPE, text=True)
@@ -212,37 +172,23 @@ class Run:
             xdotool('mouseup', '1')
             time.sleep(0.3)
         finally:
-            source.terminate()
-            source.wait()
+            stop(source)
 
-    def press_key_in(self, key, search):
+    def press_key_in(self, key, *search):
         """Presses key in the first visible window that xdotool finds with search (its options)."""
-        window = subprocess.run(['xdotool', 'search', '--sync', '--onlyvisible'] + search,
-                                capture_output=True, text=True, timeout=WAIT, check=True).stdout.split()[0]
-        xdotool('windowfocus', '--sync', window)
-        xdotool('key', '--window', window, key)
+        xdotool('key', '--window', focus(*search), key)
 
     # Checks common to every run, and the end.
 
-    def check_sanity(self):
+    def play(self, case):
+        """The case, then what no run may write on standard error."""
+        case(self)
         for marker in ('ERROR: AddressSanitizer', 'runtime error:', 'ERROR: LeakSanitizer', 'CRITICAL **'):
             if self.error_lines(marker):
                 raise Failure('standard error reports: ' + self.error_lines(marker)[0])
 
     def close(self, failed):
-        if self.browser and self.browser.poll() is None:
-            self.browser.terminate()
-            try:
-                self.browser.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                self.browser.kill()
-                self.browser.wait()
-        # The Assistant was started for this run and is no child of it.
-        for name in self.assistant_names():
-            try:
-                os.kill(int(name.split('-')[1]), signal.SIGTERM)
-            except (OSError, ValueError):
-                pass
+        stop(self.browser)
         if failed:
             print('--- browser standard output', file=sys.stderr)
             print('\n'.join(self.stdout), file=sys.stderr)
@@ -250,16 +196,7 @@ class Run:
             print('\n'.join(self.stderr[-120:]), file=sys.stderr)
             print('--- requests to the Assistant', file=sys.stderr)
             print('\n'.join(self.requests()), file=sys.stderr)
-        shutil.rmtree(self.root, ignore_errors=True)
-
-
-def xdotool(*arguments):
-    subprocess.run(['xdotool'] + [str(a) for a in arguments], check=True, timeout=WAIT)
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
+        super().close()
 
 
 # Scenarios.
@@ -308,24 +245,22 @@ def navigation(run):
     run.send_status(live, '{"type":"Notification","code":"Marker"}', ports)
     run.expect(r'^test: nav3 ready$')
     # The standard error is read on its own thread: wait for lines, never assume they are in.
-    run.wait_until(lambda: len(run.trace('-[QVWebKitPlugin dealloc]')) == 3, 'every view deallocated')
-    run.wait_until(lambda: len(run.system_log('Removed instance of plugin')) == 3, 'every instance unregistered')
+    wait_until(lambda: len(run.trace('-[QVWebKitPlugin dealloc]')) == 3, 'every view deallocated')
+    wait_until(lambda: len(run.system_log('Removed instance of plugin')) == 3, 'every instance unregistered')
     for refcon in (gone_a, gone_b):
-        run.wait_until(lambda: run.system_log('Could not find plugin for refCon=%x' % refcon),
-                       'event for %x dropped' % refcon)
+        wait_until(lambda: run.system_log('Could not find plugin for refCon=%x' % refcon),
+                   'event for %x dropped' % refcon)
     # With the last claim given up, no handler takes status events any more.
     run.send_status(live, '{"type":"Notification","code":"Late"}', run.web_process_ports())
-    run.wait_until(lambda: run.system_log("Event 'Laso'/'assS' dropped: no handler"), 'the late event dropped')
+    wait_until(lambda: run.system_log("Event 'Laso'/'assS' dropped: no handler"), 'the late event dropped')
 
 
 def drop(run):
     run.start('drop.html', {'file': run.home / 'single.txt', 'docs': run.docs})
-    target = run.expect(r'^test: drag-target (\d+) (\d+)$')
-    run.drag([run.home / 'early.txt'], (int(target.group(1)), int(target.group(2))))
+    run.drag([run.home / 'early.txt'])
     # Still on the page (the browser did not open the file): it hears the key.
-    run.press_key_in('n', ['--name', 'Qiravel Browser'])
-    target = run.expect(r'^test: drag-target (\d+) (\d+)$')
-    run.drag([run.home / 'single.txt', run.docs], (int(target.group(1)), int(target.group(2))))
+    run.press_key_in('n', '--name', 'Qiravel Browser')
+    run.drag([run.home / 'single.txt', run.docs])
     run.verdict()
     check(not [line for line in run.stdout if line.startswith('host: dialog')], 'no dialog for a drop')
 
@@ -334,9 +269,8 @@ def demo(run):
     """The demo page itself: a folder dropped, one row removed through the table, the rest
     uploaded by the real Assistant."""
     outbox = run.use_real_assistant()
-    run.start(DEMO, {'walkthrough': 'drop'})
-    target = run.expect(r'^test: drag-target (\d+) (\d+)$')
-    run.drag([run.docs], (int(target.group(1)), int(target.group(2))))
+    run.start(ROOT / 'demo' / 'index.html', {'walkthrough': 'drop'})
+    run.drag([run.docs])
     run.expect(r'^test: dropped 2 files: 2 files, 40 bytes$')
     removed = run.expect(r'^test: removed (.+), left 1 file, (\d+) bytes$')
     run.verdict()
@@ -351,7 +285,7 @@ def demo(run):
 
 def guide(run):
     """The page author's guide's own embedding and script examples, run as one page as written."""
-    text = GUIDE.read_text()
+    text = (ROOT / 'docs' / 'page-api.md').read_text()
     blocks = {kind: re.findall(r'^```%s\n(.*?)^```' % kind, text, re.M | re.S) for kind in ('html', 'js')}
     check(len(blocks['html']) == 1 and len(blocks['js']) == 1, 'one html and one js example in the guide')
     page = run.build.resolve() / 'tests' / 'browser' / 'guide-example.html'
@@ -373,58 +307,39 @@ def guide(run):
 def fallback(run):
     run.start('fallback.html', {'file': run.home / 'single.txt'}, options=['--plain-host', '--echo-system-log'])
     run.expect(r'^test: request during panel 0$')
-    run.press_key_in('Escape', ['--name', 'Choose files and folders'])
+    run.press_key_in('Escape', '--name', 'Choose files and folders')
     run.expect(r'^test: request during alert 0$')
     # The alert's default button, "Add Files".
-    run.press_key_in('Return', ['--classname', 'WebKitWebProcess'])
+    run.press_key_in('Return', '--classname', 'WebKitWebProcess')
     run.verdict()
     check(not [line for line in run.stdout if line.startswith('host:')], 'the host was asked nothing')
     check(not run.system_log(''), 'no settings reached the plug-in')
 
 
 def errors(run):
-    """What stops the browser is said in one line, with status 1."""
+    """What stops the browser is said in one line, with status 1; a bad command line gets the usage
+    after its line, with status 2."""
     browser = str(run.build / 'bin' / 'qiravel-browser')
     cases = [
-        ([browser, str(run.root / 'missing.html')], {}, 'qiravel-browser: page not found: '),
-        ([browser, str(PAGES / 'interface.html')], {'QIRAVEL_EXTENSIONS_DIR': str(run.root / 'none')},
+        ([browser, str(run.root / 'missing.html')], {}, 1, 'qiravel-browser: page not found: '),
+        ([browser, str(PAGES / 'interface.html')], {'QIRAVEL_EXTENSIONS_DIR': str(run.root / 'none')}, 1,
          'qiravel-browser: the plug-in folder %s does not exist' % (run.root / 'none')),
-        ([browser, '--dialog-script', str(run.root / 'none.txt'), str(PAGES / 'interface.html')], {},
+        ([browser, '--dialog-script', str(run.root / 'none.txt'), str(PAGES / 'interface.html')], {}, 1,
          'qiravel-browser: cannot read the dialog script: '),
+        ([browser, '--timeout'], {}, 2, 'qiravel-browser: --timeout needs a value\nusage:'),
     ]
-    for command, extra, said in cases:
+    for command, extra, status, said in cases:
         ended = subprocess.run(command, env=dict(run.env, **extra), capture_output=True, text=True, timeout=WAIT)
-        lines = ended.stderr.splitlines()
-        check(ended.returncode == 1 and len(lines) == 1 and lines[0].startswith(said),
-              'for %s: status %d, %r' % (command[1:], ended.returncode, lines))
-    ended = subprocess.run([browser, '--timeout'], env=run.env, capture_output=True, text=True, timeout=WAIT)
-    check(ended.returncode == 2 and ended.stderr.startswith('qiravel-browser: --timeout needs a value\nusage:'),
-          'usage for a bad command line')
+        check(ended.returncode == status and ended.stderr.startswith(said) and
+              (status == 2 or len(ended.stderr.splitlines()) == 1),
+              'for %s: status %d, %r' % (command[1:], ended.returncode, ended.stderr))
 
 
 SCENARIOS = {f.__name__: f for f in (interface, status, pick, navigation, drop, demo, guide, fallback, errors)}
 
-
-def main():
-    parser = argparse.ArgumentParser(description='Runs one real-browser test.')
-    parser.add_argument('--build', required=True, help='the build folder')
-    parser.add_argument('--no-sandbox', action='store_true', help='run the web processes without their sandbox')
-    parser.add_argument('--screenshot', help='save a PNG of the page at its verdict')
-    parser.add_argument('--preload', help='a library every process of the run loads first')
-    parser.add_argument('scenario', choices=sorted(SCENARIOS))
-    args = parser.parse_args()
-    run = Run(args.build, not args.no_sandbox, args.screenshot, args.preload)
-    failed = True
-    try:
-        SCENARIOS[args.scenario](run)
-        run.check_sanity()
-        failed = False
-    except (Failure, subprocess.SubprocessError) as error:
-        print('FAILED: %s' % error, file=sys.stderr)
-    finally:
-        run.close(failed)
-    return 1 if failed else 0
-
-
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(main(SCENARIOS, lambda a: Run(a.build, not a.no_sandbox, a.screenshot, a.preload),
+                  'Runs one real-browser test.',
+                  [(['--no-sandbox'], dict(action='store_true', help='run the web processes without their sandbox')),
+                   (['--screenshot'], dict(help='save a PNG of the page at its verdict')),
+                   (['--preload'], dict(help='a library every process of the run loads first'))]))

@@ -11,14 +11,15 @@ a request that needs the Assistant launches that program, uploading to /home/ada
 that shows one.
 """
 import argparse
-import glob
 import os
 import re
 import shlex
-import signal
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from scenario import Sandbox, write_files  # noqa: E402
 
 PLACEHOLDER = "/home/ada"
 TIMESTAMP = re.compile(r'"timestamp": "[^"]*"')
@@ -27,45 +28,18 @@ MAIN_PREFIXES = ("response:", "notify:", "result:")
 
 def sessions(guide):
     """Yields (line number, lines) for each session block."""
-    lines = open(guide, encoding="utf-8").read().split("\n")
-    number = 0
-    while number < len(lines):
-        if lines[number].strip() == "```session":
-            start = number + 1
-            end = start
-            while lines[end].strip() != "```":
-                end += 1
-            yield start + 1, lines[start:end]
-            number = end
-        number += 1
+    text = open(guide, encoding="utf-8").read()
+    for block in re.finditer(r"^[ \t]*```session[ \t]*\n(.*?)^[ \t]*```[ \t]*$", text, re.M | re.S):
+        yield text.count("\n", 0, block.start(1)) + 1, block.group(1).split("\n")[:-1]
 
 
-def make_home(root, assistant):
-    home = os.path.join(root, "home", "ada")
-    os.makedirs(os.path.join(home, "Docs", "Sub"))
-    os.makedirs(os.path.join(home, "Downloads"))
-    for path, text in (("Docs/a.txt", "hello\n"), ("Docs/Sub/b.txt", "world!\n")):
-        with open(os.path.join(home, path), "w") as file:
-            file.write(text)
-    for folder in ("runtime", "data/applications", "config/qiravel"):
-        os.makedirs(os.path.join(root, folder), mode=0o700)
-    with open(os.path.join(root, "config", "qiravel", "assistant.conf"), "w") as settings:
-        settings.write("[Allow]\nfolders=%s\n" % home)
+def make_home(sandbox, assistant):
+    home = write_files(sandbox.home / "ada", {"Docs/a.txt": "hello\n", "Docs/Sub/b.txt": "world!\n"})
+    (home / "Downloads").mkdir()
+    write_files(sandbox.config / "qiravel", {"assistant.conf": "[Allow]\nfolders=%s\n" % home})
     if assistant:
-        with open(os.path.join(root, "data", "applications", "com.qiravel.Assistant.desktop"), "w") as entry:
-            entry.write("[Desktop Entry]\nType=Application\nName=Qiravel Assistant\nExec=%s --outbox %s\n"
-                        % (assistant, os.path.join(home, "outbox")))
-    return home
-
-
-def stop_assistant(root):
-    """Ends the Assistant a session launched: it is no child of qvshell, and it names its check-in
-    file after its serial number, whose second half is its pid."""
-    for checkin in glob.glob(os.path.join(root, "runtime", "qiravel", "*.app")):
-        try:
-            os.kill(int(os.path.basename(checkin)[:-len(".app")].split("-")[1]), signal.SIGTERM)
-        except (OSError, ValueError, IndexError):
-            pass
+        sandbox.assistant_entry(assistant, "--outbox", home / "outbox")
+    return str(home)
 
 
 def is_progress(line):
@@ -80,17 +54,13 @@ def normalise(line):
     return TIMESTAMP.sub('"timestamp": ""', line)
 
 
-def run_session(qvshell, block, root, home):
+def run_session(qvshell, block, env, home):
     """Returns a list of differences, empty when the session matches."""
     if not block or not block[0].startswith("$ qvshell"):
         return ["the block does not start with '$ qvshell'"]
     args = [localise(arg, home) for arg in shlex.split(block[0][len("$ qvshell"):])]
     requests = [localise(line[2:], home) for line in block[1:] if line.startswith("> ")]
     expected = [normalise(localise(line, home)) for line in block[1:] if line and not line.startswith("> ")]
-    env = dict(os.environ, XDG_RUNTIME_DIR=os.path.join(root, "runtime"),
-               XDG_DATA_HOME=os.path.join(root, "data"), XDG_DATA_DIRS=os.path.join(root, "data"),
-               XDG_CONFIG_HOME=os.path.join(root, "config"),
-               XDG_STATE_HOME=os.path.join(root, "state"))
     # Standard error goes to a file: a launched Assistant keeps it open after qvshell ends.
     with tempfile.TemporaryFile(mode="w+") as errors:
         done = subprocess.run([qvshell, "--settle", "100"] + args, input="".join(r + "\n" for r in requests),
@@ -127,11 +97,11 @@ def main():
     count = 0
     for line_number, block in sessions(options.guide):
         count += 1
-        with tempfile.TemporaryDirectory() as root:
-            try:
-                problems = run_session(options.qvshell, block, root, make_home(root, options.assistant))
-            finally:
-                stop_assistant(root)
+        sandbox = Sandbox("qv-sessions-", system_data=False)
+        try:
+            problems = run_session(options.qvshell, block, sandbox.env, make_home(sandbox, options.assistant))
+        finally:
+            sandbox.close()
         for problem in problems:
             print("%s:%d: %s" % (options.guide, line_number, problem))
         failures += bool(problems)

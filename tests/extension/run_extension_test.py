@@ -8,19 +8,17 @@ Chromium's sandbox stays on.
 usage: run_extension_test.py --build DIR --browser chromium|firefox CASE
 """
 
-import argparse
 import json
 import re
 import os
 import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'support'))
+from scenario import ROOT, Sandbox, check, focus, main, pids, wait_until, write_files, xdotool  # noqa: E402
 sys.path.insert(0, str(ROOT / 'scripts' / 'browsers'))
 import remote  # noqa: E402
 import session  # noqa: E402
@@ -30,40 +28,24 @@ PAGES = '/tests/extension/pages/'
 BIG_FILES = 1000
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
-
-
-class Run:
+class Run(Sandbox):
     """The run's home (with Docs/a.txt and Docs/Sub/b.txt), its Assistant and its browser."""
 
     def __init__(self, build, browser):
+        base = {'PATH': '/usr/bin:/bin', 'DISPLAY': os.environ.get('DISPLAY', ''), 'LANG': 'C.UTF-8'}
+        if os.environ.get('XAUTHORITY'):
+            base['XAUTHORITY'] = os.environ['XAUTHORITY']
+        super().__init__('qv-ext-', base)
         self.build = Path(build).resolve()
-        self.name = browser
-        self.root = Path(tempfile.mkdtemp(prefix='qv-ext-'))
         if os.geteuid() == 0:
             if subprocess.run(['id', USER], capture_output=True).returncode != 0:
                 subprocess.run(['useradd', '--system', '--create-home', '--home-dir', '/var/lib/' + USER,
                                '--shell', '/usr/sbin/nologin', USER], check=True)
             self.build = self.reachable_build()
-        self.home = self.root / 'home'
-        self.docs = self.home / 'Docs'
-        (self.docs / 'Sub').mkdir(parents=True)
-        (self.docs / 'a.txt').write_text('first file\n')
-        (self.docs / 'Sub' / 'b.txt').write_text('second file, one folder down\n')
+        self.docs = write_files(self.home / 'Docs', {'a.txt': 'first file\n',
+                                                     'Sub/b.txt': 'second file, one folder down\n'})
         self.outbox = self.root / 'outbox'
-        self.runtime = self.root / 'runtime'
-        self.runtime.mkdir(mode=0o700)
-        data = self.root / 'data'
-        (data / 'applications').mkdir(parents=True)
-        (data / 'applications' / 'com.qiravel.Assistant.desktop').write_text(
-            '[Desktop Entry]\nType=Application\nName=Qiravel Assistant\nExec=%s --outbox %s\n'
-            % (self.build / 'Assistant' / 'qiravel-assistant', self.outbox))
+        self.assistant_entry(self.build / 'Assistant' / 'qiravel-assistant', '--outbox', self.outbox)
         self.site = self.root / 'site'
         self.site.mkdir()
         for part in ('demo', 'tests'):
@@ -72,16 +54,9 @@ class Run:
         port = self.server.server_address[1]
         self.origin = 'http://127.0.0.1:%d' % port
         self.denied = 'http://localhost:%d' % port
-        session.write_origins(self.root / 'config', allow=[self.origin], deny=[self.denied])
-        env = {'PATH': '/usr/bin:/bin', 'DISPLAY': os.environ.get('DISPLAY', ''), 'LANG': 'C.UTF-8',
-               'XDG_RUNTIME_DIR': str(self.runtime), 'XDG_DATA_HOME': str(data),
-               'XDG_DATA_DIRS': '%s:/usr/local/share:/usr/share' % data,
-               'XDG_CONFIG_HOME': str(self.root / 'config'), 'XDG_CACHE_HOME': str(self.root / 'cache'),
-               'GSETTINGS_BACKEND': 'memory', 'NO_AT_BRIDGE': '1', 'DBUS_SESSION_BUS_ADDRESS': 'disabled:'}
-        if os.environ.get('XAUTHORITY'):
-            env['XAUTHORITY'] = os.environ['XAUTHORITY']
+        session.write_origins(self.config, allow=[self.origin], deny=[self.denied])
         self.host = self.build / 'bin' / 'qiravel-nativehost'
-        self.session = session.Session(browser, self.build, self.root, env, self.host, USER)
+        self.session = session.Session(browser, self.build, self.root, self.env, self.host, USER)
         self.log = open(self.root / 'browser.log', 'w')
         self.browser = None
 
@@ -99,9 +74,15 @@ class Run:
         shutil.copytree(self.build / 'extension', copy / 'extension')
         return copy
 
-    def start(self):
+    def play(self, case):
+        """Answers the host's dialogs as the case's row says, and plays it on the started browser."""
+        function, dialogs = case
+        if dialogs is not None:
+            big = make_big(self) if '{big}' in dialogs else ''
+            self.session.env['QIRAVEL_NATIVEHOST_DIALOGS'] = dialogs.format(docs="'%s'" % self.docs,
+                                                                            big="'%s'" % big)
         self.browser = self.session.start(self.log)
-        return self.browser
+        function(self, self.browser)
 
     def page(self, name, origin=None, query=''):
         return (origin or self.origin) + PAGES + name + query
@@ -109,43 +90,20 @@ class Run:
     def js(self, tab, expression, timeout=120):
         return self.browser.evaluate(tab, expression, timeout)
 
-    def wait_js(self, tab, expression, what, timeout=60):
-        deadline = time.monotonic() + timeout
-        while True:
-            value = self.js(tab, expression)
-            if value:
-                return value
-            if time.monotonic() > deadline:
-                raise Failure('not in time: ' + what)
-            time.sleep(0.1)
-
     def hosts(self):
         """The pids of this run's native hosts."""
-        found = []
-        for entry in Path('/proc').iterdir():
-            try:
-                if entry.name.isdigit() and os.readlink(entry / 'exe') == str(self.host) and \
-                        ('XDG_RUNTIME_DIR=%s' % self.runtime).encode() in (entry / 'environ').read_bytes().split(b'\0'):
-                    found.append(int(entry.name))
-            except OSError:
-                pass
-        return found
+        return pids(self.host, 'XDG_RUNTIME_DIR=%s' % self.runtime)
 
     def close(self, failed):
         if self.browser:
             self.browser.quit()
         self.server.shutdown()
         self.log.close()
-        for app in (self.runtime / 'qiravel').glob('*.app'):
-            try:
-                os.kill(int(app.name[:-len('.app')].split('-')[1]), signal.SIGTERM)
-            except (OSError, ValueError, IndexError):
-                pass
         if failed:
             print('--- browser log (last 80 lines)', file=sys.stderr)
             print(''.join((self.root / 'browser.log').read_text(errors='replace').splitlines(True)[-80:]),
                   file=sys.stderr)
-        shutil.rmtree(self.root, ignore_errors=True)
+        super().close()
 
 
 def same_tree(one, other):
@@ -154,12 +112,16 @@ def same_tree(one, other):
         all((one / f).read_bytes() == (other / f).read_bytes() for f in files)
 
 
-def xdotool(*arguments):
-    return subprocess.run(['xdotool'] + [str(a) for a in arguments], check=True, timeout=60,
-                          capture_output=True, text=True).stdout
+def picked(run, browser, count=1):
+    """count tabs of plugin.html, each started and with its pick made."""
+    tabs = [browser.open(run.page('plugin.html')) for _ in range(count)]
+    for tab in tabs:
+        run.js(tab, 'start()')
+        check(run.js(tab, 'request("SelectFilesToUpload")') == 1, 'the pick answers 1')
+    return tabs
 
 
-# The cases. Each gets the started run and returns nothing; a Failure says what went wrong.
+# The cases. Each gets the run and its started browser; a Failure says what went wrong.
 
 def initialize(run, browser):
     tab = browser.open(run.page('plugin.html'))
@@ -176,8 +138,7 @@ def initialize(run, browser):
 def gtk_pick(run, browser):
     tab = browser.open(run.page('plugin.html'))
     run.js(tab, 'start().then(() => { window.pick = request("SelectFilesToUpload"); })')
-    window = xdotool('search', '--sync', '--onlyvisible', '--name', 'Choose files and folders').split()[0]
-    xdotool('windowfocus', '--sync', window)
+    focus('--name', 'Choose files and folders')
     time.sleep(0.5)
     xdotool('key', 'ctrl+l')
     time.sleep(0.5)
@@ -203,22 +164,17 @@ def order(run, browser):
 
 
 def big_notification(run, browser):
-    tab = browser.open(run.page('plugin.html'))
-    run.js(tab, 'start()')
-    check(run.js(tab, 'request("SelectFilesToUpload")') == 1, 'the pick answers 1')
+    tab, = picked(run, browser)
     sizes = run.js(tab, 'notes.map(text => [text.length, JSON.parse(text).files_ul.length])')
     check(sizes and sizes[0][0] > 1048576 and sizes[0][1] == BIG_FILES, 'a notification over 1 MiB: %s' % sizes)
 
 
 def two_tabs(run, browser):
-    tabs = [browser.open(run.page('plugin.html')) for _ in range(2)]
-    for tab in tabs:
-        run.js(tab, 'start()')
-        check(run.js(tab, 'request("SelectFilesToUpload")') == 1, 'each tab picks')
+    tabs = picked(run, browser, 2)
     removal = {'files_ul': [{'file_path': str(run.docs / 'a.txt'), 'relative_path': 'Docs/', 'size': 11.0}]}
-    check(run.js(tabs[0], 'request("DeleteFilesFromUploadList", %s)' % json.dumps(removal)) == 1, 'removed in one')
-    check(run.js(tabs[1], 'request("DeleteFilesFromUploadList", %s)' % json.dumps(removal)) == 1,
-          'the other tab still had the file')
+    for tab in tabs:
+        check(run.js(tab, 'request("DeleteFilesFromUploadList", %s)' % json.dumps(removal)) == 1,
+              'each tab removes the file from its own list')
     for tab in tabs:
         counts = run.js(tab, 'notes.map(text => JSON.parse(text).files_ul.length)')
         check(counts == [2, 1], 'each tab its own list: %s' % counts)
@@ -226,26 +182,20 @@ def two_tabs(run, browser):
 
 def closed_tab(run, browser):
     keep = browser.open(run.page('plugin.html'))
-    tab = browser.open(run.page('plugin.html'))
-    run.js(tab, 'start()')
-    check(run.js(tab, 'request("SelectFilesToUpload")') == 1, 'the pick answers 1')
+    tab, = picked(run, browser)
     check(run.js(tab, 'request("StartUpload", {job: "gone"})') == 1, 'the upload was handed over')
     check(len(run.hosts()) == 1, 'one host for the tab')
     browser.close(tab)
-    deadline = time.monotonic() + 30
-    while run.hosts() or not same_tree(run.docs, run.outbox / 'Docs'):
-        check(time.monotonic() < deadline, 'host gone (%s) and Docs in the outbox' % run.hosts())
-        time.sleep(0.2)
+    wait_until(lambda: not run.hosts() and same_tree(run.docs, run.outbox / 'Docs'),
+               'host gone and Docs in the outbox', 30, 0.2)
     check(run.js(keep, 'document.title') == 'plug-in', 'the other tab lives on')
 
 
 def status(run, browser):
-    tabs = [browser.open(run.page('plugin.html')) for _ in range(2)]
-    for tab in tabs:
-        run.js(tab, 'start()')
-        check(run.js(tab, 'request("SelectFilesToUpload")') == 1, 'each tab picks')
+    tabs = picked(run, browser, 2)
     check(run.js(tabs[0], 'request("StartUpload", {job: "first"})') == 1, 'the upload was handed over')
-    run.wait_js(tabs[0], 'codes().includes("TransferComplete")', 'the uploading tab hears the end')
+    wait_until(lambda: run.js(tabs[0], 'codes().includes("TransferComplete")'), 'the uploading tab hears the end',
+               step=0.1)
     jobs = run.js(tabs[0], 'notes.map(text => JSON.parse(text)).filter(m => m.job).map(m => m.job)')
     check(set(jobs) == {'first'}, jobs)
     time.sleep(1)
@@ -298,11 +248,8 @@ def guide(run, browser):
 
 def make_big(run):
     """A folder whose 1,000 files, with long paths, make one notification of about 1.4 MB."""
-    folder = run.home / 'Big' / ('a' * 200) / ('b' * 200) / ('c' * 200)
-    folder.mkdir(parents=True)
-    for i in range(BIG_FILES):
-        (folder / ('%04d' % i + 'f' * 200)).write_bytes(b'x')
-    return run.home / 'Big'
+    folder = '/'.join(letter * 200 for letter in 'abc')
+    return write_files(run.home / 'Big', {'%s/%04d%s' % (folder, i, 'f' * 200): 'x' for i in range(BIG_FILES)})
 
 
 # case: (function, answers of the host's dialogs, or None for the real GTK dialogs)
@@ -321,27 +268,6 @@ CASES = {
 }
 
 
-def main():
-    parser = argparse.ArgumentParser(description='Runs one case of the extension tests.')
-    parser.add_argument('--build', required=True)
-    parser.add_argument('--browser', choices=sorted(remote.BROWSERS), required=True)
-    parser.add_argument('case', choices=sorted(CASES))
-    args = parser.parse_args()
-    function, dialogs = CASES[args.case]
-    run = Run(args.build, args.browser)
-    failed = True
-    try:
-        if dialogs is not None:
-            big = make_big(run) if '{big}' in dialogs else ''
-            run.session.env['QIRAVEL_NATIVEHOST_DIALOGS'] = dialogs.format(docs="'%s'" % run.docs, big="'%s'" % big)
-        function(run, run.start())
-        failed = False
-    except (Failure, remote.RemoteError, subprocess.SubprocessError) as error:
-        print('FAILED: %s' % error, file=sys.stderr)
-    finally:
-        run.close(failed)
-    return 1 if failed else 0
-
-
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(main(CASES, lambda a: Run(a.build, a.browser), 'Runs one case of the extension tests.',
+                  [(['--browser'], dict(choices=sorted(remote.BROWSERS), required=True))], [remote.RemoteError]))

@@ -8,13 +8,44 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+from scenario import Failure, Sandbox, stop, wait_until, write_files  # noqa: E402
 
 REQUESTS = [
     '{"type":"Request","code":"SelectFilesToUpload"}',
     '{"type":"Request","code":"StartUpload","job":"valgrind"}',
 ]
+
+
+def session(args, valgrind, sandbox):
+    docs = write_files(sandbox.root / 'src' / 'Docs', {'a.txt': 'a', 'Sub/b.txt': 'bb', 'Sub/c.txt': 'ccc'})
+    log = sandbox.root / 'valgrind.log'
+    assistant = subprocess.Popen([args.assistant, '--idle-seconds', '240'], env=sandbox.env,
+                                 stdout=subprocess.DEVNULL)
+    try:
+        wait_until(sandbox.assistants, 'the test Assistant checked in', 30)
+        command = [valgrind, '--leak-check=full', '--errors-for-leak-kinds=definite',
+                   '--error-exitcode=1', '--suppressions=' + args.suppressions, '--log-file=%s' % log,
+                   args.qvshell, '--settle', '3000', '--pick', str(docs)]
+        shell = subprocess.run(command, env=sandbox.env, input='\n'.join(REQUESTS) + '\n', text=True,
+                               capture_output=True, timeout=240)
+    finally:
+        stop(assistant)
+    report = log.read_text()
+    results = [line for line in shell.stdout.splitlines() if line.startswith('result: ')]
+    deleted = sum(line.count('"file_path"') for line in shell.stdout.splitlines()
+                  if '"FilesDeletedFromUploadList"' in line)
+    failures = [what for failed, what in (
+        (shell.returncode != 0, 'qvshell under valgrind exited with %d' % shell.returncode),
+        (results != ['result: 1', 'result: 1'], 'results: %s' % results),
+        (deleted != 3 or '"UploadComplete"' not in shell.stdout,
+         'the status events did not all come back (%d files deleted)' % deleted)) if failed]
+    if failures:
+        print('\n'.join(failures + [report, shell.stdout, shell.stderr]))
+        return 1
+    print(report[report.find('HEAP SUMMARY'):])
+    return 0
 
 
 def main():
@@ -27,58 +58,14 @@ def main():
     if not valgrind:
         print('valgrind is not installed; skipped')
         return 77
-
-    root = tempfile.mkdtemp(prefix='qv-valgrind-')
+    sandbox = Sandbox('qv-valgrind-', system_data=False)
     try:
-        for folder in ('runtime', 'data', 'src/Docs/Sub'):
-            os.makedirs(os.path.join(root, folder), mode=0o700)
-        for name, text in (('a.txt', 'a'), ('Sub/b.txt', 'bb'), ('Sub/c.txt', 'ccc')):
-            with open(os.path.join(root, 'src/Docs', name), 'w') as file:
-                file.write(text)
-        env = dict(os.environ, XDG_RUNTIME_DIR=os.path.join(root, 'runtime'),
-                   XDG_DATA_HOME=os.path.join(root, 'data'), XDG_DATA_DIRS=os.path.join(root, 'data'),
-                   XDG_STATE_HOME=os.path.join(root, 'state'))
-        assistant = subprocess.Popen([args.assistant, '--idle-seconds', '240'], env=env,
-                                     stdout=subprocess.DEVNULL)
-        try:
-            folder = os.path.join(root, 'runtime', 'qiravel')
-            deadline = time.monotonic() + 30
-            while not (os.path.isdir(folder) and any(n.endswith('.app') for n in os.listdir(folder))):
-                if time.monotonic() > deadline:
-                    print('the test Assistant did not check in')
-                    return 1
-                time.sleep(0.05)
-            command = [valgrind, '--leak-check=full', '--errors-for-leak-kinds=definite',
-                       '--error-exitcode=1', '--suppressions=' + args.suppressions,
-                       '--log-file=' + os.path.join(root, 'valgrind.log'),
-                       args.qvshell, '--settle', '3000', '--pick', os.path.join(root, 'src/Docs')]
-            shell = subprocess.run(command, env=env, input='\n'.join(REQUESTS) + '\n', text=True,
-                                   capture_output=True, timeout=240)
-        finally:
-            assistant.kill()
-            assistant.wait()
-        with open(os.path.join(root, 'valgrind.log')) as file:
-            report = file.read()
-        results = [line for line in shell.stdout.splitlines() if line.startswith('result: ')]
-        deleted = sum(line.count('"file_path"') for line in shell.stdout.splitlines()
-                      if '"FilesDeletedFromUploadList"' in line)
-        failures = []
-        if shell.returncode != 0:
-            failures.append('qvshell under valgrind exited with %d' % shell.returncode)
-        if results != ['result: 1', 'result: 1']:
-            failures.append('results: %s' % results)
-        if deleted != 3 or '"UploadComplete"' not in shell.stdout:
-            failures.append('the status events did not all come back (%d files deleted)' % deleted)
-        if failures:
-            print('\n'.join(failures))
-            print(report)
-            print(shell.stdout)
-            print(shell.stderr)
-            return 1
-        print(report[report.find('HEAP SUMMARY'):])
-        return 0
+        return session(args, valgrind, sandbox)
+    except Failure as failure:
+        print(failure)
+        return 1
     finally:
-        shutil.rmtree(root, ignore_errors=True)
+        sandbox.close()
 
 
 if __name__ == '__main__':

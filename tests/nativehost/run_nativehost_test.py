@@ -5,20 +5,14 @@ standard input and output), with the test Assistant as its peer, in private fold
 usage: run_nativehost_test.py --build DIR SCENARIO
 """
 
-import argparse, json, os, queue, shutil, struct, subprocess, sys, tempfile, threading
+import json, queue, struct, subprocess, sys, threading
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'support'))
+from scenario import Sandbox, check, main, write_files  # noqa: E402
 
 ORIGIN = 'https://example.org'
 WAIT = 30
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
 
 
 def frame(payload):
@@ -33,34 +27,28 @@ def request(code, **members):
 INITIALIZE = {'call': 'Initialize', 'origin': ORIGIN}
 
 
-class Run:
-    """Private home, runtime, data and config folders; the desktop entry starts the test Assistant."""
+class Run(Sandbox):
+    """The sandbox without a display; its desktop entry starts the test Assistant."""
 
     def __init__(self, build):
-        self.build, self.root = Path(build), Path(tempfile.mkdtemp(prefix='qv-nativehost-'))
-        self.home, data, self.record = self.root / 'home', self.root / 'data', self.root / 'requests.log'
-        (data / 'applications').mkdir(parents=True)
-        (self.root / 'runtime').mkdir(mode=0o700)
-        (data / 'applications' / 'com.qiravel.Assistant.desktop').write_text(
-            '[Desktop Entry]\nType=Application\nName=Test Assistant\nExec=%s --idle-seconds 20 --record %s\n'
-            % (self.build / 'tests' / 'assistant' / 'test_assistant', self.record))
-        self.env = dict(os.environ, HOME=str(self.home), XDG_RUNTIME_DIR=str(self.root / 'runtime'),
-                        XDG_DATA_HOME=str(data), XDG_DATA_DIRS='%s:/usr/share' % data,
-                        XDG_CONFIG_HOME=str(self.root / 'config'), GSETTINGS_BACKEND='memory',
-                        NO_AT_BRIDGE='1', DBUS_SESSION_BUS_ADDRESS='disabled:')
-        for name in ('QIRAVEL_RUNTIME_DIR', 'QIRAVEL_NATIVEHOST_DIALOGS', 'DISPLAY', 'WAYLAND_DISPLAY'):
+        super().__init__('qv-nativehost-')
+        self.build, self.record = Path(build), self.root / 'requests.log'
+        self.assistant_entry(self.build / 'tests' / 'assistant' / 'test_assistant', '--idle-seconds 20 --record',
+                             self.record)
+        for name in ('DISPLAY', 'WAYLAND_DISPLAY'):
             self.env.pop(name, None)
-        self.origins_file = self.root / 'config' / 'qiravel' / 'origins.conf'
+        self.origins_file = self.config / 'qiravel' / 'origins.conf'
 
     def origins(self, text):
-        self.origins_file.parent.mkdir(parents=True, exist_ok=True)
-        self.origins_file.write_text(text)
+        write_files(self.config / 'qiravel', {'origins.conf': text})
 
     def folder(self, name, files):
-        for relative in files:
-            (self.home / name / relative).parent.mkdir(parents=True, exist_ok=True)
-            (self.home / name / relative).write_text('x')
-        return self.home / name
+        return write_files(self.home / name, {relative: 'x' for relative in files})
+
+    def close(self, failed):
+        if failed and (self.root / 'stderr.txt').exists():
+            print((self.root / 'stderr.txt').read_text(errors='replace')[-4000:], file=sys.stderr)
+        super().close()
 
 
 class Host:
@@ -117,7 +105,7 @@ def notifications(messages, code):
     return [n for n in (json.loads(m['notify']) for m, _ in messages if 'notify' in m) if n.get('code') == code]
 
 
-def scenario_session(run):
+def session(run):
     """Allowed origin: a 1,000-file pick (1.4 MB) arrives in pieces before its result; an upload
     reaches the Assistant and its status comes back; closing the input ends the host."""
     long_folder = 'F' * 250 + '/' + 'G' * 250
@@ -147,7 +135,7 @@ def scenario_session(run):
     check('StartUpload' in run.record.read_text(), 'the Assistant got no upload')
 
 
-def scenario_denied(run):
+def denied(run):
     """A denied origin gets "failed", then 0 for every request, and nothing else."""
     run.origins('[Origins]\ndeny=%s;\n' % ORIGIN)
     host = Host(run, dialogs="--pick '%s'" % run.folder('Docs', ['a.txt']))
@@ -158,7 +146,7 @@ def scenario_denied(run):
     check(not run.record.exists(), 'the Assistant was reached')
 
 
-def scenario_ask(run):
+def ask(run):
     """An origin in no list is asked about and remembered; without a display it is denied."""
     host = Host(run, dialogs='--confirm yes')
     check(host.call(INITIALIZE)[0] != 'failed', 'an allowed origin got "failed"')
@@ -172,7 +160,7 @@ def scenario_ask(run):
     check(run.origins_file.read_text() == remembered, 'a question nobody saw changed the list')
 
 
-def scenario_frames(run):
+def frames(run):
     """Frames that carry no call are skipped; a big frame arrives in many reads; a frame cut off by
     the end of input, or one announced over 64 MiB, ends the host with status 1."""
     run.origins('[Origins]\nallow=%s\n' % ORIGIN)
@@ -191,22 +179,6 @@ def scenario_frames(run):
         check(line in stderr, 'standard error does not say %r' % line)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--build', required=True)
-    parser.add_argument('scenario', choices=['session', 'denied', 'ask', 'frames'])
-    args = parser.parse_args()
-    run = Run(args.build)
-    try:
-        globals()['scenario_' + args.scenario](run)
-    except (Failure, queue.Empty, subprocess.TimeoutExpired) as failure:
-        print('FAIL %s: %r\n%s\n(kept: %s)' % (args.scenario, failure,
-              (run.root / 'stderr.txt').read_text(errors='replace')[-4000:], run.root))
-        return 1
-    shutil.rmtree(run.root, ignore_errors=True)
-    print('PASS %s' % args.scenario)
-    return 0
-
-
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(main({f.__name__: f for f in (session, denied, ask, frames)}, lambda a: Run(a.build),
+                  'Runs the native host over pipes as a browser does.'))

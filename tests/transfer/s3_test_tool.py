@@ -14,16 +14,14 @@ gateway.json is named by QIRAVEL_S3_GATEWAY. Signed with the gateway user's keys
 
 import os
 import signal
-import socket
 import sys
-import threading
-import time
 import urllib.parse
 import xml.etree.ElementTree as ET
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "s3"))
 from ceph_gateway import CephGateway  # noqa: E402
+from relay import Relay  # noqa: E402
 
 
 def object_path(gw, key):
@@ -31,43 +29,15 @@ def object_path(gw, key):
 
 
 def relay(gw, rate):
-    target = urllib.parse.urlsplit(gw.info["endpoint"])
-    listener = socket.create_server(("127.0.0.1", 0))
-    sockets = []
-
-    def pump(source, sink):
-        try:
-            while True:
-                data = source.recv(16384)
-                if not data:
-                    break
-                sink.sendall(data)
-                time.sleep(len(data) / rate)
-        except OSError:
-            pass
-        for s in (source, sink):
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-
     def stop(*_):
-        listener.close()
-        for s in sockets:
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
+        forward.cut()
         os._exit(0)
 
+    forward = Relay(gw.info["endpoint"], rate)
     signal.signal(signal.SIGUSR1, stop)
-    print(listener.getsockname()[1], flush=True)
+    print(forward.port, flush=True)
     while True:
-        client, _ = listener.accept()
-        server = socket.create_connection((target.hostname, target.port))
-        sockets.extend([client, server])
-        for a, b in ((client, server), (server, client)):
-            threading.Thread(target=pump, args=(a, b), daemon=True).start()
+        signal.pause()
 
 
 def main():
