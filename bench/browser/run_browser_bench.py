@@ -35,8 +35,7 @@ def bench_execute(args):
     run = run_browser_test.Run(args.build, not args.no_sandbox, None)
     failed = True
     try:
-        run.pages = PAGES
-        run.start('execute.html', {'calls': args.calls, 'rounds': args.rounds}, options=['--benchmark-reference'])
+        run.start(PAGES / 'execute.html', {'calls': args.calls, 'rounds': args.rounds}, options=['--benchmark-reference'])
         for phase in ('unlogged', 'logged'):
             execute, empty = [], []
             for _ in range(args.rounds):
@@ -110,14 +109,12 @@ def bench_drop(args):
     try:
         folder = make_folder(run.home, args.files)
         shell = Shell(run, folder, args.rounds)
-        run.pages = PAGES
-        run.start('drop.html', {'rounds': args.rounds})
+        run.start(PAGES / 'drop.html', {'rounds': args.rounds})
         drops, picks = [], []
         # Rounds alternate between the two, so that both see the same load on the machine.
         for _ in range(args.rounds):
             picks.append(shell.pick(args.files))
-            target = run.expect(r'^test: drag-target (\d+) (\d+)$', timeout=120)
-            run.drag([folder], (int(target.group(1)), int(target.group(2))))
+            run.drag([folder])
             match = run.expect(r'^test: drop ([\d.]+) (\d+)$', timeout=300)
             if int(match.group(2)) != args.files:
                 raise run_browser_test.Failure('the drop added %s of %d files' % (match.group(2), args.files))
@@ -142,7 +139,7 @@ def bench_demo(args):
     try:
         folder = make_folder(run.home, args.demo_files)
         shell = Shell(run, folder, args.rounds)
-        run.start(run_browser_test.DEMO, {'walkthrough': 'bench', 'rounds': args.rounds},
+        run.start(run_browser_test.ROOT / 'demo' / 'index.html', {'walkthrough': 'bench', 'rounds': args.rounds},
                   dialogs=['--pick %s' % folder] * args.rounds,
                   options=['--geometry', '1100x1200+0+0', '--timeout', '1800'])
         tables, picks, scrolls, removals = [], [], [], []

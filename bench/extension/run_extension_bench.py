@@ -25,9 +25,11 @@ ROOT = HERE.parents[1]
 sys.path.insert(0, str(ROOT / 'tests' / 'extension'))
 sys.path.insert(0, str(ROOT / 'tests' / 'browser'))
 sys.path.insert(0, str(ROOT / 'bench' / 'browser'))
+sys.path.insert(0, str(ROOT / 'tests' / 'support'))
 import run_browser_test  # noqa: E402
 import run_extension_test  # noqa: E402
 from run_browser_bench import make_folder  # noqa: E402
+from scenario import Failure, wait_until  # noqa: E402
 
 
 def summary(name, ours, reference, unit):
@@ -46,7 +48,8 @@ def in_extension(args, host, measure, dialogs=''):
     try:
         run.session.register(host or run.host)
         run.session.env['QIRAVEL_NATIVEHOST_DIALOGS'] = dialogs
-        value = measure(run, run.start())
+        run.browser = run.session.start(run.log)
+        value = measure(run, run.browser)
         failed = False
         return value
     finally:
@@ -79,10 +82,11 @@ def bench_execute(args):
 def demo_round(args):
     def measure(run, browser):
         tab = browser.open(run.origin + '/demo/index.html?walkthrough=bench&rounds=1')
-        line = run.wait_js(tab, '(window.walkthroughReports || []).find(l => /^(round|fail)/.test(l))', 'the round', 900)
+        line = wait_until(lambda: run.js(tab, '(window.walkthroughReports || []).find(l => /^(round|fail)/.test(l))'),
+                          'the round', 900)
         fields = line.split()
         if fields[0] != 'round' or int(fields[2]) != args.demo_files:
-            raise run_extension_test.Failure('the page reported: ' + line)
+            raise Failure('the page reported: ' + line)
         return float(fields[1])
     return measure
 
@@ -111,11 +115,11 @@ def in_qiravel_browser(args, folder):
     lent = run.home / folder.name
     folder.rename(lent)
     try:
-        run.start(run_browser_test.DEMO, {'walkthrough': 'bench', 'rounds': 1}, dialogs=['--pick %s' % lent],
+        run.start(run_browser_test.ROOT / 'demo' / 'index.html', {'walkthrough': 'bench', 'rounds': 1}, dialogs=['--pick %s' % lent],
                   options=['--geometry', '1100x1200+0+0', '--timeout', '900'])
         match = run.expect(r'^test: round ([\d.]+) (\d+) ', timeout=900)
         if int(match.group(2)) != args.demo_files:
-            raise run_browser_test.Failure('the table shows %s files' % match.group(2))
+            raise Failure('the table shows %s files' % match.group(2))
         run.verdict(timeout=900)
         failed = False
         return float(match.group(1))
@@ -139,7 +143,7 @@ def main():
             if which == 'demo':
                 args.browser = 'chromium'
             benchmarks[which](args)
-    except (run_extension_test.Failure, run_browser_test.Failure) as error:
+    except Failure as error:
         print('FAILED: %s' % error, file=sys.stderr)
         return 1
     return 0
