@@ -155,6 +155,11 @@ TEST(HostServices, LaunchesTheAssistantAndNoOtherProgram)
         g_setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", TRUE);
         g_setenv("QIRAVEL_EXTENSIONS_DIR", LAUNCH_PROBE_DIR, TRUE);
         g_unsetenv("QIRAVEL_RUNTIME_DIR");
+#ifdef WEB_PROCESS_PRELOAD
+        // The probe is built with the sanitizers; WebKit's web processes are not.
+        g_setenv("LD_PRELOAD", WEB_PROCESS_PRELOAD, TRUE);
+        g_setenv("ASAN_OPTIONS", "detect_leaks=0", TRUE);
+#endif
         execl(xvfb, xvfb, "-a", BROWSER_PATH, (root + "/page.html").c_str(), nullptr);
         _exit(127);
     }
