@@ -1,4 +1,5 @@
-// The browser's command line, its dialog scripts and the folders its sandbox opens.
+// The browser's command line, its dialog scripts, the folders its sandbox opens and the programs
+// its host launches.
 #include "BrowserOptions.h"
 #include "SandboxFolders.h"
 
@@ -7,7 +8,12 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 TEST(BrowserOptions, CommandLines)
 {
@@ -111,6 +117,68 @@ TEST(SandboxFolders, OpenUserFilesButNothingAboveWritableFolders)
         }
         EXPECT_EQ(readOnly, test.readOnly);
     }
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+}
+
+// A web process that asks its browser to launch a program other than the Assistant is refused, and
+// that program never runs; the Assistant's own launch goes on. The web process is a probe extension
+// in place of the plug-in; both desktop entries only leave a mark.
+TEST(HostServices, LaunchesTheAssistantAndNoOtherProgram)
+{
+    gchar* xvfb = g_find_program_in_path("xvfb-run");
+    if (!xvfb)
+        GTEST_SKIP() << "no xvfb-run";
+    std::string root = std::string(g_get_tmp_dir()) + "/qv-launch-test-XXXXXX";
+    ASSERT_TRUE(g_mkdtemp(&root[0]));
+    g_mkdir_with_parents((root + "/data/applications").c_str(), 0700);
+    g_mkdir_with_parents((root + "/runtime").c_str(), 0700);
+    for (const std::string name : {"Assistant", "Other"}) {
+        const std::string entry = "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=touch " + root + "/" + name;
+        g_file_set_contents((root + "/data/applications/com.qiravel." + name + ".desktop").c_str(), entry.c_str(), -1,
+                            nullptr);
+    }
+    g_file_set_contents((root + "/page.html").c_str(), "<p>probe</p>", -1, nullptr);
+    const std::string log = root + "/browser.log";
+    const pid_t browser = fork();
+    if (browser == 0) {
+        setpgid(0, 0);
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, 1), dup2(out, 2);
+        for (const char* folder : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+            g_setenv(folder, root.c_str(), TRUE);
+        for (const char* folder : {"XDG_DATA_HOME", "XDG_DATA_DIRS"})
+            g_setenv(folder, (root + "/data").c_str(), TRUE);
+        g_setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), TRUE);
+        g_setenv("GSETTINGS_BACKEND", "memory", TRUE);
+        g_setenv("NO_AT_BRIDGE", "1", TRUE);
+        g_setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", TRUE);
+        g_setenv("QIRAVEL_EXTENSIONS_DIR", LAUNCH_PROBE_DIR, TRUE);
+        g_unsetenv("QIRAVEL_RUNTIME_DIR");
+#ifdef WEB_PROCESS_PRELOAD
+        // The probe is built with the sanitizers; WebKit's web processes are not.
+        g_setenv("LD_PRELOAD", WEB_PROCESS_PRELOAD, TRUE);
+        g_setenv("ASAN_OPTIONS", "detect_leaks=0", TRUE);
+#endif
+        execl(xvfb, xvfb, "-a", BROWSER_PATH, (root + "/page.html").c_str(), nullptr);
+        _exit(127);
+    }
+    g_free(xvfb);
+    gchar* said = nullptr;
+    for (int waited = 0; waited < 60000 && !(said && strstr(said, "probe: com.qiravel.Assistant") &&
+                                               g_file_test((root + "/Assistant").c_str(), G_FILE_TEST_EXISTS));
+         waited += 50) {
+        g_usleep(50000);
+        g_free(said);
+        g_file_get_contents(log.c_str(), &said, nullptr, nullptr);
+    }
+    g_usleep(500000);  // time for the other program, launched first, to have run
+    kill(-browser, SIGTERM);
+    waitpid(browser, nullptr, 0);
+    EXPECT_TRUE(said && strstr(said, "probe: com.qiravel.Other refused\nprobe: com.qiravel.Assistant accepted\n")) << said;
+    EXPECT_TRUE(g_file_test((root + "/Assistant").c_str(), G_FILE_TEST_EXISTS));
+    EXPECT_FALSE(g_file_test((root + "/Other").c_str(), G_FILE_TEST_EXISTS));
+    g_free(said);
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
 }

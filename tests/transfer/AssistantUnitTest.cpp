@@ -418,37 +418,6 @@ TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
     EXPECT_NE(reason.find("Could not create the folder"), std::string::npos);
 }
 
-// Threads that commit and destroy partial files in one folder: a name freed by one file's commit
-// and handed to another file's temporary file must not make the first file's end remove it.
-TEST(PartialFile, ThreadsCommittingInOneFolderLoseNoFile)
-{
-    TempFolder temp;
-    // In memory, where commits are quick, when there is such a folder.
-    const std::string shm = "/dev/shm/" + std::filesystem::path(temp.path).filename().string();
-    const std::string folder = access("/dev/shm", W_OK) == 0 ? shm : temp.path;
-    std::atomic<unsigned> lost{0};
-    std::vector<std::thread> threads;
-    for (unsigned t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (unsigned i = 0; i < 50000; ++i) {
-                std::string reason;
-                std::string finalPath;
-                auto file = PartialFile::Create(folder, std::to_string(t), 0600, &reason);
-                if (!file || !file->Commit(&finalPath, &reason)) {
-                    ++lost;
-                    continue;
-                }
-                file.reset();
-                unlink(finalPath.c_str());
-            }
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(lost, 0u);
-    std::filesystem::remove_all(folder);
-}
-
 TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
 {
     TempFolder temp;
