@@ -22,7 +22,6 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
