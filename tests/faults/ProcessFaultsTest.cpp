@@ -133,8 +133,7 @@ TEST(ProcessFaults, AssistantFinishesTheCopyWhenThePlugInIsGone)
 // nothing twice. The stop waits for the job's start: a stopped plug-in holds its request too.
 TEST(ProcessFaults, StalledPlugInLosesNoStatus)
 {
-    Sandbox sandbox;
-    sandbox.InstallAssistantEntry();
+    LaunchingSandbox sandbox;
     const size_t count = 1500;
     std::map<std::string, std::string> files;
     for (size_t i = 0; i < count; ++i)
