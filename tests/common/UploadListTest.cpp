@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
-#include <set>
 #include <string>
 
 namespace {
@@ -38,43 +36,6 @@ xwstring_pair Key(const std::string& path, const char* relative = "")
     return xwstring_pair(xwstring(path.c_str()), xwstring(relative));
 }
 }  // namespace
-
-TEST(UploadList, AddsInBatchesOfAThousandAndARefusedBatchLeavesTheList)
-{
-    TestClient client;
-    CFileList files = MakeFiles(2500);
-    EXPECT_TRUE(client.AddFiles(files));
-    ASSERT_EQ(client.notifications.size(), 3u);
-    EXPECT_EQ(Paths(client.notifications[0]).size(), 1000u);
-    const std::vector<std::string> second = Paths(client.notifications[1]);
-    ASSERT_EQ(second.size(), 1000u);
-    EXPECT_EQ(second[0], "/data/file01000");
-    EXPECT_EQ(Paths(client.notifications[2]).size(), 500u);
-    EXPECT_EQ(JsonMember(client.notifications[0], "code"), "FilesAddedToUploadList");
-
-    // A refused batch is taken off the list again, first entry to last; the result is the answer
-    // to the last batch.
-    const struct {
-        std::set<size_t> refused;
-        bool result;
-        size_t listed;
-    } cases[] = {{{2}, true, 1501}, {{3}, false, 2001}, {{1}, true, 1501}, {{1, 2, 3}, false, 1}};
-    for (const auto& c : cases) {
-        TestClient refusing;
-        refusing.UploadList().emplace(Key("/before"), 1.0);
-        refusing.page = [&c](const std::string&, size_t n) { return c.refused.count(n) == 0; };
-        CFileList more = MakeFiles(2500);
-        EXPECT_EQ(refusing.AddFiles(more), c.result);
-        EXPECT_EQ(more.size(), 2500u);
-        EXPECT_EQ(refusing.UploadList().size(), c.listed);
-        for (const int edge : {0, 999, 1000, 1999, 2000, 2499}) {
-            char path[32];
-            snprintf(path, sizeof path, "/data/file%05d", edge);
-            EXPECT_EQ(refusing.UploadList().count(Key(path, "data/")), c.refused.count(edge / 1000 + 1) ? 0u : 1u)
-                << path;
-        }
-    }
-}
 
 TEST(UploadList, TooLongNamesAndEntriesPastTheLimitAreReportedListedOnesSkipped)
 {
@@ -293,6 +254,9 @@ TEST(UploadList, NotificationsMayCallBackIntoTheInstance)
          },
          false, {"FilesAddedToUploadList /a /c", "FilesDeletedFromUploadList /c", "FilesAddedToUploadList /c"},
          {"/c"}, {"/a"}},
+        {"refusing the last of two batches", {}, Numbered(0, 1001),
+         [](TestClient&, const std::string&, size_t n) { return n != 2; }, false,
+         {firstAdded, "FilesAddedToUploadList /f1000"}, Numbered(0, 1000), Numbered(0, 1001)},
         {"reset and queue answering the first of two batches", {}, Numbered(0, 1001),
          [](TestClient& c, const std::string&, size_t n) {
              if (n == 1) {

@@ -21,15 +21,6 @@ protected:
     {
         ASSERT_EQ(symlink(target.c_str(), (root + "/" + relative).c_str()), 0);
     }
-    // The upload list as "path|relative|size" lines, paths relative to the tree.
-    std::vector<std::string> Entries(MacTestClient& client)
-    {
-        std::vector<std::string> entries;
-        for (const auto& [key, size] : client.UploadList())
-            entries.push_back(std::string(static_cast<const char*>(key.first)).substr(root.size() + 1) + "|" +
-                              static_cast<const char*>(key.second) + "|" + std::to_string(static_cast<int>(size)));
-        return entries;
-    }
     static size_t WarningsAbout(const MacTestClient& client, const std::string& text)
     {
         size_t count = 0;
@@ -47,29 +38,8 @@ protected:
 };
 }  // namespace
 
-TEST_F(PickedTree, FoldersBecomeEntriesWithRelativePaths)
-{
-    Folder("Docs");
-    Folder("Docs/Sub");
-    Folder("Docs/.hidden");
-    Folder("Empty");
-    File("Docs/a.txt", 10);
-    File("Docs/Sub/b.txt", 15);
-    File("Docs/.dot", 1);
-    File("Docs/.hidden/c.txt", 1);
-
-    MacTestClient client;
-    client.CreateLogger();
-    EXPECT_TRUE(client.AddArrayOfFiles({root + "/Docs", root + "/Docs/a.txt", root + "/Empty", root + "/Docs/.dot"}));
-    EXPECT_EQ(Entries(client), (std::vector<std::string>{"Docs/a.txt||10", "Docs/a.txt|Docs/|10", "Docs/Sub/b.txt|Docs/Sub/|15"}));
-    ASSERT_EQ(client.notifications.size(), 1u);
-    EXPECT_EQ(JsonMember(client.notifications[0], "code"), "FilesAddedToUploadList");
-
-    EXPECT_FALSE(client.AddArrayOfFiles({}));
-}
-
 // Eight folders, each with a file and six links to the next, the last linking to the first:
-// every file is listed once, however many paths lead to its folder.
+// every file is listed once, however many paths lead to its folder. A pick of nothing fails.
 TEST_F(PickedTree, FoldersReachedAgainThroughLinksAreWalkedOnce)
 {
     for (int i = 0; i < 8; ++i) {
@@ -93,6 +63,7 @@ TEST_F(PickedTree, FoldersReachedAgainThroughLinksAreWalkedOnce)
     EXPECT_EQ(WarningsAbout(client, "Skipped a folder that was already walked: "), 7u * 5 + 6 + 1);
     EXPECT_EQ(WarningsAbout(client, "already walked: " + root + "/F3"), 1u);
     EXPECT_TRUE(client.Errors().empty());
+    EXPECT_FALSE(client.AddArrayOfFiles({}));
 }
 
 // A failure inside a picked folder names the item that failed, not the folder; each picked item
