@@ -175,7 +175,10 @@ class Run(Sandbox):
             stop(source)
 
     def press_key_in(self, key, *search):
-        """Presses key in the first visible window that xdotool finds with search (its options)."""
+        """Presses key in the first visible window that xdotool finds with search (its options),
+        once it has been shown for a moment: acted on as it opened, a dialog sometimes closed by itself."""
+        xdotool('search', '--sync', '--onlyvisible', *search)
+        time.sleep(0.5)
         xdotool('key', '--window', focus(*search), key)
 
     # Checks common to every run, and the end.

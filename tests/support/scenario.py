@@ -119,8 +119,9 @@ def pids(program, entry):
 
 
 def xdotool(*arguments):
-    return subprocess.run(['xdotool'] + [str(a) for a in arguments], check=True, timeout=WAIT,
-                          capture_output=True, text=True).stdout
+    done = subprocess.run(['xdotool'] + [str(a) for a in arguments], timeout=WAIT, capture_output=True, text=True)
+    check(done.returncode == 0, 'xdotool %s: %s' % (' '.join(map(str, arguments)), done.stderr.strip()))
+    return done.stdout
 
 
 def focus(*search):
