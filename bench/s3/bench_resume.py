@@ -71,7 +71,14 @@ def one_run(assistant, gateway, relay, folder, size, prefix, share):
         while assistant_pids(assistant):
             time.sleep(0.02)
         logged = os.path.getsize(assistant.log)
-        subprocess.Popen([assistant.program], env=assistant.env, stdout=subprocess.DEVNULL, stderr=log)
+        # The killed process's threads may still hold its instance lock for a moment after it
+        # left /proc's list: a copy started then leaves at once, and is started again.
+        for _ in range(100):
+            again = subprocess.Popen([assistant.program], env=assistant.env, stdout=subprocess.DEVNULL, stderr=log)
+            try:
+                again.wait(timeout=1)
+            except subprocess.TimeoutExpired:
+                break
         complete = next((e for e in events if e["code"] in ("TransferComplete", "TransferFailed")), None)
         sent = relay.take()
     shell.stdin.close()
