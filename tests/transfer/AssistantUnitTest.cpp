@@ -11,6 +11,7 @@
 #include "Platform/Processes/Processes.h"
 #include "tests/support/JsonMember.h"
 #include "tests/support/MainLoop.h"
+#include "tests/support/TempDir.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -25,17 +26,6 @@
 #include <unistd.h>
 
 namespace {
-struct TempFolder {
-    TempFolder()
-    {
-        gchar* made = g_dir_make_tmp("qv-assistant-unit-XXXXXX", nullptr);
-        path = made;
-        g_free(made);
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-    std::string path;
-};
-
 std::string ReadFile(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
@@ -209,16 +199,16 @@ TEST(DestinationPaths, NumberedNamesAndJoinedUrls)
 // a transfer reaches.
 TEST(AddressPolicy, LocalAddressesOnlyWhenAllowed)
 {
-    TempFolder temp;
-    std::ofstream(temp.path + "/a.conf") << "[Allow]\naddresses= 10.1.0.0/16 ;NAS.local;fd00::1;bad/99;\n"
+    const TempDir temp("qv-assistant-unit");
+    std::ofstream(temp.Path() + "/a.conf") << "[Allow]\naddresses= 10.1.0.0/16 ;NAS.local;fd00::1;bad/99;\n"
                                            "[Limits]\nlowest_rate=5\nlowest_rate_seconds=0\n";
     AssistantConfig config;
     std::vector<std::string> problems;
-    ASSERT_TRUE(ReadAssistantConfig(temp.path + "/a.conf", &config, &problems));
+    ASSERT_TRUE(ReadAssistantConfig(temp.Path() + "/a.conf", &config, &problems));
     EXPECT_EQ(problems.size(), 2u);  // "bad/99" and a zero window
     EXPECT_EQ(config.lowestRate, 5u);
     EXPECT_EQ(config.lowestRateSeconds, 60u);
-    EXPECT_TRUE(ReadAssistantConfig(temp.path + "/missing.conf", &config, &problems));
+    EXPECT_TRUE(ReadAssistantConfig(temp.Path() + "/missing.conf", &config, &problems));
     const struct {
         const char* address;
         const char* host;
@@ -234,7 +224,7 @@ TEST(AddressPolicy, LocalAddressesOnlyWhenAllowed)
         {"192.168.1.9", "nas.local", true},       {"fd00::1", "h", true},
         {"::ffff:10.1.0.9", "h", true},
     };
-    ASSERT_TRUE(ReadAssistantConfig(temp.path + "/a.conf", &config, &problems));
+    ASSERT_TRUE(ReadAssistantConfig(temp.Path() + "/a.conf", &config, &problems));
     for (const auto& c : cases) {
         GInetAddress* inet = g_inet_address_new_from_string(c.address);
         GSocketAddress* socket = g_inet_socket_address_new(inet, 80);
@@ -381,8 +371,8 @@ TEST(TransferRequest, ReadsDownloads)
 
 TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
 {
-    TempFolder temp;
-    const std::string folder = temp.path + "/new/sub";
+    const TempDir temp("qv-assistant-unit");
+    const std::string folder = temp.Path() + "/new/sub";
     std::string reason;
     std::string finalPath;
     // Taken names are kept; the file gets the first free number, and no name before it is complete.
@@ -419,9 +409,9 @@ TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
 
 TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
 {
-    TempFolder temp;
+    const TempDir temp("qv-assistant-unit");
     const std::string content = std::string(3 << 20, 'x') + "end";
-    std::vector<std::string> sources = {temp.path + "/source.bin", temp.path + "/missing"};
+    std::vector<std::string> sources = {temp.Path() + "/source.bin", temp.Path() + "/missing"};
     // /dev/shm is another file system, where the kernel's copy path gives way to the buffer copy.
     if (access("/dev/shm", W_OK) == 0)
         sources.push_back("/dev/shm/qv-assistant-unit-" + std::to_string(getpid()));
@@ -436,8 +426,8 @@ TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
         std::vector<FileProgress> progress(sources.size());
         std::vector<CopyItem> items(sources.size());
         for (size_t i = 0; i < sources.size(); ++i)
-            items[i] = {sources[i], temp.path + "/out/" + std::to_string(i / 2), "copy.bin", &progress[i], false, {}, {}};
-        sSyncWatch.Watch(temp.path + "/out/0", "copy.bin", content.size());
+            items[i] = {sources[i], temp.Path() + "/out/" + std::to_string(i / 2), "copy.bin", &progress[i], false, {}, {}};
+        sSyncWatch.Watch(temp.Path() + "/out/0", "copy.bin", content.size());
         CopyFilesInto(&items, cancel);
         EXPECT_EQ(sSyncWatch.syncedBeforeNamed, !cancelled);
         for (size_t i = 0; i < sources.size(); ++i) {
@@ -452,21 +442,21 @@ TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
         EXPECT_NE(items[1].reason.find(cancelled ? "stopped" : "No such file"), std::string::npos) << items[1].reason;
     }
     // Two folders, each with one copy and no temporary file.
-    EXPECT_EQ(FolderNames(temp.path + "/out/0"), (std::vector<std::string>{"copy.bin"}));
+    EXPECT_EQ(FolderNames(temp.Path() + "/out/0"), (std::vector<std::string>{"copy.bin"}));
     if (sources.size() == 3) {
-        EXPECT_EQ(FolderNames(temp.path + "/out/1"), (std::vector<std::string>{"copy.bin"}));
+        EXPECT_EQ(FolderNames(temp.Path() + "/out/1"), (std::vector<std::string>{"copy.bin"}));
         unlink(sources.back().c_str());
     }
 
-    const std::string fifo = temp.path + "/fifo";
+    const std::string fifo = temp.Path() + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const struct {
         std::string path;
         const char* reason;
     } refused[] = {
         {fifo, "not a regular file"},
-        {temp.path, "not a regular file"},
-        {temp.path + "/missing", "No such file"},
+        {temp.Path(), "not a regular file"},
+        {temp.Path() + "/missing", "No such file"},
     };
     for (const auto& c : refused) {
         struct stat info;
@@ -494,8 +484,8 @@ OSErr RecordNotification(const AppleEvent* event, AppleEvent*, SRefCon)
 // returns the notifications' codes, each "FileSent" with its number of files.
 std::vector<std::string> RunJob(ServiceSettings settings, const std::string& request)
 {
-    static TempFolder runtime;
-    setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), 1);
+    static const TempDir runtime("qv-assistant-unit");
+    setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
     EXPECT_EQ(AEInstallEventHandler(kAssistantEventClass, kStatusEventID, &RecordNotification, nullptr, false), noErr);
     TransferService service(settings);
     StatusAddress address;
@@ -515,15 +505,15 @@ std::vector<std::string> RunJob(ServiceSettings settings, const std::string& req
 
 TEST(TransferService, SentFilesGoOutInBatchesOfAtMost1000AndBeforeALaterFailure)
 {
-    TempFolder temp;
+    const TempDir temp("qv-assistant-unit");
     ServiceSettings settings;
-    settings.outbox = temp.path + "/outbox";
+    settings.outbox = temp.Path() + "/outbox";
     settings.parallel = 1;
     settings.progressInterval = std::chrono::hours(1);  // no batch goes out on a timer
     // 1001 files, one that is missing, one more.
     std::string files;
     for (int i = 0; i < 1003; ++i) {
-        const std::string path = temp.path + "/f" + std::to_string(i);
+        const std::string path = temp.Path() + "/f" + std::to_string(i);
         if (i != 1001)
             std::ofstream(path) << i;
         files += R"({"file_path":")" + path + R"(","size":1.000000},)";

@@ -4,6 +4,7 @@
 #include "Assistant/JobResume.h"
 #include "Assistant/S3PartList.h"
 #include "Assistant/TransferRequest.h"
+#include "tests/support/TempDir.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -14,18 +15,10 @@
 
 namespace {
 // The journals of this test program go to a folder of its own, never to the user's.
-struct StateHome {
-    StateHome()
-    {
-        gchar* made = g_dir_make_tmp("qv-journal-unit-XXXXXX", nullptr);
-        path = made;
-        g_free(made);
-        g_setenv("XDG_STATE_HOME", path.c_str(), true);
-    }
-    ~StateHome() { std::filesystem::remove_all(path); }
-    std::string path;
+struct StateHome : TempDir {
+    StateHome() : TempDir("qv-journal-unit") { g_setenv("XDG_STATE_HOME", Path().c_str(), true); }
 } sStateHome;
-const std::string& kStateHome = sStateHome.path;
+const std::string& kStateHome = sStateHome.Path();
 
 unsigned Mode(const std::string& path)
 {

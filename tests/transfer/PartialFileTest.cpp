@@ -1,11 +1,11 @@
 // A temporary name that comes round again: the end of one partial file never removes another's.
 #include "Assistant/PartialFile.h"
+#include "tests/support/TempDir.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -31,9 +31,8 @@ extern "C" int gettimeofday(struct timeval* time, void* zone) noexcept
 // committed file's object still lives; that object's end leaves the new file alone.
 TEST(PartialFile, EndOfACommittedFileSparesTheFileThatTookItsName)
 {
-    gchar* made = g_dir_make_tmp("qv-partial-XXXXXX", nullptr);
-    const std::string folder = made;
-    g_free(made);
+    const TempDir temp("qv-partial");
+    const std::string& folder = temp.Path();
     std::string reason;
     std::string finalPath;
     sBackwardClock = 500000;
@@ -45,5 +44,4 @@ TEST(PartialFile, EndOfACommittedFileSparesTheFileThatTookItsName)
     ASSERT_EQ(next->TemporaryPath(), committed->TemporaryPath()) << "the name did not come round";
     committed.reset();
     EXPECT_TRUE(next->Commit(&finalPath, &reason)) << reason;
-    std::filesystem::remove_all(folder);
 }
