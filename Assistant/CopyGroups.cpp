@@ -11,7 +11,8 @@ std::vector<size_t> TakeCopyGroup(const std::vector<TransferEntry>& entries, siz
 {
     std::vector<size_t> group = {first};
     double bytes = entries[first].size;
-    while (bytes <= kLargestGroupedFile && *next < entries.size() && group.size() < kMostGroupedFiles) {
+    const bool small = bytes <= kLargestGroupedFile;
+    while (small && *next < entries.size() && group.size() < kMostGroupedFiles) {
         const TransferEntry& entry = entries[*next];
         if (!entry.problem.empty() || entry.size > kLargestGroupedFile || bytes + entry.size > kMostGroupedBytes)
             break;

@@ -110,7 +110,7 @@ void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel
         if (from < 0)
             continue;
         item.progress->total = static_cast<uint64_t>(info.st_size);
-        files[i] = PartialFile::Create(item.folder, item.name, info.st_mode & 0777, &item.reason);
+        files[i] = PartialFile::CreateUnnamed(item.folder, item.name, info.st_mode & 0777, &item.reason);
         const bool copied = files[i] && CopyContents(from, files[i]->Fd(), &item.progress->done, cancel, &item.reason);
         close(from);
         if (copied && fstat(files[i]->Fd(), &info) == 0) {

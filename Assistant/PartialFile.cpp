@@ -5,11 +5,13 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +25,10 @@ std::set<const PartialFile*> sTemporaryFiles;
 int sRecord = -1;
 // Guarded by sMutex: the files an earlier run left that were spared for their jobs and not adopted.
 std::set<std::string> sSpared;
+// Files without a name commit under a shared hold; RemoveAllTemporary counts up under a sole one,
+// so that no file made before it is named after it.
+std::shared_mutex sNaming;
+unsigned sGeneration = 0;
 
 // Called with the mutex held to list a path in the record.
 void Listed(const std::string& path)
@@ -79,6 +85,21 @@ bool LinkWithoutReplacing(const std::string& from, const std::string& to)
     }
     return rename(from.c_str(), to.c_str()) == 0;
 }
+// Gives an open file without a name the path. Linking the descriptor itself needs a privilege or a
+// recent kernel; its link under /proc serves everywhere else.
+bool LinkOpenFile(int fd, const std::string& path)
+{
+    static std::atomic<bool> sDescriptorRefused{false};
+    if (!sDescriptorRefused.load(std::memory_order_relaxed)) {
+        if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT && errno != EPERM)
+            return false;
+        sDescriptorRefused = true;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
 }  // namespace
 
 void PartialFile::SyncFolder(const std::string& folder)
@@ -131,6 +152,30 @@ std::unique_ptr<PartialFile> PartialFile::Create(const std::string& folder, cons
     return file;
 }
 
+std::unique_ptr<PartialFile> PartialFile::CreateUnnamed(const std::string& folder, const std::string& name,
+                                                        mode_t mode, std::string* reason)
+{
+    int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+    if (fd < 0 && errno == ENOENT) {
+        if (g_mkdir_with_parents(folder.c_str(), 0777) != 0) {
+            *reason = Failure("Could not create the folder", folder, errno);
+            return nullptr;
+        }
+        fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+    }
+    // File systems without unnamed files get a named one.
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL))
+        return Create(folder, name, mode, reason);
+    if (fd < 0) {
+        *reason = Failure("Could not create a file in", folder, errno);
+        return nullptr;
+    }
+    std::unique_ptr<PartialFile> file(new PartialFile(folder, name, "", fd));
+    std::shared_lock<std::shared_mutex> naming(sNaming);
+    file->mGeneration = sGeneration;
+    return file;
+}
+
 std::unique_ptr<PartialFile> PartialFile::Adopt(const std::string& temporaryPath, const std::string& folder,
                                                 const std::string& name, uint64_t* length)
 {
@@ -170,6 +215,8 @@ void PartialFile::Discard()
         close(mFd);
         mFd = -1;
     }
+    if (mTemporaryPath.empty())
+        return;
     std::lock_guard<std::mutex> lock(sMutex);
     if (sTemporaryFiles.erase(this)) {
         unlink(mTemporaryPath.c_str());
@@ -179,6 +226,8 @@ void PartialFile::Discard()
 
 bool PartialFile::Commit(std::string* finalPath, std::string* reason, Durability durability)
 {
+    if (mTemporaryPath.empty())
+        return CommitUnnamed(finalPath, reason, durability);
     const std::string target = JoinPath(mFolder, mName);
     const int fd = mFd;
     mFd = -1;
@@ -197,6 +246,44 @@ bool PartialFile::Commit(std::string* finalPath, std::string* reason, Durability
     if (durability == Durability::byCommit)
         SyncFolder(mFolder);
     return true;
+}
+
+// The file gets its name while it is open: closing an unnamed file would free it.
+bool PartialFile::CommitUnnamed(std::string* finalPath, std::string* reason, Durability durability)
+{
+    const std::string target = JoinPath(mFolder, mName);
+    if (durability == Durability::byCommit && fsync(mFd) != 0) {
+        *reason = Failure("Could not write", target, errno);
+        Discard();
+        return false;
+    }
+    std::shared_lock<std::shared_mutex> naming(sNaming);
+    if (mGeneration != sGeneration) {
+        *reason = "The file was removed before it was complete";
+        Discard();
+        return false;
+    }
+    for (unsigned number = 1; number <= kMostNumberedNames; ++number) {
+        const std::string candidate = JoinPath(mFolder, number == 1 ? mName : NumberedName(mName, number));
+        if (LinkOpenFile(mFd, candidate)) {
+            naming.unlock();
+            // The data was synced before the name was given, so closing cannot lose any of it.
+            close(mFd);
+            mFd = -1;
+            *finalPath = candidate;
+            if (durability == Durability::byCommit)
+                SyncFolder(mFolder);
+            return true;
+        }
+        if (errno != EEXIST) {
+            *reason = Failure("Could not name the file", candidate, errno);
+            Discard();
+            return false;
+        }
+    }
+    *reason = "Too many files are named like \"" + target + "\"";
+    Discard();
+    return false;
 }
 
 bool PartialFile::LinkUnderFreeName(std::string* finalPath, std::string* reason)
@@ -225,6 +312,8 @@ bool PartialFile::LinkUnderFreeName(std::string* finalPath, std::string* reason)
 
 void PartialFile::RemoveAllTemporary()
 {
+    std::unique_lock<std::shared_mutex> naming(sNaming);
+    ++sGeneration;
     std::lock_guard<std::mutex> lock(sMutex);
     for (const PartialFile* file : sTemporaryFiles)
         unlink(file->mTemporaryPath.c_str());

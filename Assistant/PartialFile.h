@@ -1,9 +1,9 @@
-// A file being written under a temporary name in its destination folder, so that no partial file
-// ever carries its final name. Commit syncs the data and gives the file its name without
-// replacing anything: when the name is taken, the next of "name (2).ext", "name (3).ext", ...
+// A file being written under a temporary name in its destination folder, or under none, so that no
+// partial file ever carries its final name. Commit syncs the data and gives the file its name
+// without replacing anything: when the name is taken, the next of "name (2).ext", "name (3).ext", ...
 // A partial file destroyed without a commit removes its temporary file.
 //
-// Every temporary file of the process is listed, so that a stopping program can remove those
+// Every named temporary file of the process is listed, so that a stopping program can remove those
 // still open (RemoveAllTemporary), and, once KeepRecord was called, written to a record on disk, so
 // that the next run removes those that a killed one left. A file's removal refers to that file
 // alone, never to a name that another file may have taken since. Safe from any thread.
@@ -21,6 +21,11 @@ public:
     // (less the umask). Null with a readable reason on failure.
     static std::unique_ptr<PartialFile> Create(const std::string& folder, const std::string& name, mode_t mode,
                                                std::string* reason);
+    // The same for a file that nothing will take up after a crash: where the file system allows,
+    // it has no name at all until its commit (O_TMPFILE), so a crash leaves nothing behind and
+    // it is neither listed nor recorded.
+    static std::unique_ptr<PartialFile> CreateUnnamed(const std::string& folder, const std::string& name, mode_t mode,
+                                                      std::string* reason);
     // Takes up the temporary file an earlier run left in the folder, positioned at its end; null
     // when it is gone or is not such a file. Fills its length.
     static std::unique_ptr<PartialFile> Adopt(const std::string& temporaryPath, const std::string& folder,
@@ -58,10 +63,12 @@ public:
 private:
     PartialFile(std::string folder, std::string name, std::string temporaryPath, int fd);
     bool LinkUnderFreeName(std::string* finalPath, std::string* reason);
+    bool CommitUnnamed(std::string* finalPath, std::string* reason, Durability durability);
     void Discard();
 
     std::string mFolder;
     std::string mName;
-    std::string mTemporaryPath;
+    std::string mTemporaryPath;  // empty for a file without a name
     int mFd;
+    unsigned mGeneration = 0;  // of RemoveAllTemporary, when the file was made
 };

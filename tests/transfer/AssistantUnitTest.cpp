@@ -1,6 +1,7 @@
 // The Assistant's units: destination paths and names, URLs, addresses, request parsing, partial
 // files, local copies, and the order of a job's notifications.
 #include "Assistant/AddressPolicy.h"
+#include "Assistant/CopyGroups.h"
 #include "Assistant/DestinationPaths.h"
 #include "Assistant/LocalCopy.h"
 #include "Assistant/PartialFile.h"
@@ -57,13 +58,21 @@ struct SyncWatch {
         std::lock_guard<std::mutex> lock(mutex);
         folder = watchedFolder, name = watchedName, size = watchedSize, syncedBeforeNamed = false;
     }
+    // The complete file is there under a temporary name, or under none (an open file of the folder).
     void Note()
     {
         std::lock_guard<std::mutex> lock(mutex);
         std::error_code error;
+        if (std::filesystem::exists(folder + "/" + name, error))
+            return;
         for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-            syncedBeforeNamed |= entry.path().filename().string().rfind(".qiravel-", 0) == 0 &&
-                                 entry.file_size(error) == size && !std::filesystem::exists(folder + "/" + name, error);
+            syncedBeforeNamed |=
+                entry.path().filename().string().rfind(".qiravel-", 0) == 0 && entry.file_size(error) == size;
+        }
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+            struct stat info;
+            syncedBeforeNamed |= std::filesystem::read_symlink(entry, error).string().rfind(folder + "/#", 0) == 0 &&
+                                 stat(entry.path().c_str(), &info) == 0 && static_cast<uintmax_t>(info.st_size) == size;
         }
     }
 } sSyncWatch;
@@ -372,39 +381,77 @@ TEST(TransferRequest, ReadsDownloads)
 TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
 {
     const TempDir temp("qv-assistant-unit");
-    const std::string folder = temp.Path() + "/new/sub";
-    std::string reason;
-    std::string finalPath;
-    // Taken names are kept; the file gets the first free number, and no name before it is complete.
-    const char* contents[] = {"one", "two", "three"};
-    const char* names[] = {"a.txt", "a (2).txt", "a (3).txt"};
-    for (size_t i = 0; i < std::size(contents); ++i) {
-        std::unique_ptr<PartialFile> file = PartialFile::Create(folder, "a.txt", 0644, &reason);
-        ASSERT_TRUE(file) << reason;
-        ASSERT_EQ(write(file->Fd(), contents[i], strlen(contents[i])), static_cast<ssize_t>(strlen(contents[i])));
-        EXPECT_FALSE(std::filesystem::exists(folder + "/" + names[i]));
-        EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).parent_path(), folder);
-        EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).filename().string()[0], '.');
-        sSyncWatch.Watch(folder, names[i], strlen(contents[i]));
-        ASSERT_TRUE(file->Commit(&finalPath, &reason)) << reason;
-        EXPECT_TRUE(sSyncWatch.syncedBeforeNamed);
-        EXPECT_EQ(finalPath, folder + "/" + names[i]);
+    using Factory = std::unique_ptr<PartialFile> (*)(const std::string&, const std::string&, mode_t, std::string*);
+    for (const Factory create : {&PartialFile::Create, &PartialFile::CreateUnnamed}) {
+        const std::string folder = temp.Path() + (create == &PartialFile::Create ? "/named" : "/unnamed") + "/sub";
+        SCOPED_TRACE(folder);
+        std::string reason;
+        std::string finalPath;
+        // Taken names are kept; the file gets the first free number, and no name before it is complete.
+        const char* contents[] = {"one", "two", "three"};
+        const char* names[] = {"a.txt", "a (2).txt", "a (3).txt"};
+        for (size_t i = 0; i < std::size(contents); ++i) {
+            std::unique_ptr<PartialFile> file = create(folder, "a.txt", 0644, &reason);
+            ASSERT_TRUE(file) << reason;
+            ASSERT_EQ(write(file->Fd(), contents[i], strlen(contents[i])), static_cast<ssize_t>(strlen(contents[i])));
+            EXPECT_FALSE(std::filesystem::exists(folder + "/" + names[i]));
+            if (create == &PartialFile::Create) {
+                EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).parent_path(), folder);
+                EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).filename().string()[0], '.');
+            }
+            sSyncWatch.Watch(folder, names[i], strlen(contents[i]));
+            ASSERT_TRUE(file->Commit(&finalPath, &reason)) << reason;
+            EXPECT_TRUE(sSyncWatch.syncedBeforeNamed);
+            EXPECT_EQ(finalPath, folder + "/" + names[i]);
+        }
+        EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"a (2).txt", "a (3).txt", "a.txt"}));
+        EXPECT_EQ(ReadFile(folder + "/a.txt"), "one");
+        EXPECT_EQ(ReadFile(folder + "/a (3).txt"), "three");
+
+        // Abandoned or removed at a stop: no temporary file stays, and a later commit fails, while
+        // a file made after the stop commits.
+        { auto abandoned = create(folder, "b.txt", 0644, &reason); }
+        auto stopped = create(folder, "c.txt", 0644, &reason);
+        ASSERT_TRUE(stopped);
+        PartialFile::RemoveAllTemporary();
+        EXPECT_FALSE(stopped->Commit(&finalPath, &reason));
+        EXPECT_EQ(FolderNames(folder).size(), 3u);
+        EXPECT_TRUE(create(folder, "d.txt", 0644, &reason)->Commit(&finalPath, &reason)) << reason;
+
+        // A folder that cannot be made is a reason, not a crash.
+        EXPECT_FALSE(create(folder + "/a.txt/x", "d", 0644, &reason));
+        EXPECT_NE(reason.find(create == &PartialFile::Create ? "Could not create the folder" : "Could not create"),
+                  std::string::npos) << reason;
     }
-    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"a (2).txt", "a (3).txt", "a.txt"}));
-    EXPECT_EQ(ReadFile(folder + "/a.txt"), "one");
-    EXPECT_EQ(ReadFile(folder + "/a (3).txt"), "three");
+}
 
-    // Abandoned or removed at a stop: no temporary file stays, and a later commit fails.
-    { auto abandoned = PartialFile::Create(folder, "b.txt", 0644, &reason); }
-    auto stopped = PartialFile::Create(folder, "c.txt", 0644, &reason);
-    ASSERT_TRUE(stopped);
-    PartialFile::RemoveAllTemporary();
-    EXPECT_FALSE(stopped->Commit(&finalPath, &reason));
-    EXPECT_EQ(FolderNames(folder).size(), 3u);
-
-    // A folder that cannot be made is a reason, not a crash.
-    EXPECT_FALSE(PartialFile::Create(folder + "/a.txt/x", "d", 0644, &reason));
-    EXPECT_NE(reason.find("Could not create the folder"), std::string::npos);
+TEST(CopyGroups, SmallFilesGoTogetherWithinTheGroupsLimits)
+{
+    const double kB = 1024, MB = 1024 * kB;
+    const struct {
+        std::vector<double> sizes;  // negative: an entry with a problem
+        std::vector<size_t> groups;
+    } cases[] = {
+        {std::vector<double>(3000, 4 * kB), {2048, 952}},
+        {std::vector<double>(40, 1 * MB), {32, 8}},
+        {{2 * MB, 4 * kB, 4 * kB}, {1, 2}},
+        {{4 * kB, 2 * MB, 4 * kB}, {1, 1, 1}},
+        {{4 * kB, -1, 4 * kB, 4 * kB}, {1, 2}},
+    };
+    for (const auto& c : cases) {
+        std::vector<TransferEntry> entries(c.sizes.size());
+        for (size_t i = 0; i < entries.size(); ++i) {
+            entries[i].size = std::max(c.sizes[i], 0.0);
+            entries[i].problem = c.sizes[i] < 0 ? "refused" : "";
+        }
+        std::vector<size_t> groups;
+        for (size_t next = 0; next < entries.size();) {
+            const size_t first = next++;
+            if (entries[first].problem.empty())
+                groups.push_back(TakeCopyGroup(entries, first, &next).size());
+        }
+        EXPECT_EQ(groups, c.groups) << c.sizes.size() << " entries";
+    }
 }
 
 TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
