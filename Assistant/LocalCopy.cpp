@@ -17,6 +17,41 @@ const size_t kBufferSize = 1u << 20;
 
 const char kStopped[] = "The Assistant was stopped before the file was complete";
 
+// The folders of a group, each opened once, so that its files are reached by their names alone.
+class OpenFolders {
+public:
+    OpenFolders() = default;
+    OpenFolders(const OpenFolders&) = delete;
+    OpenFolders& operator=(const OpenFolders&) = delete;
+    ~OpenFolders()
+    {
+        for (const auto& folder : mFds)
+            close(folder.second);
+    }
+
+    // The folder's descriptor, the folder and its parents made first when missing if asked; -1
+    // with a reason when it cannot be had.
+    int Get(const std::string& path, bool make, std::string* reason)
+    {
+        const auto found = mFds.find(path);
+        if (found != mFds.end())
+            return found->second;
+        int fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT && make && g_mkdir_with_parents(path.c_str(), 0777) == 0)
+            fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            *reason = make ? "Could not create the folder \"" + path + "\": " + g_strerror(errno)
+                           : std::string("Could not read the file: ") + g_strerror(errno);
+            return -1;
+        }
+        mFds.emplace(path, fd);
+        return fd;
+    }
+
+private:
+    std::map<std::string, int> mFds;
+};
+
 std::string WriteFailure(int error) { return std::string("Could not write the file: ") + g_strerror(error); }
 
 bool CopyThroughBuffer(int from, int to, std::atomic<uint64_t>* done, const std::atomic<bool>& cancel,
@@ -52,10 +87,10 @@ bool CopyThroughBuffer(int from, int to, std::atomic<uint64_t>* done, const std:
 }
 }  // namespace
 
-int OpenSourceFile(const std::string& path, struct stat* info, std::string* reason)
+int OpenSourceFile(const std::string& path, struct stat* info, std::string* reason, int folderFd)
 {
     // Non-blocking, so that opening a named pipe does not wait for a writer.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = openat(folderFd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *reason = std::string("Could not read the file: ") + g_strerror(errno);
         return -1;
@@ -96,6 +131,7 @@ bool CopyContents(int from, int to, std::atomic<uint64_t>* done, const std::atom
 
 void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel)
 {
+    OpenFolders folders;  // outlives the partial files, which hold their folders' descriptors
     std::vector<std::unique_ptr<PartialFile>> files(items->size());
     std::map<dev_t, std::string> fileSystems;  // written to, with one folder of each
     std::vector<dev_t> devices(items->size());
@@ -105,12 +141,19 @@ void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel
             item.reason = kStopped;
             continue;
         }
+        const size_t slash = item.source.rfind('/');
+        const int sourceFolder = slash == std::string::npos
+                                     ? AT_FDCWD
+                                     : folders.Get(slash ? item.source.substr(0, slash) : "/", false, &item.reason);
         struct stat info;
-        const int from = OpenSourceFile(item.source, &info, &item.reason);
+        const int from = sourceFolder == -1 ? -1
+                                            : OpenSourceFile(item.source.substr(slash + 1), &info, &item.reason, sourceFolder);
         if (from < 0)
             continue;
         item.progress->total = static_cast<uint64_t>(info.st_size);
-        files[i] = PartialFile::CreateUnnamed(item.folder, item.name, info.st_mode & 0777, &item.reason);
+        const int folder = folders.Get(item.folder, true, &item.reason);
+        if (folder >= 0)
+            files[i] = PartialFile::CreateUnnamed(folder, item.folder, item.name, info.st_mode & 0777, &item.reason);
         const bool copied = files[i] && CopyContents(from, files[i]->Fd(), &item.progress->done, cancel, &item.reason);
         close(from);
         if (copied && fstat(files[i]->Fd(), &info) == 0) {

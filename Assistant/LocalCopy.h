@@ -6,13 +6,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
 // Opens a file for reading; refuses, with a readable reason, anything that is not a regular file
-// (so a named pipe cannot hold a worker). Returns the descriptor, or -1.
-int OpenSourceFile(const std::string& path, struct stat* info, std::string* reason);
+// (so a named pipe cannot hold a worker). A relative path is taken from the folder open as folderFd.
+// Returns the descriptor, or -1.
+int OpenSourceFile(const std::string& path, struct stat* info, std::string* reason, int folderFd = AT_FDCWD);
 
 // Copies everything from the source descriptor's position to the destination's with
 // copy_file_range, or through a large buffer where the two files cannot share the kernel's path

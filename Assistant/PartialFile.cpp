@@ -85,20 +85,20 @@ bool LinkWithoutReplacing(const std::string& from, const std::string& to)
     }
     return rename(from.c_str(), to.c_str()) == 0;
 }
-// Gives an open file without a name the path. Linking the descriptor itself needs a privilege or a
-// recent kernel; its link under /proc serves everywhere else.
-bool LinkOpenFile(int fd, const std::string& path)
+// Gives an open file without a name the name in the folder. Linking the descriptor itself needs a
+// privilege or a recent kernel; its link under /proc serves everywhere else.
+bool LinkOpenFile(int fd, int folderFd, const std::string& name)
 {
     static std::atomic<bool> sDescriptorRefused{false};
     if (!sDescriptorRefused.load(std::memory_order_relaxed)) {
-        if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
+        if (linkat(fd, "", folderFd, name.c_str(), AT_EMPTY_PATH) == 0)
             return true;
         if (errno != ENOENT && errno != EPERM)
             return false;
         sDescriptorRefused = true;
     }
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    return linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 }  // namespace
 
@@ -152,17 +152,10 @@ std::unique_ptr<PartialFile> PartialFile::Create(const std::string& folder, cons
     return file;
 }
 
-std::unique_ptr<PartialFile> PartialFile::CreateUnnamed(const std::string& folder, const std::string& name,
-                                                        mode_t mode, std::string* reason)
+std::unique_ptr<PartialFile> PartialFile::CreateUnnamed(int folderFd, const std::string& folder,
+                                                        const std::string& name, mode_t mode, std::string* reason)
 {
-    int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
-    if (fd < 0 && errno == ENOENT) {
-        if (g_mkdir_with_parents(folder.c_str(), 0777) != 0) {
-            *reason = Failure("Could not create the folder", folder, errno);
-            return nullptr;
-        }
-        fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
-    }
+    const int fd = openat(folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
     // File systems without unnamed files get a named one.
     if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL))
         return Create(folder, name, mode, reason);
@@ -171,6 +164,7 @@ std::unique_ptr<PartialFile> PartialFile::CreateUnnamed(const std::string& folde
         return nullptr;
     }
     std::unique_ptr<PartialFile> file(new PartialFile(folder, name, "", fd));
+    file->mFolderFd = folderFd;
     std::shared_lock<std::shared_mutex> naming(sNaming);
     file->mGeneration = sGeneration;
     return file;
@@ -264,19 +258,19 @@ bool PartialFile::CommitUnnamed(std::string* finalPath, std::string* reason, Dur
         return false;
     }
     for (unsigned number = 1; number <= kMostNumberedNames; ++number) {
-        const std::string candidate = JoinPath(mFolder, number == 1 ? mName : NumberedName(mName, number));
-        if (LinkOpenFile(mFd, candidate)) {
+        const std::string candidate = number == 1 ? mName : NumberedName(mName, number);
+        if (LinkOpenFile(mFd, mFolderFd, candidate)) {
             naming.unlock();
             // The data was synced before the name was given, so closing cannot lose any of it.
             close(mFd);
             mFd = -1;
-            *finalPath = candidate;
+            *finalPath = JoinPath(mFolder, candidate);
             if (durability == Durability::byCommit)
                 SyncFolder(mFolder);
             return true;
         }
         if (errno != EEXIST) {
-            *reason = Failure("Could not name the file", candidate, errno);
+            *reason = Failure("Could not name the file", JoinPath(mFolder, candidate), errno);
             Discard();
             return false;
         }

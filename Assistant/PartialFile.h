@@ -21,11 +21,11 @@ public:
     // (less the umask). Null with a readable reason on failure.
     static std::unique_ptr<PartialFile> Create(const std::string& folder, const std::string& name, mode_t mode,
                                                std::string* reason);
-    // The same for a file that nothing will take up after a crash: where the file system allows,
-    // it has no name at all until its commit (O_TMPFILE), so a crash leaves nothing behind and
-    // it is neither listed nor recorded.
-    static std::unique_ptr<PartialFile> CreateUnnamed(const std::string& folder, const std::string& name, mode_t mode,
-                                                      std::string* reason);
+    // The same for a file that nothing will take up after a crash, in a folder that exists and is
+    // open as folderFd until the commit: where the file system allows, the file has no name at all
+    // until then (O_TMPFILE), so a crash leaves nothing behind, and it is neither listed nor recorded.
+    static std::unique_ptr<PartialFile> CreateUnnamed(int folderFd, const std::string& folder, const std::string& name,
+                                                      mode_t mode, std::string* reason);
     // Takes up the temporary file an earlier run left in the folder, positioned at its end; null
     // when it is gone or is not such a file. Fills its length.
     static std::unique_ptr<PartialFile> Adopt(const std::string& temporaryPath, const std::string& folder,
@@ -70,5 +70,6 @@ private:
     std::string mName;
     std::string mTemporaryPath;  // empty for a file without a name
     int mFd;
+    int mFolderFd = -1;        // a file without a name: its folder, held open by the caller
     unsigned mGeneration = 0;  // of RemoveAllTemporary, when the file was made
 };

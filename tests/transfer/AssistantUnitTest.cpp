@@ -381,21 +381,26 @@ TEST(TransferRequest, ReadsDownloads)
 TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
 {
     const TempDir temp("qv-assistant-unit");
-    using Factory = std::unique_ptr<PartialFile> (*)(const std::string&, const std::string&, mode_t, std::string*);
-    for (const Factory create : {&PartialFile::Create, &PartialFile::CreateUnnamed}) {
-        const std::string folder = temp.Path() + (create == &PartialFile::Create ? "/named" : "/unnamed") + "/sub";
+    for (const bool named : {true, false}) {
+        const std::string folder = temp.Path() + (named ? "/named" : "/unnamed") + "/sub";
         SCOPED_TRACE(folder);
         std::string reason;
         std::string finalPath;
+        ASSERT_EQ(g_mkdir_with_parents(folder.c_str(), 0700), 0);
+        const int folderFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const auto create = [&](const std::string& name) {
+            return named ? PartialFile::Create(folder, name, 0644, &reason)
+                         : PartialFile::CreateUnnamed(folderFd, folder, name, 0644, &reason);
+        };
         // Taken names are kept; the file gets the first free number, and no name before it is complete.
         const char* contents[] = {"one", "two", "three"};
         const char* names[] = {"a.txt", "a (2).txt", "a (3).txt"};
         for (size_t i = 0; i < std::size(contents); ++i) {
-            std::unique_ptr<PartialFile> file = create(folder, "a.txt", 0644, &reason);
+            std::unique_ptr<PartialFile> file = create("a.txt");
             ASSERT_TRUE(file) << reason;
             ASSERT_EQ(write(file->Fd(), contents[i], strlen(contents[i])), static_cast<ssize_t>(strlen(contents[i])));
             EXPECT_FALSE(std::filesystem::exists(folder + "/" + names[i]));
-            if (create == &PartialFile::Create) {
+            if (named) {
                 EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).parent_path(), folder);
                 EXPECT_EQ(std::filesystem::path(file->TemporaryPath()).filename().string()[0], '.');
             }
@@ -410,19 +415,19 @@ TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
 
         // Abandoned or removed at a stop: no temporary file stays, and a later commit fails, while
         // a file made after the stop commits.
-        { auto abandoned = create(folder, "b.txt", 0644, &reason); }
-        auto stopped = create(folder, "c.txt", 0644, &reason);
+        { auto abandoned = create("b.txt"); }
+        auto stopped = create("c.txt");
         ASSERT_TRUE(stopped);
         PartialFile::RemoveAllTemporary();
         EXPECT_FALSE(stopped->Commit(&finalPath, &reason));
         EXPECT_EQ(FolderNames(folder).size(), 3u);
-        EXPECT_TRUE(create(folder, "d.txt", 0644, &reason)->Commit(&finalPath, &reason)) << reason;
-
-        // A folder that cannot be made is a reason, not a crash.
-        EXPECT_FALSE(create(folder + "/a.txt/x", "d", 0644, &reason));
-        EXPECT_NE(reason.find(create == &PartialFile::Create ? "Could not create the folder" : "Could not create"),
-                  std::string::npos) << reason;
+        EXPECT_TRUE(create("d.txt")->Commit(&finalPath, &reason)) << reason;
+        close(folderFd);
     }
+    // A folder that cannot be made is a reason, not a crash.
+    std::string reason;
+    EXPECT_FALSE(PartialFile::Create(temp.Path() + "/named/sub/a.txt/x", "d", 0644, &reason));
+    EXPECT_NE(reason.find("Could not create the folder"), std::string::npos);
 }
 
 TEST(CopyGroups, SmallFilesGoTogetherWithinTheGroupsLimits)
