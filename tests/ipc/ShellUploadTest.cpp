@@ -6,19 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include <glib.h>
+#include <glib-unix.h>
 #include <json-c/json.h>
 
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 #if defined(__SANITIZE_ADDRESS__)
@@ -30,70 +25,54 @@ const int kFiles = 1500;
 const int kFiles = 10000;
 #endif
 
-// Standard output of a child, line by line, collected by a thread of its own.
-class LineCollector {
-public:
-    explicit LineCollector(int fd) : mThread([this, fd] { Collect(fd); }) {}
-    ~LineCollector() { mThread.join(); }
-    std::vector<std::string> Lines()
+// The shell's standard output, read by the main loop as it comes, and what its lines say.
+struct Output {
+    explicit Output(int fd)
     {
-        std::lock_guard<std::mutex> lock(mMutex);
-        return mLines;
+        g_unix_set_fd_nonblocking(fd, true, nullptr);
+        source = g_unix_fd_add(fd, GIOCondition(G_IO_IN | G_IO_HUP), &Read, this);
     }
-    size_t LinesWith(const std::string& text)
+    ~Output()
     {
-        std::lock_guard<std::mutex> lock(mMutex);
-        for (; mSearched < mLines.size(); ++mSearched)
-            mFound += mLines[mSearched].find(text) != std::string::npos;
-        return mFound;
+        if (!ended)
+            g_source_remove(source);
     }
-
-private:
-    void Collect(int fd)
+    static gboolean Read(int fd, GIOCondition, gpointer data)
     {
-        FILE* stream = fdopen(fd, "r");
-        char* line = nullptr;
-        size_t size = 0;
-        for (ssize_t length; (length = getline(&line, &size, stream)) > 0;) {
-            std::lock_guard<std::mutex> lock(mMutex);
-            mLines.emplace_back(line, line[length - 1] == '\n' ? length - 1 : length);
-        }
-        free(line);
-        fclose(stream);
+        auto& self = *static_cast<Output*>(data);
+        char buffer[1 << 16];
+        ssize_t count;
+        while ((count = read(fd, buffer, sizeof buffer)) > 0)
+            self.pending.append(buffer, static_cast<size_t>(count));
+        size_t start = 0;
+        for (size_t end; (end = self.pending.find('\n', start)) != std::string::npos; start = end + 1)
+            self.Count(self.pending.substr(start, end - start));
+        self.pending.erase(0, start);
+        self.ended = count == 0;
+        return self.ended ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
     }
-    std::mutex mMutex;
-    std::vector<std::string> mLines;
-    size_t mSearched = 0;
-    size_t mFound = 0;
-    std::thread mThread;
-};
-
-struct Counts {
-    int results = 0;
-    int completed = 0;
-    size_t deleted = 0;
-};
-
-Counts Count(const std::vector<std::string>& lines)
-{
-    Counts counts;
-    for (const std::string& line : lines) {
-        counts.results += line == "result: 1";
-        if (line.rfind("notify: ", 0) != 0)
-            continue;
-        json_object* message = json_tokener_parse(line.c_str() + 8);
+    void Count(const std::string& line)
+    {
+        results += line == "result: 1";
+        json_object* message = line.rfind("notify: ", 0) == 0 ? json_tokener_parse(line.c_str() + 8) : nullptr;
         json_object* code = nullptr;
         json_object* files = nullptr;
         if (message && json_object_object_get_ex(message, "code", &code)) {
             const std::string name = json_object_get_string(code);
-            counts.completed += name == "UploadComplete";
+            completed += name == "UploadComplete";
             if (name == "FilesDeletedFromUploadList" && json_object_object_get_ex(message, "files_ul", &files))
-                counts.deleted += json_object_array_length(files);
+                deleted += json_object_array_length(files);
         }
         json_object_put(message);
     }
-    return counts;
-}
+
+    guint source = 0;
+    std::string pending;
+    bool ended = false;
+    int results = 0;
+    int completed = 0;
+    size_t deleted = 0;
+};
 }  // namespace
 
 // Two uploads of many picked files in a row: every status event of both reaches the page and
@@ -116,22 +95,22 @@ TEST(ShellUpload, TwoLargeUploadsInARowReportEveryFile)
     ASSERT_TRUE(g_spawn_async_with_pipes(nullptr, const_cast<char**>(argv), nullptr,
                                          GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDERR_TO_DEV_NULL),
                                          nullptr, nullptr, &shell, &input, &output, nullptr, nullptr));
-    LineCollector lines(output);
+    Output lines(output);
     const std::string requests = "{\"type\":\"Request\",\"code\":\"SelectFilesToUpload\"}\n"
                                  "{\"type\":\"Request\",\"code\":\"StartUpload\",\"job\":1}\n"
                                  "{\"type\":\"Request\",\"code\":\"StartUpload\",\"job\":2}\n";
     ASSERT_EQ(write(input, requests.data(), requests.size()), static_cast<ssize_t>(requests.size()));
 
-    const bool done = RunLoopUntil([&] { return lines.LinesWith("\"UploadComplete\"") == 2; }, 180000);
+    const bool done = RunLoopUntil([&] { return lines.completed == 2; }, 180000);
     close(input);
     int status = -1;
     EXPECT_TRUE(RunLoopUntil([&] { return waitpid(shell, &status, WNOHANG) == shell; }, 20000));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    const Counts counts = Count(lines.Lines());
+    EXPECT_TRUE(RunLoopUntil([&] { return lines.ended; }));  // to the end of its output
     EXPECT_TRUE(done);
-    EXPECT_EQ(counts.results, 3);
-    EXPECT_EQ(counts.completed, 2);
-    EXPECT_EQ(counts.deleted, static_cast<size_t>(kFiles));
+    EXPECT_EQ(lines.results, 3);
+    EXPECT_EQ(lines.completed, 2);
+    EXPECT_EQ(lines.deleted, static_cast<size_t>(kFiles));
 
     for (const RunningApplication& application : WorkspaceLaunchedApplications()) {
         if (application.bundleIdentifier == "com.qiravel.Assistant")
