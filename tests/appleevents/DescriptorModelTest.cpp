@@ -106,9 +106,8 @@ TEST(DescriptorModel, ContainersCoerceOnlyToRecordLikeTypes)
     ASSERT_EQ(AECoerceDesc(&record, typeInsertionLoc, r.Out()), noErr);
     EXPECT_EQ(r.d.descriptorType, typeInsertionLoc);
     EXPECT_EQ(ParamData(&r, 'NMsg', typeChar), "hi");
-    EXPECT_EQ(AECoerceDesc(&record, typeChar, r.Out()), errAECoercionFail);
-    EXPECT_EQ(AECoerceDesc(&record, typeUTF8Text, r.Out()), errAECoercionFail);
-    EXPECT_EQ(AECoerceDesc(&record, typeIEEE64BitFloatingPoint, r.Out()), errAECoercionFail);
+    for (DescType to : {typeChar, typeUTF8Text, typeIEEE64BitFloatingPoint})
+        EXPECT_EQ(AECoerceDesc(&record, to, r.Out()), errAECoercionFail);
     EXPECT_EQ(AECoerceDesc(&event, typeInsertionLoc, r.Out()), errAECoercionFail);
     AECreateList(nullptr, 0, false, &list);
     EXPECT_EQ(AECoerceDesc(&list, typeAERecord, r.Out()), errAECoercionFail);
