@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <sched.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,34 +36,41 @@ bool operator==(const ProcessSerialNumber& a, const ProcessSerialNumber& b)
     return a.highLongOfPSN == b.highLongOfPSN && a.lowLongOfPSN == b.lowLongOfPSN;
 }
 
-// A forked process that runs body with a pipe to the test and one from it, then exits.
+template <typename T>
+void Send(int fd, const T& value)
+{
+    (void)!write(fd, &value, sizeof value);
+}
+
+// Waits for a byte from the other end, or for its end.
+void Wait(int fd)
+{
+    char byte;
+    (void)!read(fd, &byte, 1);
+}
+
+// A forked process that runs body with a socket to the test, then exits.
 struct Child {
     pid_t pid = -1;
-    int fromChild = -1;
-    int toChild = -1;
+    int fd = -1;
 
-    explicit Child(const std::function<void(int toTest, int fromTest)>& body)
+    explicit Child(const std::function<void(int test)>& body)
     {
-        int up[2];
-        int down[2];
-        if (pipe(up) != 0 || pipe(down) != 0)
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
             return;
         pid = fork();
         if (pid == 0) {
-            close(up[0]);
-            close(down[1]);
-            body(up[1], down[0]);
+            close(ends[0]);
+            body(ends[1]);
             _exit(0);
         }
-        close(up[1]);
-        close(down[0]);
-        fromChild = up[0];
-        toChild = down[1];
+        close(ends[1]);
+        fd = ends[0];
     }
     ~Child()
     {
-        close(toChild);
-        close(fromChild);
+        close(fd);
         if (pid > 0)
             waitpid(pid, nullptr, 0);
     }
@@ -71,31 +79,18 @@ struct Child {
     T Get() const
     {
         T value{};
-        EXPECT_EQ(read(fromChild, &value, sizeof value), static_cast<ssize_t>(sizeof value));
+        EXPECT_EQ(read(fd, &value, sizeof value), static_cast<ssize_t>(sizeof value));
         return value;
     }
-    void Go() const { (void)!write(toChild, "g", 1); }
+    void Go() const { Send(fd, 'g'); }
     // Lets the child end and waits until it has, without reaping it.
-    void Finish()
+    void Finish() const
     {
-        close(toChild);
-        toChild = -1;
+        shutdown(fd, SHUT_WR);
         siginfo_t info;
         waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
     }
 };
-
-template <typename T>
-void Send(int fd, const T& value)
-{
-    (void)!write(fd, &value, sizeof value);
-}
-
-void Wait(int fd)
-{
-    char byte;
-    (void)!read(fd, &byte, 1);
-}
 }  // namespace
 
 TEST(Processes, SerialNumberNamesOneLiveProcess)
@@ -137,17 +132,17 @@ TEST(Processes, ForkedChildrenHoldOnlyTheirOwnNumbers)
     ASSERT_EQ(pipe(grandchildGate), 0);
     ProcessSerialNumber childPsn;
     {
-        Child child([&](int toTest, int fromTest) {
+        Child child([&](int test) {
             ProcessSerialNumber own = {0, 0};
             GetCurrentProcess(&own);
-            Send(toTest, own);
-            Send(toTest, static_cast<bool>(IsProcessAlive(&parent)));
+            Send(test, own);
+            Send(test, static_cast<bool>(IsProcessAlive(&parent)));
             if (fork() == 0) {
                 close(grandchildGate[1]);
                 Wait(grandchildGate[0]);
                 _exit(0);
             }
-            Wait(fromTest);
+            Wait(test);
         });
         close(grandchildGate[0]);
         childPsn = child.Get<ProcessSerialNumber>();
@@ -170,22 +165,22 @@ TEST(Processes, NumberHeldElsewhereIsNotShared)
     const ProcessSerialNumber ended = {12345, 4242};
     g_file_set_contents(LockFile(ended).c_str(), "", 0, nullptr);
 
-    Child child([](int toTest, int fromTest) {
-        Wait(fromTest);
+    Child child([](int test) {
+        Wait(test);
         ProcessSerialNumber own = {0, 0};
-        Send(toTest, GetCurrentProcess(&own));
-        Send(toTest, own);
-        Wait(fromTest);
+        Send(test, GetCurrentProcess(&own));
+        Send(test, own);
+        Wait(test);
     });
     ProcessSerialNumber natural;
     ASSERT_EQ(GetProcessForPID(child.pid, &natural), noErr);
     const std::string twinLock = LockFile(natural);
-    Child twin([&](int toTest, int fromTest) {
+    Child twin([&](int test) {
         const int fd = open(twinLock.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
         struct flock lock = {};
         lock.l_type = F_WRLCK;
-        Send(toTest, fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0);
-        Wait(fromTest);
+        Send(test, fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0);
+        Wait(test);
     });
     ASSERT_TRUE(twin.Get<bool>());  // the twin holds the lock
     child.Go();
@@ -205,28 +200,28 @@ TEST(Processes, NumberHeldElsewhereIsNotShared)
 TEST(Processes, LivenessCrossesPidNamespaces)
 {
     const ProcessSerialNumber self = Self();
-    Child child([&](int toTest, int fromTest) {
+    Child child([&](int test) {
         const uid_t uid = geteuid();
         bool isolated = unshare(CLONE_NEWPID) == 0;
         if (!isolated && unshare(CLONE_NEWUSER | CLONE_NEWPID) == 0) {
             const std::string map = std::to_string(uid) + " " + std::to_string(uid) + " 1";
             isolated = g_file_set_contents("/proc/self/uid_map", map.c_str(), -1, nullptr);
         }
-        Send(toTest, isolated);
+        Send(test, isolated);
         if (!isolated)
             return;
         const pid_t inner = fork();
         if (inner == 0) {
             ProcessSerialNumber own = {0, 0};
             GetCurrentProcess(&own);
-            Send(toTest, own);
-            Wait(fromTest);
-            Send(toTest, static_cast<bool>(IsProcessAlive(&self)));
-            Wait(fromTest);
+            Send(test, own);
+            Wait(test);
+            Send(test, static_cast<bool>(IsProcessAlive(&self)));
+            Wait(test);
             _exit(0);
         }
         waitpid(inner, nullptr, 0);
-        Send(toTest, true);
+        Send(test, true);
     });
     if (!child.Get<bool>())
         GTEST_SKIP() << "no new pid namespace allowed here";
