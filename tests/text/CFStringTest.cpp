@@ -68,7 +68,7 @@ TEST(CFString, CodePointBoundaries)
     }
 }
 
-TEST(CFString, ExportsStopWhereTheBufferIsFullOrAtALoneSurrogate)
+TEST(CFString, ExportsStopWhereTheBufferIsFullAndMarkALoneSurrogate)
 {
     CFStringRef string = FromUTF8("a\xC3\xA9\xF0\x9F\x98\x80");
     ASSERT_NE(nullptr, string);
@@ -97,10 +97,9 @@ TEST(CFString, ExportsStopWhereTheBufferIsFullOrAtALoneSurrogate)
     EXPECT_EQ(4, CFStringGetLength(string));
     CFRelease(string);
 
+    // A lone surrogate becomes the loss byte; without one it ends the export (see the unistring tests).
     const UniChar lone[] = {'a', 0xDC00, 'b'};
     string = CFStringCreateWithCharacters(nullptr, lone, 3);
-    EXPECT_EQ(1, CFStringGetBytes(string, CFRange{0, 3}, kCFStringEncodingUTF8, 0, false, buffer, 4, &used));
-    EXPECT_EQ(1, used);
     EXPECT_EQ(3, CFStringGetBytes(string, CFRange{0, 3}, kCFStringEncodingUTF8, '?', false, buffer, 4, &used));
     EXPECT_EQ(0, memcmp("a?b", buffer, 3));
     CFRelease(string);
