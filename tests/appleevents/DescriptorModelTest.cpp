@@ -101,10 +101,14 @@ TEST(DescriptorModel, ContainersCoerceOnlyToRecordLikeTypes)
     EXPECT_EQ(AECoerceDesc(r.Out(), typeSInt32, &r), errAECoercionFail);  // null to anything
 }
 
-TEST(DescriptorModel, ParametersKeepOrderAndAnswerSizeQueries)
+// Parameters keep their order, a replaced one its place, and answer size queries; events carry
+// their attributes (the class and the target, which delivery reads, are left to the delivery and
+// flattened-form tests).
+TEST(DescriptorModel, EventsKeepTheirParametersAndAttributes)
 {
-    Desc event;
-    AECreateAppleEvent('Laso', 'ADMN', nullptr, kAutoGenerateReturnID, kAnyTransactionID, &event);
+    Desc event, second;
+    ASSERT_EQ(AECreateAppleEvent('Laso', 'ADMN', nullptr, kAutoGenerateReturnID, 9, &event), noErr);
+    ASSERT_EQ(AECreateAppleEvent('Laso', 'ADMN', nullptr, kAutoGenerateReturnID, 9, &second), noErr);
     const uint64_t refCon = 42;
     AEPutParamPtr(&event, keyDirectObject, typeChar, "old", 3);
     AEPutParamPtr(&event, 'navG', typeUInt32, &refCon, sizeof refCon);
@@ -139,28 +143,15 @@ TEST(DescriptorModel, ParametersKeepOrderAndAnswerSizeQueries)
     AECreateDesc(typeChar, "x", 1, &text);
     EXPECT_EQ(AEPutParamPtr(&text, 'k', typeChar, "y", 1), errAEWrongDataType);
     EXPECT_EQ(AEPutDesc(&event, 0, &text), errAEWrongDataType);
-}
 
-// The event class and the target, which delivery reads, are left to the delivery and flattened-form
-// tests.
-TEST(DescriptorModel, EventsCarryTheirAttributes)
-{
-    Desc first, second;
-    ASSERT_EQ(AECreateAppleEvent('Laso', 'ADMN', nullptr, kAutoGenerateReturnID, 9, &first), noErr);
-    ASSERT_EQ(AECreateAppleEvent('Laso', 'ADMN', nullptr, kAutoGenerateReturnID, 9, &second), noErr);
-    DescType type = typeNull;
-    Size size = 0;
     SInt16 ids[2] = {};
-    AEGetAttributePtr(&first, keyReturnIDAttr, typeSInt16, &type, &ids[0], 2, &size);
+    AEGetAttributePtr(&event, keyReturnIDAttr, typeSInt16, &type, &ids[0], 2, &size);
     AEGetAttributePtr(&second, keyReturnIDAttr, typeSInt16, &type, &ids[1], 2, &size);
     EXPECT_NE(ids[0], ids[1]);
-    EXPECT_NE(ids[0], kAutoGenerateReturnID);
-    Desc transaction;
-    ASSERT_EQ(AEGetAttributeDesc(&first, keyTransactionIDAttr, typeSInt64, &transaction), noErr);
+    Desc transaction, record;
+    ASSERT_EQ(AEGetAttributeDesc(&event, keyTransactionIDAttr, typeSInt64, &transaction), noErr);
     EXPECT_EQ(DataOf(&transaction), Bytes<int64_t>(9));
-
-    Desc record;
     AECreateList(nullptr, 0, true, &record);
     EXPECT_EQ(AEGetAttributeDesc(&record, keyEventClassAttr, typeType, transaction.Out()), errAEWrongDataType);
-    EXPECT_EQ(AEGetAttributeDesc(&first, 'none', typeType, transaction.Out()), errAEDescNotFound);
+    EXPECT_EQ(AEGetAttributeDesc(&event, 'none', typeType, transaction.Out()), errAEDescNotFound);
 }
