@@ -60,9 +60,7 @@ inline OSErr SendEvent(const ProcessSerialNumber& target, AEEventID eventID = kT
                        const std::string& tail = "")
 {
     AppleEvent event = MakeEvent(target, eventID, tail);
-    AppleEvent reply;
-    AEInitializeDesc(&reply);
-    const OSErr error = AESendMessage(&event, &reply, kAENoReply, ticks);
+    const OSErr error = AESendMessage(&event, nullptr, kAENoReply, ticks);
     AEDisposeDesc(&event);
     return error;
 }

@@ -28,7 +28,7 @@ const int kFiles = 10000;
 #endif
 
 // The shell, started with "--settle 0" and more arguments. The main loop reads its standard output
-// as it comes and keeps what the lines say.
+// as it comes, a buffer at a time, and keeps what the lines say.
 class Shell {
 public:
     explicit Shell(std::vector<const char*> arguments)
@@ -40,7 +40,6 @@ public:
         EXPECT_TRUE(g_spawn_async_with_pipes(nullptr, const_cast<char**>(arguments.data()), nullptr,
                                              GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDERR_TO_DEV_NULL),
                                              nullptr, nullptr, &mPid, &mInput, &output, nullptr, nullptr));
-        g_unix_set_fd_nonblocking(output, true, nullptr);
         mSource = g_unix_fd_add(output, GIOCondition(G_IO_IN | G_IO_HUP), &Read, this);
     }
     ~Shell()
@@ -72,9 +71,8 @@ private:
     {
         auto& self = *static_cast<Shell*>(data);
         char buffer[1 << 16];
-        ssize_t count;
-        while ((count = read(fd, buffer, sizeof buffer)) > 0)
-            self.mPending.append(buffer, static_cast<size_t>(count));
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        self.mPending.append(buffer, count > 0 ? static_cast<size_t>(count) : 0);
         size_t start = 0;
         for (size_t end; (end = self.mPending.find('\n', start)) != std::string::npos; start = end + 1)
             self.Take(self.mPending.substr(start, end - start));
