@@ -56,13 +56,11 @@ TEST(CFString, CodePointBoundaries)
         EXPECT_EQ(size, used);
         EXPECT_EQ(0, memcmp(c.utf8, out, size_t(size)));
         EXPECT_EQ(0, CFStringGetBytes(string, CFRange{0, c.units}, kCFStringEncodingUTF8, 0, false, out, size - 1, &used));
-        EXPECT_EQ(0, used);
         CFRelease(string);
 
         string = FromUTF8(c.utf8);
         ASSERT_NE(nullptr, string);
         EXPECT_EQ(c.units, CFStringGetBytes(string, CFRange{0, c.units}, kCFStringEncodingUTF32LE, 0, false, out, 4, &used));
-        EXPECT_EQ(4, used);
         EXPECT_EQ(c.c, char32_t(out[0] | out[1] << 8 | out[2] << 16 | uint32_t(out[3]) << 24));
         CFRelease(string);
     }
