@@ -84,14 +84,15 @@ void BuildNestedEvent(AEDesc* outer)
 }
 }  // namespace
 
-// That the form reads back into the same bytes is checked with the corruptions below.
-TEST(FlattenedForm, NestedEventsRoundTripWithAttributes)
+// A nested event reads back with its parameters and attributes. Every truncation and several
+// hand-made forms are refused; no corruption of a byte (of a version, a length, a count) crashes or
+// leaks, and what is accepted, the form itself included, flattens back to the same bytes.
+TEST(FlattenedForm, NestedEventsRoundTripAndMalformedFormsAreRefusedWithoutACrash)
 {
     AEDesc event, copy, inner;
     BuildNestedEvent(&event);
-    const std::vector<char> bytes = Flatten(&event);
+    const std::vector<char> bytes = Flatten(&event), plain = TextForm(20);
     ASSERT_EQ(AEUnflattenDescFromBytes(bytes.data(), static_cast<Size>(bytes.size()), &copy), noErr);
-
     ASSERT_EQ(AEGetParamDesc(&copy, 'evnt', typeWildCard, &inner), noErr);
     EXPECT_EQ(inner.descriptorType, typeAppleEvent);
     EXPECT_EQ(ParamData(&inner, 'NMsg', typeChar), "{}");
@@ -100,28 +101,17 @@ TEST(FlattenedForm, NestedEventsRoundTripWithAttributes)
     Size size = 0;
     AEGetAttributePtr(&inner, keyAddressAttr, typeProcessSerialNumber, &type, &address, sizeof address, &size);
     EXPECT_EQ(address.lowLongOfPSN, 77u);
-
     // The buffer is only as large as the form; one byte less is refused.
     char small[8];
     EXPECT_EQ(AEFlattenDesc(&event, small, sizeof small, &size), paramErr);
     EXPECT_EQ(size, static_cast<Size>(bytes.size()));
     for (AEDesc* desc : {&event, &copy, &inner})
         AEDisposeDesc(desc);
-}
 
-// Every truncation and several hand-made forms are refused; no corruption of a byte (of a version,
-// a length, a count) crashes or leaks, and what is accepted flattens back to the same bytes.
-TEST(FlattenedForm, MalformedBuffersAreRefusedCorruptedOnesNeverCrash)
-{
-    AEDesc event;
-    BuildNestedEvent(&event);
-    const std::vector<char> bytes = Flatten(&event), plain = TextForm(20);
-    AEDisposeDesc(&event);
     const auto patched = [](std::vector<char> form, size_t at, const std::string& patch) {
         memcpy(&form[at], patch.data(), patch.size());
         return form;
     };
-
     for (size_t length = 1; length < bytes.size(); ++length)
         ExpectRefused(std::vector<char>(bytes.begin(), bytes.begin() + static_cast<long>(length)));
     std::vector<char> trailing = bytes;
