@@ -55,7 +55,7 @@ TEST(SingleByte, ByteRangeBoundaries)
 
 // The UTF-8 encoder writes the BMP in at most three bytes, keeps only the low 16 bits of larger
 // values, and composes what it encodes. Each case sits on one side of a length boundary.
-TEST(Utf8Coder, EncodesAtEachLengthBoundary)
+TEST(Utf8Coder, EncodesAtEachLengthBoundaryAndComposesValidText)
 {
     const struct {
         std::wstring wide;
@@ -73,6 +73,16 @@ TEST(Utf8Coder, EncodesAtEachLengthBoundary)
         EXPECT_EQ(c.utf8, utf8) << std::hex << (c.wide.empty() ? 0 : c.wide[0]);
     }
     EXPECT_EQ(std::wstring(L"\u00E9\uF600"), ComposeUnicodeW(L"e\u0301\U0001F600"));
+
+    // Composition leaves text that is not UTF-8 alone, and composes long text to its end.
+    const std::string invalid = "e\xCC\x81\xFF";
+    EXPECT_EQ(invalid, ComposeUTF8(invalid));
+    std::string longDecomposed;
+    for (int i = 0; i < 1500; ++i)
+        longDecomposed += "e\xCC\x81";
+    const std::string composed = ComposeUTF8(longDecomposed);
+    ASSERT_EQ(3000u, composed.size());
+    EXPECT_EQ("\xC3\xA9", composed.substr(2998));
 }
 
 // Decoding stops at the first bad byte and keeps what came before it. The lead byte decides the
@@ -102,17 +112,4 @@ TEST(Utf8Coder, DecodesAtEachLeadBoundaryAndStopsAtTheFirstBadByte)
         EXPECT_EQ(c.ok, ConvertUTF8toUNICODE(c.utf8, wide)) << c.utf8;
         EXPECT_EQ(c.wide, wide) << c.utf8;
     }
-}
-
-TEST(ComposeUTF8, ComposesValidTextAndLeavesTheRestAlone)
-{
-    const std::string invalid = "e\xCC\x81\xFF";
-    EXPECT_EQ(invalid, ComposeUTF8(invalid));
-
-    std::string longDecomposed;
-    for (int i = 0; i < 1500; ++i)
-        longDecomposed += "e\xCC\x81";
-    const std::string composed = ComposeUTF8(longDecomposed);
-    ASSERT_EQ(3000u, composed.size());
-    EXPECT_EQ("\xC3\xA9", composed.substr(2998));
 }
