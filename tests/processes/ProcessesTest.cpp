@@ -93,7 +93,7 @@ struct Child {
 };
 }  // namespace
 
-TEST(Processes, SerialNumberNamesOneLiveProcess)
+TEST(Processes, SerialNumberNamesOneLiveProcessAndParsesOnlyInItsOwnForm)
 {
     const ProcessSerialNumber self = Self();
     ProcessSerialNumber byPid;
@@ -109,10 +109,8 @@ TEST(Processes, SerialNumberNamesOneLiveProcess)
     EXPECT_FALSE(IsProcessAlive(nullptr));
     EXPECT_EQ(GetCurrentProcess(nullptr), paramErr);
     EXPECT_EQ(GetProcessForPID(0, &byPid), procNotFound);
-}
 
-TEST(Processes, SerialNumberNamesParseOnlyInTheirOwnForm)
-{
+    // A number's name parses back only in its own form.
     ProcessSerialNumber parsed;
     for (const char* bad : {"1-0", "01-2", "1-2x", "4294967296-1", "-1", "1--2", "", "+1-2"})
         EXPECT_FALSE(ParseProcessSerialNumberName(bad, &parsed)) << bad;
