@@ -18,7 +18,10 @@ CFStringRef FromUTF32(char32_t c)
 }
 }  // namespace
 
-TEST(CFString, RefusesIllFormedInput)
+// Input on the far side of the last boundaries is refused. Each code point that converts sits on
+// one side of a boundary of UTF-8 length or of UTF-16 length; an export with exactly the room the
+// character needs converts it, and one byte less converts nothing.
+TEST(CFString, CodePointsAtEachBoundaryConvertAndIllFormedInputIsRefused)
 {
     // Surrogates, values past U+10FFFF and overlong forms, next to their well-formed neighbours.
     for (const char* bad : {"ab\x80", "\xC3", "\xED\xA0\x80", "\xED\xBF\xBF", "\xF4\x90\x80\x80", "\xC0\x80",
@@ -30,12 +33,7 @@ TEST(CFString, RefusesIllFormedInput)
     EXPECT_EQ(nullptr, CFStringCreateWithBytes(nullptr, tooLarge, 3, kCFStringEncodingUTF32LE, false));
     EXPECT_EQ(nullptr, CFStringCreateWithBytes(nullptr, tooLarge, 4, 0x0600, false));
     EXPECT_EQ(nullptr, CFStringCreateWithCString(nullptr, nullptr, kCFStringEncodingUTF8));
-}
 
-// Each code point sits on one side of a boundary of UTF-8 length or of UTF-16 length. An export
-// with exactly the room the character needs converts it; one byte less converts nothing.
-TEST(CFString, CodePointBoundaries)
-{
     const struct {
         char32_t c;
         const char* utf8;

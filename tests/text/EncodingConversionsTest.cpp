@@ -1,4 +1,5 @@
 #include "EncodingConversions.h"
+#include "unistring.h"
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,8 @@ TEST(Utf8Coder, EncodesAtEachLengthBoundaryAndComposesValidText)
         EXPECT_EQ(c.utf8, utf8) << std::hex << (c.wide.empty() ? 0 : c.wide[0]);
     }
     EXPECT_EQ(std::wstring(L"\u00E9\uF600"), ComposeUnicodeW(L"e\u0301\U0001F600"));
+    EXPECT_STREQ("\xC3\xA9", unicode_to_UTF8(L"e\u0301").get_string());  // the scoped converter
+    EXPECT_STREQ("", unicode_to_UTF8(nullptr).get_string());
 
     // Composition leaves text that is not UTF-8 alone, and composes long text to its end.
     const std::string invalid = "e\xCC\x81\xFF";
@@ -112,4 +115,6 @@ TEST(Utf8Coder, DecodesAtEachLeadBoundaryAndStopsAtTheFirstBadByte)
         EXPECT_EQ(c.ok, ConvertUTF8toUNICODE(c.utf8, wide)) << c.utf8;
         EXPECT_EQ(c.wide, wide) << c.utf8;
     }
+    EXPECT_STREQ(L"ab", UTF8_to_unicode("ab\xBF" "cd").get_string());  // the scoped converter
+    EXPECT_STREQ(L"", UTF8_to_unicode(nullptr).get_string());
 }

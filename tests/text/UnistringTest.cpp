@@ -39,11 +39,3 @@ TEST(Unistring, WideTextRoundTripsAndRefusedTextLeavesItEmpty)
     EXPECT_EQ(0, CFStringGetLength(string));
     CFRelease(string);
 }
-
-TEST(ScopedConverters, ComposeAndKeepDecodedPrefix)
-{
-    EXPECT_STREQ("", unicode_to_UTF8(nullptr).get_string());
-    EXPECT_STREQ("\xC3\xA9", unicode_to_UTF8(L"e\u0301").get_string());
-    EXPECT_STREQ(L"ab", UTF8_to_unicode("ab\xBF" "cd").get_string());
-    EXPECT_STREQ(L"", UTF8_to_unicode(nullptr).get_string());
-}
