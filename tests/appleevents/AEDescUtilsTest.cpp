@@ -9,13 +9,6 @@ DescType TypeOf(const AEDesc* desc)
     return desc->descriptorType;
 }
 
-long CountOf(const AEDesc* list)
-{
-    long count = -1;
-    AECountItems(list, &count);
-    return count;
-}
-
 std::string NthData(const AEDesc* list, long index)
 {
     StAEDescriptor item;
@@ -83,7 +76,9 @@ TEST(UAEDesc, AddDescGrowsAnItemIntoAListAddKeyDescNothingIntoARecord)
     UAEDesc::AddPtr(list, 1, typeChar, "one", 3);  // replaces
     EXPECT_EQ(NthData(list, 1), "one");
     EXPECT_EQ(ThrownBy([&] { UAEDesc::AddPtr(list, 5, typeChar, "x", 1); }), errAEIllegalIndex);
-    EXPECT_EQ(CountOf(list), 2);
+    long count = -1;
+    AECountItems(list, &count);
+    EXPECT_EQ(count, 2);
 
     StAEDescriptor record;
     UAEDesc::AddKeyDesc(record, 'key1', StAEDescriptor(SInt16(5)));

