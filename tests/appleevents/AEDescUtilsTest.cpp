@@ -61,9 +61,9 @@ TEST(StAEDescriptor, EachDescriptorOwnsItsDataAndTypesFollowTheValue)
     WC_CFReleaseIfNotNULL(CFStringCreateWithCString(nullptr, "x", kCFStringEncodingUTF8));  // no leak
 }
 
-// A single item grows into a list, and nothing into a record. Adding to an event, as the request
-// proxy does, is left to the Assistant link's tests.
-TEST(UAEDesc, AddDescGrowsAnItemIntoAListAddKeyDescNothingIntoARecord)
+// A single item grows into a list, nothing into a record, and a range into an index or range
+// specifier. Adding to an event, as the request proxy does, is left to the Assistant link's tests.
+TEST(UAEDesc, BuildersGrowListsAndRecordsAndMakeSpecifiers)
 {
     StAEDescriptor list;
     UAEDesc::AddDesc(list, 0, StAEDescriptor(SInt32(1)));
@@ -85,6 +85,22 @@ TEST(UAEDesc, AddDescGrowsAnItemIntoAListAddKeyDescNothingIntoARecord)
     EXPECT_EQ(TypeOf(record), typeAERecord);
     EXPECT_EQ(ParamData(record, 'key1', typeSInt32), Bytes<int32_t>(5));
     EXPECT_EQ(ThrownBy([&] { UAEDesc::AddKeyDesc(list, 'key1', record); }), errAEWrongDataType);
+
+    StAEDescriptor single;
+    UAEDesc::MakeRange(StAEDescriptor(), 'file', 3, 3, single);
+    EXPECT_EQ(TypeOf(single), typeObjectSpecifier);
+    EXPECT_EQ(ParamData(single, keyAEKeyForm, typeEnumerated), Bytes<uint32_t>(formAbsolutePosition));
+    EXPECT_EQ(ParamData(single, keyAEKeyData, typeSInt32), Bytes<int32_t>(3));
+
+    StAEDescriptor range;
+    UAEDesc::MakeRange(StAEDescriptor(), 'file', 2, 5, range);
+    EXPECT_EQ(ParamData(range, keyAEKeyForm, typeEnumerated), Bytes<uint32_t>(formRange));
+    StAEDescriptor ends(range, keyAEKeyData, typeWildCard);
+    ASSERT_EQ(TypeOf(ends), typeRangeDescriptor);
+    StAEDescriptor stop(ends, keyAERangeStop, typeWildCard);
+    EXPECT_EQ(ParamData(stop, keyAEKeyData, typeSInt32), Bytes<int32_t>(5));
+    StAEDescriptor container(stop, keyAEContainer, typeWildCard);
+    EXPECT_EQ(TypeOf(container), typeCurrentContainer);
 }
 
 TEST(StAEDescriptor, OptionalAndRequiredParameters)
@@ -111,23 +127,4 @@ TEST(StAEDescriptor, OptionalAndRequiredParameters)
     EXPECT_EQ(TypeOf(StAEDescriptor(location, 'none', typeWildCard)), typeNull);
     EXPECT_EQ(TypeOf(StAEDescriptor(StAEDescriptor(), keyAEObject, typeWildCard)), typeNull);
     EXPECT_EQ(ThrownBy([&] { StAEDescriptor(StAEDescriptor(true), keyAEObject, typeWildCard); }), errAECoercionFail);
-}
-
-TEST(UAEDesc, MakeRangeBuildsIndexOrRangeSpecifiers)
-{
-    StAEDescriptor single;
-    UAEDesc::MakeRange(StAEDescriptor(), 'file', 3, 3, single);
-    EXPECT_EQ(TypeOf(single), typeObjectSpecifier);
-    EXPECT_EQ(ParamData(single, keyAEKeyForm, typeEnumerated), Bytes<uint32_t>(formAbsolutePosition));
-    EXPECT_EQ(ParamData(single, keyAEKeyData, typeSInt32), Bytes<int32_t>(3));
-
-    StAEDescriptor range;
-    UAEDesc::MakeRange(StAEDescriptor(), 'file', 2, 5, range);
-    EXPECT_EQ(ParamData(range, keyAEKeyForm, typeEnumerated), Bytes<uint32_t>(formRange));
-    StAEDescriptor ends(range, keyAEKeyData, typeWildCard);
-    ASSERT_EQ(TypeOf(ends), typeRangeDescriptor);
-    StAEDescriptor stop(ends, keyAERangeStop, typeWildCard);
-    EXPECT_EQ(ParamData(stop, keyAEKeyData, typeSInt32), Bytes<int32_t>(5));
-    StAEDescriptor container(stop, keyAEContainer, typeWildCard);
-    EXPECT_EQ(TypeOf(container), typeCurrentContainer);
 }
