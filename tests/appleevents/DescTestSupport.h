@@ -14,15 +14,12 @@ inline std::string DataOf(const AEDesc* desc)
 }
 
 // The data of a parameter fetched as type, or "" when it cannot be read.
-inline std::string ParamData(const AEDesc* container, AEKeyword key, DescType type, DescType* actual = nullptr)
+inline std::string ParamData(const AEDesc* container, AEKeyword key, DescType type)
 {
     AEDesc value;
     std::string bytes;
-    if (AEGetParamDesc(container, key, type, &value) == noErr) {
+    if (AEGetParamDesc(container, key, type, &value) == noErr)
         bytes = DataOf(&value);
-        if (actual)
-            *actual = value.descriptorType;
-    }
     AEDisposeDesc(&value);
     return bytes;
 }

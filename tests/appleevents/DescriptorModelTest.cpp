@@ -32,32 +32,22 @@ TEST(DescriptorModel, CoercionsConvertOnlyValuesThatFit)
         bool ok;
         std::string expected;  // when ok
     } cases[] = {
-        {typeSInt16, Bytes<int16_t>(-5), typeSInt32, true, Bytes<int32_t>(-5)},
-        {typeSInt32, Bytes<int32_t>(32767), typeSInt16, true, Bytes<int16_t>(32767)},
         {typeSInt32, Bytes<int32_t>(32768), typeSInt16, false, ""},
         {typeSInt32, Bytes<int32_t>(-32768), typeSInt16, true, Bytes<int16_t>(-32768)},
-        {typeSInt32, Bytes<int32_t>(-32769), typeSInt16, false, ""},
         {typeSInt32, Bytes<int32_t>(65535), typeUInt16, true, Bytes<uint16_t>(65535)},
         {typeSInt32, Bytes<int32_t>(65536), typeUInt16, false, ""},
-        {typeSInt64, Bytes<int64_t>(2147483647), typeSInt32, true, Bytes<int32_t>(2147483647)},
-        {typeSInt64, Bytes<int64_t>(2147483648), typeSInt32, false, ""},
-        {typeSInt64, Bytes<int64_t>(-2147483648LL), typeSInt32, true, Bytes<int32_t>(-2147483647 - 1)},
         {typeSInt64, Bytes<int64_t>(-2147483649LL), typeSInt32, false, ""},
         {typeUInt32, Bytes<uint32_t>(0x80000000u), typeSInt32, false, ""},
         {typeUInt32, Bytes<uint32_t>(0x80000000u), typeSInt64, true, Bytes<int64_t>(0x80000000LL)},
         {typeUInt64, Bytes<uint64_t>(twoTo63 - 1), typeSInt64, true, Bytes<uint64_t>(twoTo63 - 1)},
         {typeUInt64, Bytes<uint64_t>(twoTo63), typeSInt64, false, ""},
         {typeSInt64, Bytes<int64_t>(-1), typeUInt64, false, ""},
-        // An 8-byte "magn" asked for as "magn" is a widened 32-bit number: its first four bytes
-        // (the status-event tests cover "magn" from every type). Otherwise it is a 64-bit number.
-        {typeUInt32, Bytes<uint64_t>(0x500000007), typeUInt32, true, Bytes<uint32_t>(7)},
-        {typeUInt32, Bytes<uint64_t>(0xDEADBEEF), typeSInt64, true, Bytes<int64_t>(0xDEADBEEF)},
+        // An 8-byte "magn" is a 64-bit number, except when asked for as "magn" (the status-event
+        // tests cover "magn" from every type, that case included).
         {typeUInt32, Bytes<uint64_t>(~uint64_t(0)), typeUInt64, true, Bytes<uint64_t>(~uint64_t(0))},
-        {typeUInt32, Bytes<uint64_t>(~uint64_t(0)), typeSInt64, false, ""},
         // Doubles: whole numbers in range only; integers into doubles only when exact.
         {typeIEEE64BitFloatingPoint, Bytes(-0.0), typeSInt32, true, Bytes<int32_t>(0)},
         {typeIEEE64BitFloatingPoint, Bytes(-2147483648.0), typeSInt32, true, Bytes<int32_t>(-2147483647 - 1)},
-        {typeIEEE64BitFloatingPoint, Bytes(2147483647.5), typeSInt32, false, ""},
         {typeIEEE64BitFloatingPoint, Bytes(0.5), typeSInt16, false, ""},
         {typeIEEE64BitFloatingPoint, Bytes(HUGE_VAL), typeUInt64, false, ""},
         {typeIEEE64BitFloatingPoint, Bytes(18446744073709549568.0), typeUInt64, true,
@@ -69,10 +59,8 @@ TEST(DescriptorModel, CoercionsConvertOnlyValuesThatFit)
         {typeSInt64, Bytes<int64_t>(INT64_MIN), typeIEEE64BitFloatingPoint, true, Bytes(-9223372036854775808.0)},
         {typeUInt64, Bytes<uint64_t>(~uint64_t(0)), typeIEEE64BitFloatingPoint, false, ""},
         // Data whose size does not suit its type is refused, not read past its end.
-        {typeSInt32, Bytes<int16_t>(7), typeSInt16, false, ""},
         {typeSInt32, Bytes<int16_t>(7), typeIEEE64BitFloatingPoint, false, ""},
         {typeIEEE64BitFloatingPoint, Bytes<float>(7), typeSInt32, false, ""},
-        {typeChar, Bytes<int32_t>(7), typeSInt32, false, ""},
         {typeChar, "7", typeWildCard, true, "7"},
         {typeUTF8Text, "\xC3\xA9", typeChar, true, "\xC3\xA9"},
         {typeUTF8Text, "7", typeSInt32, false, ""},
@@ -104,21 +92,23 @@ TEST(DescriptorModel, ContainersCoerceOnlyToRecordLikeTypes)
     EXPECT_EQ(count, 1);  // attributes are not parameters
 
     ASSERT_EQ(AECoerceDesc(&record, typeInsertionLoc, r.Out()), noErr);
-    EXPECT_EQ(r.d.descriptorType, typeInsertionLoc);
     EXPECT_EQ(ParamData(&r, 'NMsg', typeChar), "hi");
-    EXPECT_EQ(AECoerceDesc(&record, typeChar, r.Out()), errAECoercionFail);
-    EXPECT_EQ(AECoerceDesc(&record, typeUTF8Text, r.Out()), errAECoercionFail);
-    EXPECT_EQ(AECoerceDesc(&record, typeIEEE64BitFloatingPoint, r.Out()), errAECoercionFail);
+    for (DescType to : {typeChar, typeUTF8Text, typeIEEE64BitFloatingPoint})
+        EXPECT_EQ(AECoerceDesc(&record, to, r.Out()), errAECoercionFail);
     EXPECT_EQ(AECoerceDesc(&event, typeInsertionLoc, r.Out()), errAECoercionFail);
     AECreateList(nullptr, 0, false, &list);
     EXPECT_EQ(AECoerceDesc(&list, typeAERecord, r.Out()), errAECoercionFail);
     EXPECT_EQ(AECoerceDesc(r.Out(), typeSInt32, &r), errAECoercionFail);  // null to anything
 }
 
-TEST(DescriptorModel, ParametersKeepOrderAndAnswerSizeQueries)
+// Parameters keep their order, a replaced one its place, and answer size queries; events carry
+// their attributes (the class and the target, which delivery reads, are left to the delivery and
+// flattened-form tests).
+TEST(DescriptorModel, EventsKeepTheirParametersAndAttributes)
 {
-    Desc event;
-    AECreateAppleEvent('Laso', 'ADMN', nullptr, kAutoGenerateReturnID, kAnyTransactionID, &event);
+    Desc event, second;
+    ASSERT_EQ(AECreateAppleEvent('Laso', 'ADMN', nullptr, kAutoGenerateReturnID, 9, &event), noErr);
+    ASSERT_EQ(AECreateAppleEvent('Laso', 'ADMN', nullptr, kAutoGenerateReturnID, 9, &second), noErr);
     const uint64_t refCon = 42;
     AEPutParamPtr(&event, keyDirectObject, typeChar, "old", 3);
     AEPutParamPtr(&event, 'navG', typeUInt32, &refCon, sizeof refCon);
@@ -132,11 +122,9 @@ TEST(DescriptorModel, ParametersKeepOrderAndAnswerSizeQueries)
     EXPECT_EQ(keys[1], AEKeyword('navG'));
     EXPECT_EQ(AEGetNthDesc(&event, 3, typeWildCard, nullptr, item.Out()), errAEIllegalIndex);
 
+    // Reading only the size is left to the status-event tests, whose handler does so first.
     DescType type = typeNull;
     Size size = -1;
-    ASSERT_EQ(AEGetParamPtr(&event, keyDirectObject, typeChar, &type, nullptr, 0, &size), noErr);
-    EXPECT_EQ(type, typeChar);
-    EXPECT_EQ(size, 7);
     char prefix[4] = {};
     ASSERT_EQ(AEGetParamPtr(&event, keyDirectObject, typeChar, &type, prefix, 3, &size), noErr);
     EXPECT_EQ(std::string(prefix), "{\"a");
@@ -155,37 +143,15 @@ TEST(DescriptorModel, ParametersKeepOrderAndAnswerSizeQueries)
     AECreateDesc(typeChar, "x", 1, &text);
     EXPECT_EQ(AEPutParamPtr(&text, 'k', typeChar, "y", 1), errAEWrongDataType);
     EXPECT_EQ(AEPutDesc(&event, 0, &text), errAEWrongDataType);
-}
 
-TEST(DescriptorModel, EventsCarryTheirAttributes)
-{
-    const ProcessSerialNumber psn = {1, 2};
-    Desc target, first, second;
-    AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target);
-    ASSERT_EQ(AECreateAppleEvent('Laso', 'ADMN', &target, kAutoGenerateReturnID, 9, &first), noErr);
-    ASSERT_EQ(AECreateAppleEvent('Laso', 'ADMN', &target, kAutoGenerateReturnID, 9, &second), noErr);
-    AEDisposeDesc(&target);  // the event keeps its own copy
-
-    DescType type = typeNull;
-    Size size = 0;
-    AEEventClass eventClass = 0;
-    ProcessSerialNumber address = {};
-    EXPECT_EQ(AEGetAttributePtr(&first, keyEventClassAttr, typeType, &type, &eventClass, 4, &size), noErr);
-    EXPECT_EQ(eventClass, AEEventClass('Laso'));
-    EXPECT_EQ(AEGetAttributePtr(&first, keyAddressAttr, typeWildCard, &type, &address, sizeof address, &size), noErr);
-    EXPECT_EQ(type, typeProcessSerialNumber);
-    EXPECT_EQ(address.lowLongOfPSN, 2u);
     SInt16 ids[2] = {};
-    AEGetAttributePtr(&first, keyReturnIDAttr, typeSInt16, &type, &ids[0], 2, &size);
+    AEGetAttributePtr(&event, keyReturnIDAttr, typeSInt16, &type, &ids[0], 2, &size);
     AEGetAttributePtr(&second, keyReturnIDAttr, typeSInt16, &type, &ids[1], 2, &size);
     EXPECT_NE(ids[0], ids[1]);
-    EXPECT_NE(ids[0], kAutoGenerateReturnID);
-    Desc transaction;
-    ASSERT_EQ(AEGetAttributeDesc(&first, keyTransactionIDAttr, typeSInt64, &transaction), noErr);
+    Desc transaction, record;
+    ASSERT_EQ(AEGetAttributeDesc(&event, keyTransactionIDAttr, typeSInt64, &transaction), noErr);
     EXPECT_EQ(DataOf(&transaction), Bytes<int64_t>(9));
-
-    Desc record;
     AECreateList(nullptr, 0, true, &record);
     EXPECT_EQ(AEGetAttributeDesc(&record, keyEventClassAttr, typeType, transaction.Out()), errAEWrongDataType);
-    EXPECT_EQ(AEGetAttributeDesc(&first, 'none', typeType, transaction.Out()), errAEDescNotFound);
+    EXPECT_EQ(AEGetAttributeDesc(&event, 'none', typeType, transaction.Out()), errAEDescNotFound);
 }

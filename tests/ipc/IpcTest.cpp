@@ -7,6 +7,7 @@
 #include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
 
+#include "tests/appleevents/DescTestSupport.h"
 #include "tests/support/MainLoop.h"
 #include "tests/support/Bytes.h"
 #include "tests/support/SystemLogCapture.h"
@@ -39,13 +40,6 @@ const char kPeerBundle[] = "com.example.IpcPeer";
 // One private runtime and data folder per test process, set before main and removed at exit.
 const XdgSandbox kSandbox("qv-ipc-test");
 
-ProcessSerialNumber Self()
-{
-    ProcessSerialNumber self;
-    GetCurrentProcess(&self);
-    return self;
-}
-
 typedef std::tuple<AEKeyword, DescType, std::string> Parameter;
 std::vector<std::vector<Parameter>> sReceived;
 const std::thread::id kMainThread = std::this_thread::get_id();
@@ -55,20 +49,15 @@ OSErr RecordEvent(const AppleEvent* event, AppleEvent*, SRefCon)
 {
     EXPECT_EQ(std::this_thread::get_id(), kMainThread);
     std::vector<Parameter> parameters;
-    AERecord record;
     long count = 0;
-    if (AECoerceDesc(event, typeAERecord, &record) != noErr || AECountItems(&record, &count) != noErr)
-        return errAECoercionFail;
+    AECountItems(event, &count);
     for (long index = 1; index <= count; ++index) {
         AEKeyword key;
         AEDesc item;
-        AEGetNthDesc(&record, index, typeWildCard, &key, &item);
-        std::string bytes(static_cast<size_t>(AEGetDescDataSize(&item)), '\0');
-        AEGetDescData(&item, bytes.data(), static_cast<Size>(bytes.size()));
-        parameters.emplace_back(key, item.descriptorType, bytes);
+        AEGetNthDesc(event, index, typeWildCard, &key, &item);
+        parameters.emplace_back(key, item.descriptorType, DataOf(&item));
         AEDisposeDesc(&item);
     }
-    AEDisposeDesc(&record);
     sReceived.push_back(parameters);
     return noErr;
 }
@@ -140,15 +129,12 @@ int ConnectTo(const std::string& path)
     return -1;
 }
 
-// A connection to the port at path that has sent bytes, or -1.
-int ConnectAndSend(const std::string& path, const std::string& bytes)
+// A connection to this process's port that has sent bytes.
+int ConnectAndSend(const std::string& bytes)
 {
-    const int fd = ConnectTo(path);
-    if (fd >= 0 && send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()))
-        return fd;
-    if (fd >= 0)
-        close(fd);
-    return -1;
+    const int fd = ConnectTo(OwnPortPath());
+    EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    return fd;
 }
 
 // Whether the other end closed the connection (unread data makes that a reset), waiting up to
@@ -178,28 +164,17 @@ protected:
 };
 }  // namespace
 
-TEST_F(IpcTest, ParametersArriveInOrderOnTheMainThread)
+// Sent from another thread of this process, an event still runs on the main loop's thread; a
+// throwing handler and an event without a handler are dropped without harm.
+TEST_F(IpcTest, EventsFromAnyThreadRunOnTheMainLoop)
 {
-    ASSERT_EQ(system((IPC_PEER_PATH " send " + ProcessSerialNumberName(Self())).c_str()), 0);
-    ASSERT_TRUE(RunLoopUntil([] { return sReceived.size() == 1; }));
-    const std::vector<Parameter>& parameters = sReceived[0];
-    ASSERT_EQ(parameters.size(), 3u);
-    const std::string& sender = std::get<2>(parameters[1]);  // the peer's serial number
-    EXPECT_EQ(parameters, (std::vector<Parameter>{{keyDirectObject, typeChar, TestText() + NumberedTail(0, 0)},
-                                                  {kHostKeyword, typeProcessSerialNumber, sender},
-                                                  {kRefConKeyword, typeUInt32, Bytes(kTestRefCon)}}));
-    EXPECT_EQ(sender.size(), sizeof(ProcessSerialNumber));
-    EXPECT_NE(sender, Bytes(Self()));
-
-    // Sent from another thread of this process, the event still runs on the main loop's thread; a
-    // throwing handler and an event without a handler are dropped without harm.
     const auto throwing = [](const AppleEvent*, AppleEvent*, SRefCon) -> OSErr { throw std::runtime_error("no"); };
     ASSERT_EQ(AEInstallEventHandler(kTestEventClass, 'thro', throwing, nullptr, false), noErr);
     std::thread([] {
         for (AEEventID eventID : {AEEventID('thro'), AEEventID('none'), kThreeParameterEventID})
             EXPECT_EQ(SendEvent(Self(), eventID), noErr);
     }).join();
-    EXPECT_TRUE(RunLoopUntil([] { return sReceived.size() == 2; }));
+    EXPECT_TRUE(RunLoopUntil([] { return sReceived.size() == 1; }));
 }
 
 TEST_F(IpcTest, BadFramesCloseOnlyTheirConnection)
@@ -210,18 +185,15 @@ TEST_F(IpcTest, BadFramesCloseOnlyTheirConnection)
     const std::string good = GoodFrame();
     std::vector<int> connections;
     for (const std::string& stream : {good + Frame("not a flattened event", 21), Frame("", 0), Frame("x", 0x80000000u),
-                                      Frame("x", 0xFFFFFFFFu), Frame("truncated", 100)}) {
-        connections.push_back(ConnectAndSend(OwnPortPath(), stream));
-        ASSERT_GE(connections.back(), 0);
-    }
+                                      Frame("x", 0xFFFFFFFFu), Frame("truncated", 100)})
+        connections.push_back(ConnectAndSend(stream));
     shutdown(connections.back(), SHUT_WR);
     for (int fd : connections) {
         EXPECT_TRUE(RunLoopUntil([fd] { return ClosedByPeer(fd); }));
         close(fd);
     }
-    EXPECT_EQ(sReceived.size(), 1u);  // the good frame ahead of the corrupt one
-
-    const int fd = ConnectAndSend(OwnPortPath(), good);
+    // The good frame ahead of the corrupt one arrived, and a new connection still gets in.
+    const int fd = ConnectAndSend(good);
     EXPECT_TRUE(RunLoopUntil([] { return sReceived.size() == 2; }));
     close(fd);
     EXPECT_FALSE(ClosedByPeer(idle));
@@ -233,17 +205,14 @@ TEST_F(IpcTest, BadFramesCloseOnlyTheirConnection)
 TEST_F(IpcTest, PortBoundsWhatItHolds)
 {
     // The largest event there is makes a frame; one byte more does not.
+    const size_t bare = GoodFrame().size() - kFrameHeaderSize;
     for (const size_t extra : {0, 1}) {
-        AppleEvent event = MakeEvent(Self(), kThreeParameterEventID);
-        const size_t bare = static_cast<size_t>(AESizeOfFlattenedDesc(&event));
-        AEDisposeDesc(&event);
-        event = MakeEvent(Self(), kThreeParameterEventID, std::string(kMaxFramePayload - bare + extra, 'M'));
+        AppleEvent event = MakeEvent(Self(), kThreeParameterEventID, std::string(kMaxFramePayload - bare + extra, 'M'));
         std::vector<char> bytes;
         EXPECT_EQ(BuildEventFrame(&event, &bytes), extra ? OSErr(kEventTooLargeErr) : noErr);
         AEDisposeDesc(&event);
     }
     const std::string large[2] = {GoodFrame(std::string(8 << 20, 'L')), GoodFrame(std::string(8 << 20, 'L'))};
-    ASSERT_GT(large[0].size(), size_t(8) << 20);
     int fds[2] = {ConnectTo(OwnPortPath()), ConnectTo(OwnPortPath())};
     size_t sent[2] = {0, 0};
     // Pushes what the socket takes without waiting, up to limit bytes of the frame; true when
@@ -258,7 +227,7 @@ TEST_F(IpcTest, PortBoundsWhatItHolds)
     EXPECT_TRUE(RunLoopUntil([&] { return push(0, all / 2); }));
     RunLoopUntil([] { return false; }, 50);
     push(1, all);
-    const int small = ConnectAndSend(OwnPortPath(), GoodFrame());
+    const int small = ConnectAndSend(GoodFrame());
     EXPECT_TRUE(RunLoopUntil([&] { return sReceived.size() == 1; }));
     RunLoopUntil([&] { return push(1, all); }, 300);
     EXPECT_LT(sent[1], all / 4);  // the second large frame waits, unread, for the first
@@ -275,7 +244,6 @@ TEST_F(IpcTest, PortBoundsWhatItHolds)
         fd = ConnectTo(OwnPortPath());
         const int smallBuffer = 4096;
         setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &smallBuffer, sizeof smallBuffer);
-        count = 0;
     }
     size_t taken = 0;
     RunLoopUntil([&] {
@@ -289,7 +257,7 @@ TEST_F(IpcTest, PortBoundsWhatItHolds)
     EXPECT_LT(taken, ReceiveBudget::kSharedBytes + ReceiveBudget::kLargeFrame * 2);
     for (const auto& entry : cutShort)
         close(entry.first);
-    const int after = ConnectAndSend(OwnPortPath(), GoodFrame());
+    const int after = ConnectAndSend(GoodFrame());
     EXPECT_TRUE(RunLoopUntil([&] { return sReceived.size() == 4; }));
     close(after);
     RunLoopUntil([] { return false; }, 100);
@@ -323,7 +291,6 @@ TEST_F(IpcTest, PortOutOfDescriptorsBacksOff)
     spare.pop_back();
     SystemLogCapture log;
     const int waiting = ConnectTo(OwnPortPath());
-    ASSERT_GE(waiting, 0);
     int dispatched = 0;
     for (int i = 0; i < 100; ++i)
         dispatched += g_main_context_iteration(nullptr, false);
@@ -371,8 +338,6 @@ TEST_F(IpcTest, LaunchedPeerOnceKilledIsNotFound)
     ASSERT_TRUE(WorkspaceLaunchAppWithBundleIdentifier(kPeerBundle, kWorkspaceLaunchAsync));
     ProcessSerialNumber peer;
     ASSERT_TRUE(RunLoopUntil([&] { return PeerListed(kPeerBundle, &peer); }));
-    EXPECT_FALSE(WorkspaceLaunchAppWithBundleIdentifier("com.example.Missing", kWorkspaceLaunchAsync));
-    EXPECT_EQ(SendEvent(peer), noErr);
 
     // Killed, it leaves its port and check-in behind. It, a process without a port, and a serial
     // number whose pid lives on in another process are not found at once, and the stale files go.
@@ -388,12 +353,11 @@ TEST_F(IpcTest, LaunchedPeerOnceKilledIsNotFound)
     EXPECT_EQ(FilesOf(peer), 0u);
     // The launched program is not this process's child, so it leaves no zombie here.
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
 }
 
 // A process that sends without a main loop, and two that send each other more than their sockets
-// hold at the same time: everything arrives, in order, and the senders end normally, leaving no
-// port file behind.
+// hold at the same time: everything arrives whole, in order, and the senders end normally, leaving
+// no port file behind.
 TEST_F(IpcTest, StreamsArriveWholeAndInOrder)
 {
     struct Case {
@@ -406,26 +370,24 @@ TEST_F(IpcTest, StreamsArriveWholeAndInOrder)
         sReceived.clear();
         const pid_t pid = SpawnPeer({test.mode, ProcessSerialNumberName(Self()), std::to_string(test.count),
                                      std::to_string(test.size)});
-        ASSERT_GT(pid, 0);
-        if (!strcmp(test.mode, "echo")) {
-            // Answer from the first event on, while the peer is still sending its own.
-            ASSERT_TRUE(RunLoopUntil([] { return !sReceived.empty(); }));
-            ProcessSerialNumber peer;
-            memcpy(&peer, std::get<2>(sReceived[0][1]).data(), sizeof peer);
-            for (unsigned long index = 0; index < test.count; ++index)
-                ASSERT_EQ(SendEvent(peer, kThreeParameterEventID, 600, NumberedTail(index, test.size)), noErr);
-        }
+        ASSERT_TRUE(RunLoopUntil([] { return !sReceived.empty(); }));
+        // The parameters arrive in their order, with their types; the sender is the peer.
+        ProcessSerialNumber peer;
+        memcpy(&peer, std::get<2>(sReceived[0][1]).data(), sizeof peer);
+        EXPECT_EQ(sReceived[0], (std::vector<Parameter>{{keyDirectObject, typeChar, TestText() + NumberedTail(0, test.size)},
+                                                        {kHostKeyword, typeProcessSerialNumber, Bytes(peer)},
+                                                        {kRefConKeyword, typeUInt32, Bytes(kTestRefCon)}}));
+        EXPECT_NE(ProcessSerialNumberName(peer), ProcessSerialNumberName(Self()));
+        // The echoing peer is answered from its first event on, while it is still sending its own.
+        for (unsigned long index = 0; !strcmp(test.mode, "echo") && index < test.count; ++index)
+            ASSERT_EQ(SendEvent(peer, kThreeParameterEventID, 600, NumberedTail(index, test.size)), noErr);
         EXPECT_TRUE(RunLoopUntil([&] { return sReceived.size() == test.count; }, 15000));
         for (size_t index = 0; index < sReceived.size(); ++index)
             ASSERT_EQ(NumberOf(std::get<2>(sReceived[index][0])), static_cast<long>(index));
         int status = -1;
         EXPECT_TRUE(RunLoopUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 15000));
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        if (!sReceived.empty()) {
-            ProcessSerialNumber peer;
-            memcpy(&peer, std::get<2>(sReceived[0][1]).data(), sizeof peer);
-            EXPECT_EQ(FilesOf(peer), 0u);
-        }
+        EXPECT_EQ(FilesOf(peer), 0u);
     }
 }
 
@@ -485,6 +447,5 @@ TEST_F(IpcTest, ReceiverThatTakesNothingNeverHoldsTheSender)
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         EXPECT_TRUE(RunLoopUntil([&] { return drops() == 2; }));
-        EXPECT_EQ(SendEvent(peer), procNotFound);
     }
 }

@@ -16,6 +16,13 @@ const AEKeyword kHostKeyword = 'bPSN';
 const AEKeyword kRefConKeyword = 'navG';
 const uint64_t kTestRefCon = 0x00000000CAFEF00Dull;
 
+inline ProcessSerialNumber Self()
+{
+    ProcessSerialNumber self;
+    GetCurrentProcess(&self);
+    return self;
+}
+
 inline std::string TestText() { return "{\"code\":\"StartUpload\",\"name\":\"\xC3\xA9t\xC3\xA9\"}"; }
 
 // " #<index>" and size bytes of padding, for events told apart by their number.
@@ -42,8 +49,7 @@ inline AppleEvent MakeEvent(const ProcessSerialNumber& target, AEEventID eventID
     AEDisposeDesc(&address);
     const std::string text = TestText() + tail;
     AEPutParamPtr(&event, keyDirectObject, typeChar, text.data(), static_cast<Size>(text.size()));
-    ProcessSerialNumber self;
-    GetCurrentProcess(&self);
+    const ProcessSerialNumber self = Self();
     AEPutParamPtr(&event, kHostKeyword, typeProcessSerialNumber, &self, sizeof self);
     AEPutParamPtr(&event, kRefConKeyword, typeUInt32, &kTestRefCon, sizeof kTestRefCon);
     return event;
@@ -54,9 +60,7 @@ inline OSErr SendEvent(const ProcessSerialNumber& target, AEEventID eventID = kT
                        const std::string& tail = "")
 {
     AppleEvent event = MakeEvent(target, eventID, tail);
-    AppleEvent reply;
-    AEInitializeDesc(&reply);
-    const OSErr error = AESendMessage(&event, &reply, kAENoReply, ticks);
+    const OSErr error = AESendMessage(&event, nullptr, kAENoReply, ticks);
     AEDisposeDesc(&event);
     return error;
 }

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <sched.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,34 +36,41 @@ bool operator==(const ProcessSerialNumber& a, const ProcessSerialNumber& b)
     return a.highLongOfPSN == b.highLongOfPSN && a.lowLongOfPSN == b.lowLongOfPSN;
 }
 
-// A forked process that runs body with a pipe to the test and one from it, then exits.
+template <typename T>
+void Send(int fd, const T& value)
+{
+    (void)!write(fd, &value, sizeof value);
+}
+
+// Waits for a byte from the other end, or for its end.
+void Wait(int fd)
+{
+    char byte;
+    (void)!read(fd, &byte, 1);
+}
+
+// A forked process that runs body with a socket to the test, then exits.
 struct Child {
     pid_t pid = -1;
-    int fromChild = -1;
-    int toChild = -1;
+    int fd = -1;
 
-    explicit Child(const std::function<void(int toTest, int fromTest)>& body)
+    explicit Child(const std::function<void(int test)>& body)
     {
-        int up[2];
-        int down[2];
-        if (pipe(up) != 0 || pipe(down) != 0)
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
             return;
         pid = fork();
         if (pid == 0) {
-            close(up[0]);
-            close(down[1]);
-            body(up[1], down[0]);
+            close(ends[0]);
+            body(ends[1]);
             _exit(0);
         }
-        close(up[1]);
-        close(down[0]);
-        fromChild = up[0];
-        toChild = down[1];
+        close(ends[1]);
+        fd = ends[0];
     }
     ~Child()
     {
-        close(toChild);
-        close(fromChild);
+        close(fd);
         if (pid > 0)
             waitpid(pid, nullptr, 0);
     }
@@ -71,42 +79,26 @@ struct Child {
     T Get() const
     {
         T value{};
-        EXPECT_EQ(read(fromChild, &value, sizeof value), static_cast<ssize_t>(sizeof value));
+        EXPECT_EQ(read(fd, &value, sizeof value), static_cast<ssize_t>(sizeof value));
         return value;
     }
-    void Go() const { (void)!write(toChild, "g", 1); }
+    void Go() const { Send(fd, 'g'); }
     // Lets the child end and waits until it has, without reaping it.
-    void Finish()
+    void Finish() const
     {
-        close(toChild);
-        toChild = -1;
+        shutdown(fd, SHUT_WR);
         siginfo_t info;
         waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
     }
 };
-
-template <typename T>
-void Send(int fd, const T& value)
-{
-    (void)!write(fd, &value, sizeof value);
-}
-
-void Wait(int fd)
-{
-    char byte;
-    (void)!read(fd, &byte, 1);
-}
 }  // namespace
 
-TEST(Processes, SerialNumberNamesOneLiveProcess)
+TEST(Processes, SerialNumberNamesOneLiveProcessAndParsesOnlyInItsOwnForm)
 {
     const ProcessSerialNumber self = Self();
-    EXPECT_EQ(self.lowLongOfPSN, static_cast<UInt32>(getpid()));
-    EXPECT_TRUE(Self() == self);
     ProcessSerialNumber byPid;
     ASSERT_EQ(GetProcessForPID(getpid(), &byPid), noErr);
     EXPECT_TRUE(byPid == self);
-    EXPECT_TRUE(IsProcessAlive(&self));
 
     // Another start time, no pid, or a process that never took a number: not alive.
     ProcessSerialNumber init;
@@ -117,10 +109,8 @@ TEST(Processes, SerialNumberNamesOneLiveProcess)
     EXPECT_FALSE(IsProcessAlive(nullptr));
     EXPECT_EQ(GetCurrentProcess(nullptr), paramErr);
     EXPECT_EQ(GetProcessForPID(0, &byPid), procNotFound);
-}
 
-TEST(Processes, SerialNumberNamesParseOnlyInTheirOwnForm)
-{
+    // A number's name parses back only in its own form.
     ProcessSerialNumber parsed;
     for (const char* bad : {"1-0", "01-2", "1-2x", "4294967296-1", "-1", "1--2", "", "+1-2"})
         EXPECT_FALSE(ParseProcessSerialNumberName(bad, &parsed)) << bad;
@@ -137,24 +127,20 @@ TEST(Processes, ForkedChildrenHoldOnlyTheirOwnNumbers)
     ASSERT_EQ(pipe(grandchildGate), 0);
     ProcessSerialNumber childPsn;
     {
-        Child child([&](int toTest, int fromTest) {
-            ProcessSerialNumber own = {0, 0};
-            GetCurrentProcess(&own);
-            Send(toTest, own);
-            Send(toTest, static_cast<bool>(IsProcessAlive(&parent)));
+        Child child([&](int test) {
+            Send(test, Self());
+            Send(test, static_cast<bool>(IsProcessAlive(&parent)));
             if (fork() == 0) {
                 close(grandchildGate[1]);
                 Wait(grandchildGate[0]);
                 _exit(0);
             }
-            Wait(fromTest);
+            Wait(test);
         });
         close(grandchildGate[0]);
         childPsn = child.Get<ProcessSerialNumber>();
         EXPECT_TRUE(child.Get<bool>());  // the parent is alive
         EXPECT_EQ(childPsn.lowLongOfPSN, static_cast<UInt32>(child.pid));
-        EXPECT_FALSE(childPsn == parent);
-        EXPECT_TRUE(IsProcessAlive(&childPsn));
         child.Finish();
         EXPECT_FALSE(IsProcessAlive(&childPsn));
     }
@@ -170,26 +156,23 @@ TEST(Processes, NumberHeldElsewhereIsNotShared)
     const ProcessSerialNumber ended = {12345, 4242};
     g_file_set_contents(LockFile(ended).c_str(), "", 0, nullptr);
 
-    Child child([](int toTest, int fromTest) {
-        Wait(fromTest);
-        ProcessSerialNumber own = {0, 0};
-        Send(toTest, GetCurrentProcess(&own));
-        Send(toTest, own);
-        Wait(fromTest);
+    Child child([](int test) {
+        Wait(test);
+        Send(test, Self());
+        Wait(test);
     });
     ProcessSerialNumber natural;
     ASSERT_EQ(GetProcessForPID(child.pid, &natural), noErr);
     const std::string twinLock = LockFile(natural);
-    Child twin([&](int toTest, int fromTest) {
+    Child twin([&](int test) {
         const int fd = open(twinLock.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
         struct flock lock = {};
         lock.l_type = F_WRLCK;
-        Send(toTest, fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0);
-        Wait(fromTest);
+        Send(test, fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0);
+        Wait(test);
     });
     ASSERT_TRUE(twin.Get<bool>());  // the twin holds the lock
     child.Go();
-    EXPECT_EQ(child.Get<OSErr>(), noErr);
     const ProcessSerialNumber taken = child.Get<ProcessSerialNumber>();
     EXPECT_EQ(taken.lowLongOfPSN, natural.lowLongOfPSN);
     EXPECT_NE(taken.highLongOfPSN, natural.highLongOfPSN);
@@ -205,28 +188,26 @@ TEST(Processes, NumberHeldElsewhereIsNotShared)
 TEST(Processes, LivenessCrossesPidNamespaces)
 {
     const ProcessSerialNumber self = Self();
-    Child child([&](int toTest, int fromTest) {
+    Child child([&](int test) {
         const uid_t uid = geteuid();
         bool isolated = unshare(CLONE_NEWPID) == 0;
         if (!isolated && unshare(CLONE_NEWUSER | CLONE_NEWPID) == 0) {
             const std::string map = std::to_string(uid) + " " + std::to_string(uid) + " 1";
             isolated = g_file_set_contents("/proc/self/uid_map", map.c_str(), -1, nullptr);
         }
-        Send(toTest, isolated);
+        Send(test, isolated);
         if (!isolated)
             return;
         const pid_t inner = fork();
         if (inner == 0) {
-            ProcessSerialNumber own = {0, 0};
-            GetCurrentProcess(&own);
-            Send(toTest, own);
-            Wait(fromTest);
-            Send(toTest, static_cast<bool>(IsProcessAlive(&self)));
-            Wait(fromTest);
+            Send(test, Self());
+            Wait(test);
+            Send(test, static_cast<bool>(IsProcessAlive(&self)));
+            Wait(test);
             _exit(0);
         }
         waitpid(inner, nullptr, 0);
-        Send(toTest, true);
+        Send(test, true);
     });
     if (!child.Get<bool>())
         GTEST_SKIP() << "no new pid namespace allowed here";
@@ -240,34 +221,29 @@ TEST(Processes, LivenessCrossesPidNamespaces)
     EXPECT_FALSE(IsProcessAlive(&inner));
 }
 
+// The folder is the one a host names in QIRAVEL_RUNTIME_DIR, else "qiravel" in XDG_RUNTIME_DIR;
+// either is made private, and refused once open to others or a symbolic link.
 TEST(RuntimeFolder, RefusedUnlessPrivate)
 {
-    std::string base = kSandbox.Path() + "/folder-XXXXXX";
-    g_mkdtemp(&base[0]);
     const std::string saved = g_getenv("XDG_RUNTIME_DIR");
-    setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
-    std::string folder;
-    ASSERT_TRUE(GetProcessRuntimeFolder(&folder));
-    EXPECT_EQ(folder, base + "/qiravel");
-    struct stat status;
-    ASSERT_EQ(stat(folder.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0700u);
-
-    chmod((base + "/qiravel").c_str(), 0755);
-    EXPECT_FALSE(GetProcessRuntimeFolder(&folder));
-    rmdir((base + "/qiravel").c_str());
-    g_mkdir((base + "/elsewhere").c_str(), 0700);
-    symlink((base + "/elsewhere").c_str(), (base + "/qiravel").c_str());
-    EXPECT_FALSE(GetProcessRuntimeFolder(&folder));
+    for (const std::string variable : {"XDG_RUNTIME_DIR", "QIRAVEL_RUNTIME_DIR"}) {
+        std::string base = kSandbox.Path() + "/folder-XXXXXX";
+        g_mkdtemp(&base[0]);
+        const std::string expected = base + "/qiravel";
+        setenv(variable.c_str(), variable == "XDG_RUNTIME_DIR" ? base.c_str() : expected.c_str(), 1);
+        std::string folder;
+        ASSERT_TRUE(GetProcessRuntimeFolder(&folder)) << variable;
+        EXPECT_EQ(folder, expected);
+        struct stat status;
+        ASSERT_EQ(stat(folder.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0700u);
+        chmod(expected.c_str(), 0755);
+        EXPECT_FALSE(GetProcessRuntimeFolder(&folder)) << variable;
+        rmdir(expected.c_str());
+        g_mkdir((base + "/elsewhere").c_str(), 0700);
+        symlink((base + "/elsewhere").c_str(), expected.c_str());
+        EXPECT_FALSE(GetProcessRuntimeFolder(&folder)) << variable;
+    }
     setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-}
-
-// A host names the folder outright for processes that see another XDG_RUNTIME_DIR.
-TEST(RuntimeFolder, HostMayNameTheFolder)
-{
-    setenv("QIRAVEL_RUNTIME_DIR", (kSandbox.Path() + "/chosen").c_str(), 1);
-    std::string folder;
-    EXPECT_TRUE(GetProcessRuntimeFolder(&folder));
-    EXPECT_EQ(folder, kSandbox.Path() + "/chosen");
     unsetenv("QIRAVEL_RUNTIME_DIR");
 }

@@ -1,4 +1,5 @@
 #include "EncodingConversions.h"
+#include "unistring.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +56,7 @@ TEST(SingleByte, ByteRangeBoundaries)
 
 // The UTF-8 encoder writes the BMP in at most three bytes, keeps only the low 16 bits of larger
 // values, and composes what it encodes. Each case sits on one side of a length boundary.
-TEST(Utf8Coder, EncodesAtEachLengthBoundary)
+TEST(Utf8Coder, EncodesAtEachLengthBoundaryAndComposesValidText)
 {
     const struct {
         std::wstring wide;
@@ -73,6 +74,18 @@ TEST(Utf8Coder, EncodesAtEachLengthBoundary)
         EXPECT_EQ(c.utf8, utf8) << std::hex << (c.wide.empty() ? 0 : c.wide[0]);
     }
     EXPECT_EQ(std::wstring(L"\u00E9\uF600"), ComposeUnicodeW(L"e\u0301\U0001F600"));
+    EXPECT_STREQ("\xC3\xA9", unicode_to_UTF8(L"e\u0301").get_string());  // the scoped converter
+    EXPECT_STREQ("", unicode_to_UTF8(nullptr).get_string());
+
+    // Composition leaves text that is not UTF-8 alone, and composes long text to its end.
+    const std::string invalid = "e\xCC\x81\xFF";
+    EXPECT_EQ(invalid, ComposeUTF8(invalid));
+    std::string longDecomposed;
+    for (int i = 0; i < 1500; ++i)
+        longDecomposed += "e\xCC\x81";
+    const std::string composed = ComposeUTF8(longDecomposed);
+    ASSERT_EQ(3000u, composed.size());
+    EXPECT_EQ("\xC3\xA9", composed.substr(2998));
 }
 
 // Decoding stops at the first bad byte and keeps what came before it. The lead byte decides the
@@ -102,18 +115,6 @@ TEST(Utf8Coder, DecodesAtEachLeadBoundaryAndStopsAtTheFirstBadByte)
         EXPECT_EQ(c.ok, ConvertUTF8toUNICODE(c.utf8, wide)) << c.utf8;
         EXPECT_EQ(c.wide, wide) << c.utf8;
     }
-}
-
-TEST(ComposeUTF8, ComposesValidTextAndLeavesTheRestAlone)
-{
-    EXPECT_EQ("\xC3\xA9", ComposeUTF8("e\xCC\x81"));
-    const std::string invalid = "e\xCC\x81\xFF";
-    EXPECT_EQ(invalid, ComposeUTF8(invalid));
-
-    std::string longDecomposed;
-    for (int i = 0; i < 1500; ++i)
-        longDecomposed += "e\xCC\x81";
-    const std::string composed = ComposeUTF8(longDecomposed);
-    ASSERT_EQ(3000u, composed.size());
-    EXPECT_EQ("\xC3\xA9", composed.substr(2998));
+    EXPECT_STREQ(L"ab", UTF8_to_unicode("ab\xBF" "cd").get_string());  // the scoped converter
+    EXPECT_STREQ(L"", UTF8_to_unicode(nullptr).get_string());
 }
