@@ -141,13 +141,12 @@ void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel
             item.reason = kStopped;
             continue;
         }
+        // Sources are absolute paths, each opened by its name in its folder.
         const size_t slash = item.source.rfind('/');
-        const int sourceFolder = slash == std::string::npos
-                                     ? AT_FDCWD
-                                     : folders.Get(slash ? item.source.substr(0, slash) : "/", false, &item.reason);
+        const int sourceFolder = folders.Get(slash ? item.source.substr(0, slash) : "/", false, &item.reason);
         struct stat info;
-        const int from = sourceFolder == -1 ? -1
-                                            : OpenSourceFile(item.source.substr(slash + 1), &info, &item.reason, sourceFolder);
+        const int from =
+            sourceFolder < 0 ? -1 : OpenSourceFile(item.source.substr(slash + 1), &info, &item.reason, sourceFolder);
         if (from < 0)
             continue;
         item.progress->total = static_cast<uint64_t>(info.st_size);
