@@ -1,10 +1,8 @@
 #include "FaultSession.h"
 
 #include "Common/AssistantLink.h"
-#include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/Bytes.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -69,20 +67,7 @@ void LockHolder::Release()
 
 OSErr SendStatus(const ProcessSerialNumber& target, unsigned int refCon, const std::string& notification)
 {
-    AEDesc address;
-    AppleEvent event;
-    AppleEvent reply;
-    AEInitializeDesc(&reply);
-    AECreateDesc(typeProcessSerialNumber, &target, sizeof target, &address);
-    OSErr error = AECreateAppleEvent(kAssistantEventClass, kStatusEventID, &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
-    if (error == noErr) {
-        AEPutParamPtr(&event, kStatusRefConKeyword, typeUInt32, &refCon, sizeof refCon);
-        AEPutParamPtr(&event, kNotificationKeyword, typeChar, notification.data(), static_cast<Size>(notification.size()));
-        error = AESendMessage(&event, &reply, kAENoReply, 600);
-    }
-    AEDisposeDesc(&event);
-    AEDisposeDesc(&address);
-    return error;
+    return SendEvent(target, kStatusEventID, {{kStatusRefConKeyword, typeUInt32, Bytes(refCon)}, {kNotificationKeyword, typeChar, notification}});
 }
 
 OSErr SendStatus(pid_t pid, unsigned int refCon, const std::string& notification)

@@ -15,6 +15,15 @@
 inline const char kHarmless[] =
     R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":100000})";
 
+// A sandbox with the test Assistant running and checked in, recording every request it is handed.
+struct RecordedSession {
+    Sandbox sandbox;
+    std::string record = sandbox.Path("record.log");
+    Child assistant{{TEST_ASSISTANT_PATH, "--record", record, "--idle-seconds", "60"}, sandbox.ErrorLog(), false};
+
+    RecordedSession() { EXPECT_TRUE(Eventually([&] { return ListedAssistant().lowLongOfPSN == UInt32(assistant.Pid()); }, 30000)); }
+};
+
 // The folder in which the sandbox's processes publish their ports, check-ins and locks.
 std::string RuntimeFolder(const Sandbox& sandbox);
 

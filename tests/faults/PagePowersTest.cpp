@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 
-#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -40,18 +39,6 @@ std::string Placed(std::string text, const Sandbox& sandbox)
     }
     return text;
 }
-
-// The page's requests handed to a recording test Assistant.
-struct RecordedSession {
-    Sandbox sandbox;
-    std::string record = sandbox.Path("record.log");
-    Child assistant{{TEST_ASSISTANT_PATH, "--record", record, "--idle-seconds", "60"}, sandbox.ErrorLog(), false};
-
-    RecordedSession()
-    {
-        EXPECT_TRUE(Eventually([&] { return ListedAssistant().lowLongOfPSN == UInt32(assistant.Pid()); }, 30000));
-    }
-};
 
 // Every string value in the JSON text, at any depth.
 void StringsOf(json_object* value, const std::function<void(const std::string&)>& take)
@@ -143,24 +130,12 @@ TEST(PagePowers, PageLearnsNoContentsAndOnlyPickedPaths)
     ASSERT_TRUE(Eventually([&] { return sandbox.AssistantPid() == assistant.Pid(); }, 30000));
 
     const std::string picked = sandbox.Path("src/Docs");
-    Child shell({QVSHELL_PATH, "--settle", "0", "--pick", picked}, sandbox.ErrorLog(), true);
-    shell.Write(std::string(kSelectFiles) + "\n" + R"({"type":"Request","code":"StartUpload","job":"j"})" + "\n");
-    std::vector<std::string> lines;
-    std::string line;
-    while (shell.ReadLine(&line, 60000)) {
-        lines.push_back(line);
-        if (line.find("\"TransferComplete\"") != std::string::npos)
-            break;
-    }
-    shell.CloseInput();
-    while (shell.ReadLine(&line, 10000))
-        lines.push_back(line);
-    EXPECT_EQ(shell.Wait(30000), 0);
-    ASSERT_TRUE(std::any_of(lines.begin(), lines.end(),
-                            [](const std::string& l) { return l.find("\"TransferComplete\"") != std::string::npos; }));
-
+    Shell shell(sandbox, {"--pick", picked});
+    ASSERT_TRUE(shell.Accepts({kSelectFiles, UploadRequest("j")}));
+    ASSERT_TRUE(shell.WaitFor("TransferComplete"));
+    EXPECT_EQ(shell.Finish(), 0);
     size_t pathsSeen = 0;
-    for (const std::string& output : lines) {
+    for (const std::string& output : shell.Lines()) {
         EXPECT_EQ(output.find(marker), std::string::npos) << output;
         const size_t space = output.find(' ');
         json_object* parsed = space == std::string::npos ? nullptr : json_tokener_parse(output.c_str() + space + 1);

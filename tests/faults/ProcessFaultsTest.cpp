@@ -5,12 +5,10 @@
 
 #include "Common/AssistantLink.h"
 #include "Platform/EventDelivery/EventDelivery.h"
-#include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
 #include "tests/support/JsonMember.h"
 #include "tests/support/SystemLogCapture.h"
 
-#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,19 +22,6 @@
 namespace {
 const char kEmptyDownload[] = R"({"type":"Request","code":"StartDownload","files_dl":[]})";
 const char kLaunchFailed[] = "Failed to launch Qiravel Assistant";
-
-std::string Upload(const std::string& job)
-{
-    return R"({"type":"Request","code":"StartUpload","job":")" + job + "\"}";
-}
-
-size_t DeletedFromUploadList(const Shell& shell)
-{
-    size_t count = 0;
-    for (const std::string& notification : shell.NotificationsWithCode("FilesDeletedFromUploadList"))
-        count += FileCount(notification);
-    return count;
-}
 
 bool Contains(const std::vector<std::string>& lines, const std::string& part)
 {
@@ -53,6 +38,23 @@ bool Idles(pid_t pid)
     std::this_thread::sleep_for(std::chrono::seconds(1));
     return CpuTicks(pid) - before < static_cast<unsigned long long>(sysconf(_SC_CLK_TCK) / 2);
 }
+
+// The test Assistant, launched from the desktop entry too, and a plug-in that has used the link for
+// an empty download and picked src/Docs (two files); a second pick would take src/More.
+struct UsedLink : RecordedSession {
+    Shell shell{sandbox, {"--download-folder", sandbox.Path("down"), "--pick", sandbox.Path("src/Docs"), "--pick",
+                          sandbox.Path("src/More")}};
+
+    UsedLink()
+    {
+        sandbox.InstallAssistantEntry(TEST_ASSISTANT_PATH);
+        WriteTree(sandbox.Path("src"), {{"Docs/a.txt", "a"}, {"Docs/Sub/b.txt", "b"}, {"More/c.txt", "c"}});
+        EXPECT_TRUE(shell.Accepts({kSelectFolder, kEmptyDownload}));
+        EXPECT_TRUE(shell.WaitFor("DownloadComplete"));
+        EXPECT_EQ(shell.Request(kSelectFiles), 1);
+        EXPECT_TRUE(shell.WaitFor("FilesAddedToUploadList"));
+    }
+};
 }  // namespace
 
 // The Assistant dies after the plug-in found it and before the request reaches it, on a link the
@@ -60,38 +62,28 @@ bool Idles(pid_t pid)
 // next upload, which launches a new Assistant.
 TEST(ProcessFaults, AssistantGoneBetweenLookUpAndSendFailsOnceAndKeepsTheList)
 {
-    Sandbox sandbox;
-    sandbox.InstallAssistantEntry(TEST_ASSISTANT_PATH);
-    WriteTree(sandbox.Path("src/Docs"), {{"a.txt", "a"}, {"b.txt", "b"}, {"Sub/c.txt", "c"}});
-    Child assistant({TEST_ASSISTANT_PATH, "--idle-seconds", "60"}, sandbox.ErrorLog(), false);
-    ProcessSerialNumber listed = {0, 0};
-    ASSERT_TRUE(Eventually([&] { return (listed = ListedAssistant()).lowLongOfPSN == UInt32(assistant.Pid()); }, 30000));
-
-    Shell shell(sandbox, {"--download-folder", sandbox.Path("down"), "--pick", sandbox.Path("src/Docs")});
-    ASSERT_TRUE(shell.Accepts({kSelectFolder, kEmptyDownload}));
-    ASSERT_TRUE(shell.WaitFor("DownloadComplete"));
-    ASSERT_EQ(shell.Request(kSelectFiles), 1);
-
-    kill(assistant.Pid(), SIGKILL);
-    ASSERT_NE(assistant.Wait(10000), -1);
-    LockHolder stillListed(sandbox, listed);
+    UsedLink link;
+    const ProcessSerialNumber listed = ListedAssistant();
+    kill(link.assistant.Pid(), SIGKILL);
+    ASSERT_NE(link.assistant.Wait(10000), -1);
+    LockHolder stillListed(link.sandbox, listed);
     ASSERT_TRUE(stillListed.Holding());
     ASSERT_EQ(ListedAssistant().lowLongOfPSN, listed.lowLongOfPSN);
 
-    EXPECT_EQ(shell.Request(Upload("lost")), 0);
-    EXPECT_EQ(shell.Request(kHarmless), 1);
-    const std::vector<std::string> errors = shell.NotificationsWithCode("Error");
+    EXPECT_EQ(link.shell.Request(UploadRequest("lost")), 0);
+    EXPECT_EQ(link.shell.Request(kHarmless), 1);
+    const std::vector<std::string> errors = link.shell.NotificationsWithCode("Error");
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(JsonMember(errors[0], "text"), kLaunchFailed);
-    EXPECT_EQ(DeletedFromUploadList(shell), 0u);
+    EXPECT_EQ(link.shell.DeletedFromUploadList(), 0u);
 
     stillListed.Release();
-    ASSERT_EQ(shell.Request(Upload("kept")), 1);
-    ASSERT_TRUE(shell.WaitFor("UploadComplete"));
-    EXPECT_EQ(DeletedFromUploadList(shell), 3u);
-    EXPECT_EQ(shell.NotificationsWithCode("Error").size(), 1u);
+    ASSERT_EQ(link.shell.Request(UploadRequest("kept")), 1);
+    ASSERT_TRUE(link.shell.WaitFor("UploadComplete"));
+    EXPECT_EQ(link.shell.DeletedFromUploadList(), 2u);
+    EXPECT_EQ(link.shell.NotificationsWithCode("Error").size(), 1u);
     EXPECT_NE(ListedAssistant().lowLongOfPSN, listed.lowLongOfPSN);
-    EXPECT_EQ(shell.Finish(), 0);
+    EXPECT_EQ(link.shell.Finish(), 0);
 }
 
 // The plug-in's process is killed as soon as the Assistant took its upload: every status event
@@ -111,7 +103,7 @@ TEST(ProcessFaults, AssistantFinishesTheCopyWhenThePlugInIsGone)
     ASSERT_TRUE(Eventually([&] { return sandbox.AssistantPid() == assistant.Pid(); }, 30000));
     {
         Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
-        ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("orphaned")}));
+        ASSERT_TRUE(shell.Accepts({kSelectFiles, UploadRequest("orphaned")}));
         kill(shell.Pid(), SIGKILL);
     }
     // The tree is read once the job is over: files still being written vanish under a reader.
@@ -120,7 +112,7 @@ TEST(ProcessFaults, AssistantFinishesTheCopyWhenThePlugInIsGone)
     EXPECT_TRUE(Contains(ReadLines(sandbox.ErrorLog()), "is gone; its jobs go on unheard"));
 
     Shell next(sandbox, {"--pick", sandbox.Path("src/Later")});
-    ASSERT_TRUE(next.Accepts({kSelectFiles, Upload("next")}));
+    ASSERT_TRUE(next.Accepts({kSelectFiles, UploadRequest("next")}));
     ASSERT_TRUE(next.WaitFor("TransferComplete"));
     EXPECT_EQ(JsonMember(next.NotificationsWithCode("TransferComplete")[0], "files_sent"), "1");
     EXPECT_TRUE(Running(assistant.Pid()));
@@ -141,16 +133,16 @@ TEST(ProcessFaults, StalledPlugInLosesNoStatus)
     WriteTree(sandbox.Path("src/Docs"), files);
     Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
     ASSERT_EQ(shell.Request(kSelectFiles), 1);
-    ASSERT_EQ(shell.Request(Upload("stalled")), 1);
+    ASSERT_EQ(shell.Request(UploadRequest("stalled")), 1);
     ASSERT_TRUE(shell.WaitFor("TransferStarted"));
     kill(shell.Pid(), SIGSTOP);
     std::this_thread::sleep_for(std::chrono::seconds(10));
     kill(shell.Pid(), SIGCONT);
     const bool completed = shell.WaitFor("TransferComplete");
     EXPECT_TRUE(completed);
-    EXPECT_EQ(DeletedFromUploadList(shell), count);
+    EXPECT_EQ(shell.DeletedFromUploadList(), count);
     // The list is empty now: an upload of what is left sends nothing, and no file arrives twice.
-    if (shell.Request(Upload("left")) == 1)
+    if (shell.Request(UploadRequest("left")) == 1)
         shell.WaitFor("TransferComplete", completed ? 2 : 1);
     EXPECT_EQ(ReadTree(sandbox.Path("data/qiravel/outbox")).size(), count);
 }
@@ -161,14 +153,12 @@ TEST(ProcessFaults, StalledPlugInLosesNoStatus)
 // that could never check in.
 TEST(ProcessFaults, RuntimeFolderRemovedOrLinkedAwayIsLoggedAndRefused)
 {
-    Sandbox sandbox;
+    RecordedSession session;
+    Sandbox& sandbox = session.sandbox;
     SystemLogCapture log;
-    WriteTree(sandbox.Path("src/Docs"), {{"a.txt", "a"}});
-    Child assistant({TEST_ASSISTANT_PATH, "--idle-seconds", "60"}, sandbox.ErrorLog(), false);
-    ASSERT_TRUE(Eventually([&] { return ListedAssistant().lowLongOfPSN == UInt32(assistant.Pid()); }, 30000));
+    WriteTree(sandbox.Path("src"), {{"Docs/a.txt", "a"}, {"More/b.txt", "b"}});
     ASSERT_EQ(AEOpenEventPort(), noErr);
     const ProcessSerialNumber oldAssistant = ListedAssistant();
-    WriteTree(sandbox.Path("src/More"), {{"b.txt", "b"}});
     Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs"), "--pick", sandbox.Path("src/More")});
     ASSERT_EQ(shell.Request(kSelectFiles), 1);
 
@@ -176,7 +166,7 @@ TEST(ProcessFaults, RuntimeFolderRemovedOrLinkedAwayIsLoggedAndRefused)
     std::filesystem::remove_all(folder);
     EXPECT_TRUE(WorkspaceLaunchedApplications().empty());
     EXPECT_TRUE(Contains(log.lines, "Runtime folder " + folder + " was removed while this process used it"));
-    EXPECT_EQ(shell.Request(Upload("removed")), 0);  // nothing listed, and no desktop entry to launch
+    EXPECT_EQ(shell.Request(UploadRequest("removed")), 0);  // nothing listed, and no desktop entry to launch
 
     const std::string elsewhere = sandbox.Path("elsewhere");
     std::filesystem::remove_all(folder);
@@ -187,10 +177,10 @@ TEST(ProcessFaults, RuntimeFolderRemovedOrLinkedAwayIsLoggedAndRefused)
     EXPECT_TRUE(WorkspaceLaunchedApplications().empty());
     EXPECT_TRUE(Contains(log.lines, "Runtime folder " + folder + " refused: a symbolic link"));
     EXPECT_EQ(WorkspaceCheckIn("com.example.Faults"), kEventPortUnavailableErr);
-    EXPECT_EQ(SendStatus(assistant.Pid(), 1, "{}"), procNotFound);
+    EXPECT_EQ(SendStatus(session.assistant.Pid(), 1, "{}"), procNotFound);
     EXPECT_EQ(SendStatus(static_cast<pid_t>(oldAssistant.lowLongOfPSN), 1, "{}"), procNotFound);
     EXPECT_FALSE(WorkspaceLaunchAppWithBundleIdentifier(kAssistantBundleIdentifier, kWorkspaceLaunchAsync));
-    EXPECT_EQ(shell.Request(Upload("linked")), 0);
+    EXPECT_EQ(shell.Request(UploadRequest("linked")), 0);
     EXPECT_EQ(shell.Request(kSelectFiles), 1);  // the plug-in goes on with what needs no link
     EXPECT_EQ(shell.Request(kHarmless), 1);
 
@@ -199,7 +189,7 @@ TEST(ProcessFaults, RuntimeFolderRemovedOrLinkedAwayIsLoggedAndRefused)
     for (const std::string& error : errors)
         EXPECT_EQ(JsonMember(error, "text"), kLaunchFailed);
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
-    EXPECT_TRUE(Running(assistant.Pid()));
+    EXPECT_TRUE(Running(session.assistant.Pid()));
     EXPECT_FALSE(Contains(ReadLines(sandbox.ErrorLog()), "test_assistant: cannot open its event port"));
     EXPECT_EQ(shell.Finish(), 0);
     unlink(folder.c_str());
@@ -215,56 +205,44 @@ TEST(ProcessFaults, AtTheDescriptorLimitRequestsFailWithErrorsAndNothingSpins)
     // dynamic type check) and report false errors without them.
     GTEST_SKIP() << "not under the sanitizers";
 #endif
-    Sandbox sandbox;
-    WriteTree(sandbox.Path("src/Docs"), {{"a.txt", "a"}, {"Sub/b.txt", "b"}});
-    WriteTree(sandbox.Path("src/More"), {{"c.txt", "c"}});
-    sandbox.InstallAssistantEntry(TEST_ASSISTANT_PATH);
-    const std::string record = sandbox.Path("record.log");
-    Child assistant({TEST_ASSISTANT_PATH, "--record", record, "--idle-seconds", "60"}, sandbox.ErrorLog(), false);
-    ASSERT_TRUE(Eventually([&] { return ListedAssistant().lowLongOfPSN == UInt32(assistant.Pid()); }, 30000));
-    Shell shell(sandbox, {"--download-folder", sandbox.Path("down"), "--pick", sandbox.Path("src/Docs"), "--pick",
-                          sandbox.Path("src/More")});
-    ASSERT_TRUE(shell.Accepts({kSelectFolder, kEmptyDownload}));
-    ASSERT_TRUE(shell.WaitFor("DownloadComplete"));
-    const std::vector<RecordedRequest> recorded = RecordedRequests(record);
+    UsedLink link;
+    const std::vector<RecordedRequest> recorded = RecordedRequests(link.record);
     ASSERT_FALSE(recorded.empty());
     const unsigned int refCon = recorded[0].refCon;
     ASSERT_NE(refCon, 0u);
-    ASSERT_EQ(shell.Request(kSelectFiles), 1);
-    ASSERT_TRUE(shell.WaitFor("FilesAddedToUploadList"));
-    kill(assistant.Pid(), SIGKILL);  // the next upload must look for and launch an Assistant
-    assistant.Wait(10000);
+    kill(link.assistant.Pid(), SIGKILL);  // the next upload must look for and launch an Assistant
+    link.assistant.Wait(10000);
     // The plug-in closes the dead Assistant's connection when its loop comes round; the limit is
     // set once its descriptors have settled.
-    ASSERT_EQ(shell.Request(kHarmless), 1);
+    ASSERT_EQ(link.shell.Request(kHarmless), 1);
     int lowestFree = -1;
     ASSERT_TRUE(Eventually([&] {
-        const int before = LowestFreeDescriptor(shell.Pid());
+        const int before = LowestFreeDescriptor(link.shell.Pid());
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        return (lowestFree = LowestFreeDescriptor(shell.Pid())) == before;
+        return (lowestFree = LowestFreeDescriptor(link.shell.Pid())) == before;
     }, 10000));
 
     rlimit saved;
-    ASSERT_EQ(prlimit(shell.Pid(), RLIMIT_NOFILE, nullptr, &saved), 0);
+    ASSERT_EQ(prlimit(link.shell.Pid(), RLIMIT_NOFILE, nullptr, &saved), 0);
     rlimit full = saved;
     full.rlim_cur = static_cast<rlim_t>(lowestFree);
-    ASSERT_EQ(prlimit(shell.Pid(), RLIMIT_NOFILE, &full, nullptr), 0);
+    ASSERT_EQ(prlimit(link.shell.Pid(), RLIMIT_NOFILE, &full, nullptr), 0);
 
-    EXPECT_EQ(shell.Request(kSelectFiles), 0);
-    EXPECT_EQ(shell.Request(Upload("limited")), 0);
-    EXPECT_EQ(shell.Request(kHarmless), 1);
-    EXPECT_TRUE(Idles(shell.Pid()));
-    const std::vector<std::string> errors = shell.NotificationsWithCode("Error");
+    EXPECT_EQ(link.shell.Request(kSelectFiles), 0);
+    EXPECT_EQ(link.shell.Request(UploadRequest("limited")), 0);
+    EXPECT_EQ(link.shell.Request(kHarmless), 1);
+    EXPECT_TRUE(Idles(link.shell.Pid()));
+    const std::vector<std::string> errors = link.shell.NotificationsWithCode("Error");
     ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(JsonMember(errors[0], "text").rfind("Could not add '" + sandbox.Path("src/More"), 0), 0u) << errors[0];
+    EXPECT_EQ(JsonMember(errors[0], "text").rfind("Could not add '" + link.sandbox.Path("src/More"), 0), 0u) << errors[0];
     EXPECT_EQ(JsonMember(errors[1], "text"), kLaunchFailed);
-    EXPECT_EQ(SendStatus(shell.Pid(), refCon, R"({"type":"Notification","code":"Probe"})"), noErr);
-    EXPECT_TRUE(Idles(shell.Pid()));
+    EXPECT_EQ(SendStatus(link.shell.Pid(), refCon, R"({"type":"Notification","code":"Probe"})"), noErr);
+    EXPECT_TRUE(Idles(link.shell.Pid()));
 
-    ASSERT_EQ(prlimit(shell.Pid(), RLIMIT_NOFILE, &saved, nullptr), 0);
-    EXPECT_TRUE(shell.WaitFor("Probe", 1, 30000));
-    ASSERT_EQ(shell.Request(Upload("after")), 1);
-    ASSERT_TRUE(shell.WaitFor("UploadComplete"));
-    EXPECT_EQ(DeletedFromUploadList(shell), 2u);
-    EXPECT_EQ(shell.Finish(), 0);
+    ASSERT_EQ(prlimit(link.shell.Pid(), RLIMIT_NOFILE, &saved, nullptr), 0);
+    EXPECT_TRUE(link.shell.WaitFor("Probe", 1, 30000));
+    ASSERT_EQ(link.shell.Request(UploadRequest("after")), 1);
+    ASSERT_TRUE(link.shell.WaitFor("UploadComplete"));
+    EXPECT_EQ(link.shell.DeletedFromUploadList(), 2u);
+    EXPECT_EQ(link.shell.Finish(), 0);
 }

@@ -17,7 +17,6 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <mutex>

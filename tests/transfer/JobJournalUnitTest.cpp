@@ -11,7 +11,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
 
 namespace {
 // The journals of this test program go to a folder of its own, never to the user's.
@@ -19,12 +18,6 @@ struct StateHome : TempDir {
     StateHome() : TempDir("qv-journal-unit") { g_setenv("XDG_STATE_HOME", Path().c_str(), true); }
 } sStateHome;
 const std::string& kStateHome = sStateHome.Path();
-
-unsigned Mode(const std::string& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
 
 std::unique_ptr<JobJournal> NewJournal(const std::string& source)
 {
@@ -53,8 +46,9 @@ TEST(JobJournal, RecordsComeBackAfterALoadAndTheFileIsTheUsersAlone)
     journal->UploadStarted(1, "2~upload id");
     journal->PartStored(1, 1, "\"etag\"");
     journal->PartialOpened(2, "/dl/.qiravel-abcdef.part");
-    EXPECT_EQ(Mode(JobJournal::Folder()), 0700u);
-    EXPECT_EQ(Mode(journal->Path()), 0600u);
+    EXPECT_EQ(std::filesystem::status(JobJournal::Folder()).permissions(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(std::filesystem::status(journal->Path()).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
     std::string reason;
     std::unique_ptr<JobJournal> loaded = JobJournal::Load(journal->Path(), &reason);

@@ -2,7 +2,6 @@
 #include "Assistant/PartialFile.h"
 #include "tests/support/TempDir.h"
 
-#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -9,27 +9,19 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-std::vector<std::string> JournalFiles(const std::string& folder, const std::string& suffix)
+std::vector<std::string> JournalFiles(const std::string& folder, const std::string& extension)
 {
     std::vector<std::string> names;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
-        if (entry.path().string().size() > suffix.size() &&
-            entry.path().string().compare(entry.path().string().size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (entry.path().extension() == extension)
             names.push_back(entry.path().filename().string());
     }
     return names;
-}
-
-unsigned Mode(const std::string& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 // The tree without the temporary files a killed run leaves, and without a second copy of the
@@ -114,8 +106,8 @@ TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
         // The journal outlived the process, readable by the user alone.
         const std::vector<std::string> left = JournalFiles(journals, ".job");
         ASSERT_EQ(left.size(), 1u) << "the job ended before it was killed";
-        EXPECT_EQ(Mode(journals), 0700u);
-        EXPECT_EQ(Mode(journals + "/" + left[0]), 0600u);
+        EXPECT_EQ(fs::status(journals).permissions(), fs::perms::owner_all);
+        EXPECT_EQ(fs::status(journals + "/" + left[0]).permissions(), fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_NE(Arrived(ReadTree(job.destination)), job.expected);
         std::ofstream(journals + "/0-damaged.job") << "{\"request\":";
 

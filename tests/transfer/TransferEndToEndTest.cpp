@@ -6,7 +6,7 @@
 #include "Platform/AppleEvents/AppleEvents.h"
 #include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
-#include "Platform/Workspace/Workspace.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/JsonMember.h"
 #include "tests/support/MainLoop.h"
 
@@ -15,7 +15,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <sys/wait.h>
 
 namespace {
 std::string FileUrl(const std::string& path)
@@ -24,24 +23,6 @@ std::string FileUrl(const std::string& path)
     std::string text = uri;
     g_free(uri);
     return text;
-}
-
-std::string Upload(const std::string& job, const std::string& url = "")
-{
-    std::string request = R"({"type":"Request","code":"StartUpload","job":")" + job + "\"";
-    if (!url.empty())
-        request += R"(,"upload_url":")" + url + "\"";
-    return request + "}";
-}
-
-size_t DeletedFromUploadList(const Shell& shell)
-{
-    size_t count = 0;
-    for (const std::string& notification : shell.NotificationsWithCode("FilesDeletedFromUploadList")) {
-        EXPECT_LE(FileCount(notification), 1000u);
-        count += FileCount(notification);
-    }
-    return count;
 }
 }  // namespace
 
@@ -60,7 +41,7 @@ TEST(Transfer, FolderUploadedToTheOutboxArrivesWholeAfterALaunch)
     ASSERT_EQ(sandbox.AssistantPid(), 0);
 
     Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
-    ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("outbox")}));
+    ASSERT_TRUE(shell.Accepts({kSelectFiles, UploadRequest("outbox")}));
     ASSERT_TRUE(shell.WaitFor("TransferComplete"));
     EXPECT_NE(sandbox.AssistantPid(), 0);  // launched through its desktop entry
 
@@ -75,10 +56,10 @@ TEST(Transfer, FolderUploadedToTheOutboxArrivesWholeAfterALaunch)
         EXPECT_TRUE(*code == "TransferProgress" || *code == "FilesDeletedFromUploadList") << *code;
     EXPECT_EQ(JsonMember(shell.NotificationsWithCode("TransferStarted")[0], "file_count"), std::to_string(files.size()));
     EXPECT_GE(shell.NotificationsWithCode("FilesDeletedFromUploadList").size(), 2u);
-    EXPECT_EQ(DeletedFromUploadList(shell), files.size());
+    EXPECT_EQ(shell.DeletedFromUploadList(), files.size());
     EXPECT_EQ(Members(shell.Notifications().back(), {"job", "files_sent", "files_failed"}),
               "outbox " + std::to_string(files.size()) + " 0");
-    EXPECT_EQ(shell.Request(Upload("again")), 0);  // the upload list is empty
+    EXPECT_EQ(shell.Request(UploadRequest("again")), 0);  // the upload list is empty
 
     EXPECT_EQ(ReadTree(sandbox.Path("data/qiravel/outbox")), Under("Docs/", files));
     EXPECT_EQ(shell.Finish(), 0);
@@ -94,7 +75,7 @@ TEST(Transfer, FolderUrlKeepsExistingFilesAndAMissingSourceFailsAlone)
     Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
     ASSERT_EQ(shell.Request(kSelectFiles), 1);
     std::filesystem::remove(sandbox.Path("src/Docs/gone.txt"));
-    ASSERT_EQ(shell.Request(Upload("folder", FileUrl(destination))), 1);
+    ASSERT_EQ(shell.Request(UploadRequest("folder", FileUrl(destination))), 1);
     ASSERT_TRUE(shell.WaitFor("TransferComplete"));
 
     const std::vector<std::string> failed = shell.NotificationsWithCode("FileFailed");
@@ -102,7 +83,7 @@ TEST(Transfer, FolderUrlKeepsExistingFilesAndAMissingSourceFailsAlone)
     EXPECT_EQ(Members(failed[0], {"file_path", "relative_path"}), sandbox.Path("src/Docs/gone.txt") + " Docs/");
     EXPECT_NE(JsonMember(failed[0], "reason").find("No such file"), std::string::npos);
     EXPECT_EQ(Members(shell.Notifications().back(), {"files_sent", "files_failed"}), "3 1");
-    EXPECT_EQ(DeletedFromUploadList(shell), 3u);
+    EXPECT_EQ(shell.DeletedFromUploadList(), 3u);
     const std::map<std::string, std::string> expected = {
         {"Docs/a.txt", "old a"}, {"Docs/a (2).txt", "new a"}, {"Docs/b.txt", "b"}, {"Docs/Sub/c.txt", "c"}};
     EXPECT_EQ(ReadTree(destination), Fingerprints(expected));
@@ -120,13 +101,13 @@ TEST(Transfer, HttpUploadsArriveWholeAreRetriedAndOutliveTheirPlugIn)
                           sandbox.Path("src/Docs")});
     size_t jobs = 0;
     for (const char* base : {"/up/", "/flaky/"}) {
-        ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload(base, server.Url(base))}));
+        ASSERT_TRUE(shell.Accepts({kSelectFiles, UploadRequest(base, server.Url(base))}));
         ASSERT_TRUE(shell.WaitFor("TransferComplete", ++jobs));
         EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_sent"), "3");
         EXPECT_EQ(ReadTree(server.Root() + base), Under("Docs/", files));
     }
     // A server that keeps failing gets four tries per file; failed files add no bytes done.
-    ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("down", server.Url("/down/"))}));
+    ASSERT_TRUE(shell.Accepts({kSelectFiles, UploadRequest("down", server.Url("/down/"))}));
     ASSERT_TRUE(shell.WaitFor("TransferComplete", 3));
     EXPECT_EQ(Members(shell.Notifications().back(), {"files_failed", "bytes_done"}), "3 0");
     std::map<std::string, size_t> puts;
@@ -136,7 +117,7 @@ TEST(Transfer, HttpUploadsArriveWholeAreRetriedAndOutliveTheirPlugIn)
     EXPECT_EQ(puts["PUT /down/"], 4 * files.size());
 
     // A job goes on when the process that asked for it is gone (the failed files are still listed).
-    ASSERT_EQ(shell.Request(Upload("slow", server.Url("/slow/"))), 1);
+    ASSERT_EQ(shell.Request(UploadRequest("slow", server.Url("/slow/"))), 1);
     ASSERT_TRUE(shell.WaitFor("TransferStarted", 4));
     kill(shell.Pid(), SIGKILL);
     EXPECT_TRUE(Eventually([&] { return ReadTree(server.Root() + "/slow") == Under("Docs/", files); }, 30000));
@@ -231,72 +212,45 @@ TEST(Transfer, OneCopyRunsAndQuitsWhenIdle)
 namespace {
 struct Status {
     DescType refConType;
-    std::vector<uint8_t> refCon;
+    std::string refCon;
     std::string text;
 };
 std::vector<Status> sStatuses;
-
-OSErr RecordStatus(const AppleEvent* event, AppleEvent*, SRefCon)
-{
-    Status status;
-    AEDesc refCon;
-    AEInitializeDesc(&refCon);
-    AEGetParamDesc(event, kStatusRefConKeyword, typeWildCard, &refCon);
-    status.refConType = refCon.descriptorType;
-    status.refCon.resize(static_cast<size_t>(AEGetDescDataSize(&refCon)));
-    AEGetDescData(&refCon, status.refCon.data(), static_cast<Size>(status.refCon.size()));
-    AEDisposeDesc(&refCon);
-    DescType type;
-    Size size = 0;
-    AEGetParamPtr(event, kNotificationKeyword, typeChar, &type, nullptr, 0, &size);
-    status.text.resize(static_cast<size_t>(size));
-    AEGetParamPtr(event, kNotificationKeyword, typeChar, &type, status.text.data(), size, &size);
-    sStatuses.push_back(status);
-    return noErr;
-}
-
-void SendRequest(const RunningApplication& assistant, const std::string& text, const uint8_t (&refCon)[8])
-{
-    const ProcessSerialNumber target = {assistant.processSerialNumberHigh, assistant.processSerialNumberLow};
-    ProcessSerialNumber self;
-    GetCurrentProcess(&self);
-    AEDesc address;
-    AppleEvent event;
-    AppleEvent reply;
-    AEInitializeDesc(&reply);
-    ASSERT_EQ(AECreateDesc(typeProcessSerialNumber, &target, sizeof target, &address), noErr);
-    ASSERT_EQ(AECreateAppleEvent(kAssistantEventClass, kAssistantRequestID, &address, kAutoGenerateReturnID, kAnyTransactionID, &event), noErr);
-    AEPutParamPtr(&event, keyDirectObject, typeChar, text.data(), static_cast<Size>(text.size()));
-    AEPutParamPtr(&event, kHostProcessKeyword, typeProcessSerialNumber, &self, sizeof self);
-    AEPutParamPtr(&event, kRefConKeyword, typeUInt32, refCon, sizeof refCon);
-    EXPECT_EQ(AESendMessage(&event, &reply, kAENoReply, 600), noErr);
-    AEDisposeDesc(&event);
-    AEDisposeDesc(&address);
-}
 }  // namespace
 
 TEST(Transfer, AnswersEveryRequestWithTheRefConItCarriedEvenWhenItQuitsFirst)
 {
     Sandbox sandbox;
-    ASSERT_EQ(AEInstallEventHandler(kAssistantEventClass, kStatusEventID, &RecordStatus, nullptr, false), noErr);
+    ASSERT_EQ(AEInstallEventHandler(kAssistantEventClass, kStatusEventID, [](const AppleEvent* event, AppleEvent*, SRefCon) {
+        Status status;
+        status.refCon = EventParam(event, kStatusRefConKeyword, typeWildCard, &status.refConType);
+        status.text = EventParam(event, kNotificationKeyword, typeChar);
+        sStatuses.push_back(status);
+        return OSErr(noErr);
+    }, nullptr, false), noErr);
     Child assistant({ASSISTANT_PATH, "--idle-exit", "1"}, sandbox.ErrorLog(), false);
-    std::vector<RunningApplication> running;
-    ASSERT_TRUE(Eventually([&] { return (running = WorkspaceLaunchedApplications()).size() == 1; }, 30000));
+    ASSERT_TRUE(Eventually([&] { return sandbox.AssistantPid() == assistant.Pid(); }, 30000));
+    const ProcessSerialNumber target = ListedAssistant();
+    ProcessSerialNumber self;
+    GetCurrentProcess(&self);
+    const std::string refCon("\x11\x22\x33\x44\0\0\0\0", 8);
+    const auto send = [&](const std::string& text) {
+        const EventParams params = {{keyDirectObject, typeChar, text},
+                                    {kHostProcessKeyword, typeProcessSerialNumber, Bytes(self)},
+                                    {kRefConKeyword, typeUInt32, refCon}};
+        EXPECT_EQ(SendEvent(target, kAssistantRequestID, params), noErr);
+    };
 
-    const uint8_t refCon[8] = {0x11, 0x22, 0x33, 0x44, 0, 0, 0, 0};
     sStatuses.clear();
-    SendRequest(running[0], "not json", refCon);
-    SendRequest(running[0], R"({"type":"Request","code":"StartUpload","job":")" + std::string(2000, 'j') +
-                                R"(","files_ul":[{"file_path":"/x/a"}]})",
-                refCon);
+    send("not json");
+    send(R"({"type":"Request","code":"StartUpload","job":")" + std::string(2000, 'j') + R"(","files_ul":[{"file_path":"/x/a"}]})");
     // Far more status text than the socket holds, and this process reads none of it until the
     // Assistant quits: what is still queued then must go out before it ends.
     std::string files;
     for (int i = 0; i < 300; ++i)
         files += R"({"file_path":"/x/)" + std::string(3000, 'a') + std::to_string(i) + R"(","relative_path":"../../etc/"},)";
     files.pop_back();
-    SendRequest(running[0], R"({"type":"Request","code":"StartUpload","job":{"tag":[1,2]},"files_ul":[)" + files + "]}",
-                refCon);
+    send(R"({"type":"Request","code":"StartUpload","job":{"tag":[1,2]},"files_ul":[)" + files + "]}");
     ASSERT_EQ(AEFlushPendingEvents(600), noErr);
     ASSERT_TRUE(Eventually([&] { return ReadWhole(sandbox.ErrorLog()).find("without a job") != std::string::npos; }, 30000));
     ASSERT_TRUE(RunLoopUntil([] { return sStatuses.size() == 304; }, 20000)) << sStatuses.size();
@@ -306,7 +260,7 @@ TEST(Transfer, AnswersEveryRequestWithTheRefConItCarriedEvenWhenItQuitsFirst)
     const char* codes[] = {"TransferFailed", "TransferFailed", "TransferStarted", "FileFailed", "TransferComplete"};
     for (size_t i = 0; i < sStatuses.size(); ++i) {
         EXPECT_EQ(sStatuses[i].refConType, typeUInt32);
-        EXPECT_EQ(sStatuses[i].refCon, std::vector<uint8_t>(refCon, refCon + 8));
+        EXPECT_EQ(sStatuses[i].refCon, refCon);
         const std::string envelope = R"({"version":"8.0.1x189","type":"Notification","code":")";
         EXPECT_EQ(sStatuses[i].text.compare(0, envelope.size(), envelope), 0) << sStatuses[i].text;
         EXPECT_EQ(JsonMember(sStatuses[i].text, "code"), codes[std::min<size_t>(i, 3) + (i + 1 == sStatuses.size())]);
@@ -394,7 +348,7 @@ TEST(Transfer, PagesReachOnlyAllowedFoldersAndAddresses)
     ASSERT_EQ(shell.Request(kSelectFiles), 1);
     size_t refused = 0;
     for (const auto& u : uploads) {
-        ASSERT_EQ(shell.Request(Upload("up", u.url)), 1);
+        ASSERT_EQ(shell.Request(UploadRequest("up", u.url)), 1);
         ASSERT_TRUE(*u.reason ? shell.WaitFor("TransferFailed", ++refused) : shell.WaitFor("TransferComplete", 2));
         if (*u.reason) {
             const std::string reason = JsonMember(shell.NotificationsWithCode("TransferFailed").back(), "reason");
@@ -441,7 +395,7 @@ TEST(Transfer, LimitsEndTransfersForGood)
     }
     EXPECT_TRUE(ReadTree(destination).empty());
 
-    ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("shrinking", server.Url("/hold/"))}));
+    ASSERT_TRUE(shell.Accepts({kSelectFiles, UploadRequest("shrinking", server.Url("/hold/"))}));
     ASSERT_TRUE(shell.WaitFor("TransferProgress", shell.NotificationsWithCode("TransferProgress").size() + 1));
     std::filesystem::resize_file(sandbox.Path("src/big.bin"), 1 << 20);
     ASSERT_TRUE(shell.WaitFor("TransferComplete", 2, 30000));

@@ -1,6 +1,7 @@
 #include "TransferSession.h"
 
 #include "Common/AssistantLink.h"
+#include "Platform/EventDelivery/EventDelivery.h"
 #include "Platform/Processes/Processes.h"
 #include "Platform/Workspace/Workspace.h"
 #include "tests/support/JsonMember.h"
@@ -10,7 +11,6 @@
 #include <json-c/json.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -47,9 +47,6 @@ std::vector<std::string> ReadLines(const std::string& path)
 
 Sandbox::Sandbox()
 {
-    gchar* path = g_dir_make_tmp("qv-transfer-XXXXXX", nullptr);
-    mPath = path;
-    g_free(path);
     for (const char* home : {"runtime", "data", "state", "config"})
         g_mkdir_with_parents(Path(home).c_str(), 0700);
     setenv("XDG_RUNTIME_DIR", Path("runtime").c_str(), 1);
@@ -57,7 +54,7 @@ Sandbox::Sandbox()
     setenv("XDG_DATA_DIRS", Path("data").c_str(), 1);
     setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
     setenv("XDG_CONFIG_HOME", Path("config").c_str(), 1);
-    WriteConfig("[Allow]\nfolders=" + mPath + "\naddresses=127.0.0.1\n");
+    WriteConfig("[Allow]\nfolders=" + Path() + "\naddresses=127.0.0.1\n");
 }
 
 Sandbox::~Sandbox()
@@ -67,11 +64,9 @@ Sandbox::~Sandbox()
     const std::string errors = ReadWhole(ErrorLog());
     if (errors.find("Sanitizer") != std::string::npos || errors.find("runtime error") != std::string::npos)
         ADD_FAILURE() << "a program of the test reported:\n" << errors;
-    std::error_code ignored;
-    std::filesystem::remove_all(mPath, ignored);
 }
 
-std::string Sandbox::Path(const std::string& relative) const { return relative.empty() ? mPath : mPath + "/" + relative; }
+std::string Sandbox::Path(const std::string& relative) const { return relative.empty() ? mHome.Path() : mHome / relative; }
 
 void Sandbox::WriteConfig(const std::string& text) const
 {
@@ -247,6 +242,7 @@ bool Shell::ReadOne(int timeoutMilliseconds, std::string* line)
 {
     if (!mChild.ReadLine(line, timeoutMilliseconds))
         return false;
+    mLines.push_back(*line);
     const std::string notify = "notify: ";
     if (line->compare(0, notify.size(), notify) == 0)
         mNotifications.push_back(line->substr(notify.size()));
@@ -306,12 +302,12 @@ int Shell::Finish()
     // output's.
     const auto deadline = Clock::now() + std::chrono::seconds(30);
     std::string line;
-    for (;;) {
-        const int status = mChild.Wait(0);
-        if (status != -1 || Clock::now() > deadline)
-            return status;
+    int status = -1;
+    while ((status = mChild.Wait(0)) == -1 && Clock::now() < deadline)
         ReadOne(20, &line);
-    }
+    while (ReadOne(50, &line))
+        continue;
+    return status;
 }
 
 HttpTestServer::HttpTestServer(const Sandbox& sandbox)
@@ -356,6 +352,7 @@ std::string Members(const std::string& json, const std::vector<const char*>& nam
     return texts;
 }
 
+namespace {
 size_t FileCount(const std::string& json)
 {
     json_object* parsed = json_tokener_parse(json.c_str());
@@ -363,4 +360,47 @@ size_t FileCount(const std::string& json)
     const size_t count = parsed && json_object_object_get_ex(parsed, "files_ul", &files) ? json_object_array_length(files) : 0;
     json_object_put(parsed);
     return count;
+}
+}  // namespace
+
+size_t Shell::DeletedFromUploadList() const
+{
+    size_t count = 0;
+    for (const std::string& notification : NotificationsWithCode("FilesDeletedFromUploadList")) {
+        EXPECT_LE(FileCount(notification), 1000u);
+        count += FileCount(notification);
+    }
+    return count;
+}
+
+std::string UploadRequest(const std::string& job, const std::string& url)
+{
+    const std::string to = url.empty() ? "" : R"(,"upload_url":")" + url + "\"";
+    return R"({"type":"Request","code":"StartUpload","job":")" + job + "\"" + to + "}";
+}
+
+std::string EventParam(const AppleEvent* event, AEKeyword key, DescType type, DescType* actual)
+{
+    Size size = 0;
+    AEGetParamPtr(event, key, type, actual, nullptr, 0, &size);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    AEGetParamPtr(event, key, type, actual, bytes.data(), size, &size);
+    return bytes;
+}
+
+OSErr SendEvent(const ProcessSerialNumber& target, AEEventID id, const EventParams& params)
+{
+    AEDesc address;
+    AppleEvent event;
+    AppleEvent reply;
+    AEInitializeDesc(&reply);
+    AECreateDesc(typeProcessSerialNumber, &target, sizeof target, &address);
+    OSErr error = AECreateAppleEvent(kAssistantEventClass, id, &address, kAutoGenerateReturnID, kAnyTransactionID, &event);
+    for (const auto& [key, type, bytes] : params)
+        AEPutParamPtr(&event, key, type, bytes.data(), static_cast<Size>(bytes.size()));
+    if (error == noErr)
+        error = AESendMessage(&event, &reply, kAENoReply, 600);
+    AEDisposeDesc(&event);
+    AEDisposeDesc(&address);
+    return error;
 }

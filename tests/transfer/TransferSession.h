@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Platform/AppleEvents/AppleEvents.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -44,7 +46,7 @@ public:
     std::string ErrorLog() const { return Path("stderr.log"); }
 
 private:
-    std::string mPath;
+    TempDir mHome{"qv-transfer"};
 };
 
 // A sandbox whose desktop entry launches the real Assistant when the plug-in first needs it.
@@ -103,9 +105,13 @@ public:
     bool WaitFor(const std::string& code, size_t count = 1, int timeoutMilliseconds = 60000);
     // Every notification so far, as the page received it.
     const std::vector<std::string>& Notifications() const { return mNotifications; }
+    // Every line it wrote so far: answers, results, notifications and log lines.
+    const std::vector<std::string>& Lines() const { return mLines; }
     std::vector<std::string> NotificationsWithCode(const std::string& code) const;
+    // The files the page heard of as deleted from its list; fails a batch of more than 1000.
+    size_t DeletedFromUploadList() const;
     pid_t Pid() const { return mChild.Pid(); }
-    // Ends the input and waits for the exit status.
+    // Ends the input, waits for the exit status and reads what was written before the exit.
     int Finish();
 
 private:
@@ -113,6 +119,7 @@ private:
 
     Child mChild;
     std::vector<std::string> mNotifications;
+    std::vector<std::string> mLines;
     bool mFinished = false;
 };
 
@@ -132,12 +139,18 @@ private:
     std::string mPort;
 };
 
+// A "StartUpload" request for the job, to the URL when one is given.
+std::string UploadRequest(const std::string& job, const std::string& url = "");
 // A "StartDownload" request of (URL, relative path) entries, with the members before "files_dl"
 // (each with its comma).
 std::string DownloadRequest(const std::vector<std::pair<std::string, std::string>>& files, const std::string& members = "");
 // The named members of a JSON text, each as JsonMember gives it, separated by spaces.
 std::string Members(const std::string& json, const std::vector<const char*>& names);
-// The number of entries of the notification's "files_ul".
-size_t FileCount(const std::string& json);
 // Polls the condition every few milliseconds until it holds or the time is up.
 bool Eventually(const std::function<bool()>& condition, int timeoutMilliseconds);
+
+// The bytes of an event's parameter as the type (typeWildCard: as it is), and the type it had.
+std::string EventParam(const AppleEvent* event, AEKeyword key, DescType type, DescType* actual = nullptr);
+// Sends an event of the Assistant's class to the process, with parameters (keyword, type, bytes).
+using EventParams = std::vector<std::tuple<AEKeyword, DescType, std::string>>;
+OSErr SendEvent(const ProcessSerialNumber& target, AEEventID id, const EventParams& params);
