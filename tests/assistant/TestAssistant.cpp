@@ -22,27 +22,19 @@
 #include <vector>
 
 namespace {
-const long kStatusTimeoutTicks = 600;
-
-struct Options {
-    const char* recordPath = nullptr;
-    unsigned int idleSeconds = 30;
-};
-Options sOptions;
+const char* sRecordPath = nullptr;
+unsigned int sIdleSeconds = 30;
 GMainLoop* sLoop = nullptr;
 guint sIdleTimer = 0;
-
-gboolean QuitWhenIdle(gpointer)
-{
-    g_main_loop_quit(sLoop);
-    return G_SOURCE_REMOVE;
-}
 
 void RestartIdleTimer()
 {
     if (sIdleTimer)
         g_source_remove(sIdleTimer);
-    sIdleTimer = g_timeout_add_seconds(sOptions.idleSeconds, &QuitWhenIdle, nullptr);
+    sIdleTimer = g_timeout_add_seconds(sIdleSeconds, [](gpointer) {
+        g_main_loop_quit(sLoop);
+        return gboolean(G_SOURCE_REMOVE);
+    }, nullptr);
 }
 
 std::vector<uint8_t> ParamBytes(const AppleEvent* event, AEKeyword key, DescType type)
@@ -67,22 +59,17 @@ void SendStatus(const AEDesc& host, const std::vector<uint8_t>& refCon, const st
     AEPutParamPtr(&event, kNotificationKeyword, typeChar, notification.data(), static_cast<Size>(notification.size()));
     AppleEvent reply;
     AEInitializeDesc(&reply);
-    const OSErr error = AESendMessage(&event, &reply, kAENoReply | kAENeverInteract, kStatusTimeoutTicks);
+    const OSErr error = AESendMessage(&event, &reply, kAENoReply | kAENeverInteract, 600);
     if (error != noErr)
         fprintf(stderr, "test_assistant: status event not delivered (%d)\n", error);
     AEDisposeDesc(&event);
 }
 
-std::string Notification(const char* code, json_object* files)
+// A notification in json-c's spaced form, with the entry as its one "files_ul" entry when given.
+std::string Notification(const char* code, const std::string& entry = "")
 {
-    json_object* message = json_object_new_object();
-    json_object_object_add(message, "type", json_object_new_string("Notification"));
-    json_object_object_add(message, "code", json_object_new_string(code));
-    if (files)
-        json_object_object_add(message, "files_ul", files);
-    std::string text = json_object_to_json_string(message);
-    json_object_put(message);
-    return text;
+    const std::string files = entry.empty() ? "" : ", \"files_ul\": [ " + entry + " ]";
+    return std::string("{ \"type\": \"Notification\", \"code\": \"") + code + "\"" + files + " }";
 }
 
 // The event's parameters as "key:type" in their order.
@@ -110,9 +97,9 @@ std::string ParameterList(const AppleEvent* event)
 
 void Record(const std::string& parameters, const std::vector<uint8_t>& refCon, const std::string& request)
 {
-    if (!sOptions.recordPath)
+    if (!sRecordPath)
         return;
-    FILE* file = fopen(sOptions.recordPath, "a");
+    FILE* file = fopen(sRecordPath, "a");
     if (!file)
         return;
     uint32_t firstFour = 0;
@@ -139,13 +126,10 @@ OSErr HandleRequest(const AppleEvent* event, AppleEvent*, SRefCon)
     const bool isUpload = parsed && json_object_object_get_ex(parsed, "code", &code) &&
                           strcasecmp(json_object_get_string(code), "StartUpload") == 0;
     if (isUpload && json_object_object_get_ex(parsed, "files_ul", &files)) {
-        for (size_t i = 0; i < json_object_array_length(files); ++i) {
-            json_object* sent = json_object_new_array();
-            json_object_array_add(sent, json_object_get(json_object_array_get_idx(files, i)));
-            SendStatus(host, refCon, Notification("FileSent", sent));
-        }
+        for (size_t i = 0; i < json_object_array_length(files); ++i)
+            SendStatus(host, refCon, Notification("FileSent", json_object_to_json_string(json_object_array_get_idx(files, i))));
     }
-    SendStatus(host, refCon, Notification(isUpload ? "UploadComplete" : "DownloadComplete", nullptr));
+    SendStatus(host, refCon, Notification(isUpload ? "UploadComplete" : "DownloadComplete"));
     json_object_put(parsed);
     AEDisposeDesc(&host);
     return noErr;
@@ -156,9 +140,9 @@ int main(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--record") && i + 1 < argc) {
-            sOptions.recordPath = argv[++i];
+            sRecordPath = argv[++i];
         } else if (!strcmp(argv[i], "--idle-seconds") && i + 1 < argc) {
-            sOptions.idleSeconds = static_cast<unsigned int>(strtoul(argv[++i], nullptr, 10));
+            sIdleSeconds = static_cast<unsigned int>(strtoul(argv[++i], nullptr, 10));
         } else {
             fprintf(stderr, "usage: test_assistant [--record FILE] [--idle-seconds N]\n");
             return 2;

@@ -8,7 +8,6 @@
 #include <json-c/json.h>
 
 #include <cstring>
-#include <functional>
 
 namespace {
 // What a request carries: its "dest_path", if any, then "file_path | relative_path | size" of each
@@ -38,23 +37,6 @@ std::string Placed(std::string text, const Sandbox& sandbox)
             text.replace(at, strlen(name), replacement);
     }
     return text;
-}
-
-// Every string value in the JSON text, at any depth.
-void StringsOf(json_object* value, const std::function<void(const std::string&)>& take)
-{
-    if (json_object_is_type(value, json_type_string)) {
-        take(json_object_get_string(value));
-    } else if (json_object_is_type(value, json_type_object)) {
-        json_object_object_foreach(value, key, member)
-        {
-            (void)key;
-            StringsOf(member, take);
-        }
-    } else if (json_object_is_type(value, json_type_array)) {
-        for (size_t i = 0; i < json_object_array_length(value); ++i)
-            StringsOf(json_object_array_get_idx(value, i), take);
-    }
 }
 }  // namespace
 
@@ -135,21 +117,15 @@ TEST(PagePowers, PageLearnsNoContentsAndOnlyPickedPaths)
     ASSERT_TRUE(shell.WaitFor("TransferComplete"));
     EXPECT_EQ(shell.Finish(), 0);
     size_t pathsSeen = 0;
-    for (const std::string& output : shell.Lines()) {
+    for (std::string output : shell.Lines()) {
         EXPECT_EQ(output.find(marker), std::string::npos) << output;
-        const size_t space = output.find(' ');
-        json_object* parsed = space == std::string::npos ? nullptr : json_tokener_parse(output.c_str() + space + 1);
-        if (!parsed)
-            continue;
-        StringsOf(parsed, [&](const std::string& text) {
-            for (size_t at = text.find(sandbox.Path()); at != std::string::npos; at = text.find(sandbox.Path(), at + 1)) {
-                ++pathsSeen;
-                const bool allowed = text.compare(at, picked.size(), picked) == 0 ||
-                                     text.compare(at, outbox.size(), outbox) == 0;
-                EXPECT_TRUE(allowed) << output;
-            }
-        });
-        json_object_put(parsed);
+        for (size_t slash; (slash = output.find("\\/")) != std::string::npos;)
+            output.erase(slash, 1);  // JSON's escaped slash
+        for (size_t at = output.find(sandbox.Path()); at != std::string::npos; at = output.find(sandbox.Path(), at + 1)) {
+            ++pathsSeen;
+            const bool allowed = output.compare(at, picked.size(), picked) == 0 || output.compare(at, outbox.size(), outbox) == 0;
+            EXPECT_TRUE(allowed) << output;
+        }
     }
     EXPECT_GE(pathsSeen, 2u);
 }

@@ -4,7 +4,6 @@
 #include "tests/support/JsonMember.h"
 
 #include <gio/gio.h>
-#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,28 +12,21 @@
 #include <unistd.h>
 
 namespace {
-struct Credentials {
-    std::string accessKeyId;
-    std::string secret;
-    std::string token;
-};
-
-struct Gateway {
-    std::string endpoint;
-    std::string region;
-    std::string bucket;
-    std::string rolePrefix;
-    Credentials user;
-};
-
-Gateway LoadGateway()
+// A member of the description of the gateway that tests/s3 started.
+std::string Gateway(const char* member)
 {
     const char* path = getenv("QIRAVEL_S3_GATEWAY");
-    const std::string info = path ? ReadWhole(path) : "";
-    EXPECT_NE(JsonMember(info, "endpoint"), "<missing>") << "no gateway description in QIRAVEL_S3_GATEWAY";
-    return {JsonMember(info, "endpoint"), JsonMember(info, "region"), JsonMember(info, "bucket"), JsonMember(info, "prefix"),
-            {JsonMember(info, "access_key_id"), JsonMember(info, "secret_access_key"), ""}};
+    const std::string text = JsonMember(path ? ReadWhole(path) : "", member);
+    EXPECT_NE(text, "<missing>") << member << " is not in the gateway's description (QIRAVEL_S3_GATEWAY)";
+    return text;
 }
+
+// The gateway's user unless given others.
+struct Credentials {
+    std::string accessKeyId = Gateway("access_key_id");
+    std::string secret = Gateway("secret_access_key");
+    std::string token;
+};
 
 // Runs a program to its end; its standard output, or "<failed>".
 std::string RunProgram(const std::vector<std::string>& argv)
@@ -59,26 +51,21 @@ std::string RunProgram(const std::vector<std::string>& argv)
     return text;
 }
 
-std::string Tool(const std::vector<std::string>& arguments)
-{
-    std::vector<std::string> argv = {S3_TEST_TOOL};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return RunProgram(argv);
-}
-
-// The request's "s3" member for the gateway and the credentials, with the endpoint given. The
+// The request's "s3" member for the credentials and the endpoint, the gateway's unless given. The
 // gateway's keys and tokens need no escaping in JSON.
-std::string S3Member(const Gateway& gateway, const Credentials& credentials, const std::string& endpoint)
+std::string S3Member(const Credentials& credentials = {}, const std::string& endpoint = Gateway("endpoint"))
 {
     const std::string token = credentials.token.empty() ? "" : R"(,"session_token":")" + credentials.token + "\"";
-    return R"({"endpoint":")" + endpoint + R"(","region":")" + gateway.region + R"(","addressing":"path",)" +
+    return R"({"endpoint":")" + endpoint + R"(","region":")" + Gateway("region") + R"(","addressing":"path",)" +
            R"("credentials":{"access_key_id":")" + credentials.accessKeyId + R"(","secret_access_key":")" +
            credentials.secret + "\"" + token + "}}";
 }
 
-std::string Upload(const std::string& url, const std::string& s3)
+// An upload into the gateway's bucket below the key prefix.
+std::string Upload(const std::string& prefix, const std::string& s3 = S3Member())
 {
-    return R"({"type":"Request","code":"StartUpload","upload_url":")" + url + R"(","s3":)" + s3 + "}";
+    return R"({"type":"Request","code":"StartUpload","upload_url":"s3://)" + Gateway("bucket") + "/" + prefix +
+           R"(","s3":)" + s3 + "}";
 }
 
 // A key prefix of its own for each test of each run, so that runs against one gateway never meet.
@@ -104,7 +91,7 @@ void ExpectSecretsKept(const Shell& shell, const Sandbox& sandbox, const std::ve
 // Whether a multipart upload under the prefix is still open on the gateway.
 bool UploadLeftOpen(const std::string& prefix)
 {
-    const std::string open = Tool({"uploads"});
+    const std::string open = RunProgram({S3_TEST_TOOL, "uploads"});
     EXPECT_NE(open, "<failed>");
     return open.find(prefix) != std::string::npos;
 }
@@ -120,7 +107,6 @@ std::vector<std::string> Reasons(const Shell& shell)
 
 TEST(S3Transfer, UploadsAndDownloadsArriveByteForByteUnderAwkwardKeys)
 {
-    const Gateway gateway = LoadGateway();
     LaunchingSandbox sandbox;
     const std::map<std::string, std::string> files = {
         {"a.txt", "first file\n"},
@@ -130,49 +116,45 @@ TEST(S3Transfer, UploadsAndDownloadsArriveByteForByteUnderAwkwardKeys)
     };
     WriteTree(sandbox.Path("src/Docs"), files);
     const std::string prefix = RunPrefix("whole");
-    const std::string s3 = S3Member(gateway, gateway.user, gateway.endpoint);
 
     Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
-    ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("s3://" + gateway.bucket + "/" + prefix, s3)}));
+    ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload(prefix)}));
     ASSERT_TRUE(shell.WaitFor("TransferComplete", 1, 120000));
-    EXPECT_EQ(JsonMember(shell.NotificationsWithCode("TransferStarted")[0], "destination"),
-              "s3://" + gateway.bucket + "/" + prefix);
+    const std::string url = "s3://" + Gateway("bucket") + "/" + prefix;
+    EXPECT_EQ(JsonMember(shell.NotificationsWithCode("TransferStarted")[0], "destination"), url);
     EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_sent"), "4") << ::testing::PrintToString(Reasons(shell));
     for (const auto& file : files)
-        EXPECT_EQ(Fingerprints({{file.first, Tool({"get", prefix + "Docs/" + file.first})}}), Fingerprints({file}));
+        EXPECT_EQ(Fingerprints({{file.first, RunProgram({S3_TEST_TOOL, "get", prefix + "Docs/" + file.first})}}),
+                  Fingerprints({file}));
     EXPECT_FALSE(UploadLeftOpen(prefix));
 
     // Downloads of the same objects, one of them in parts of its own.
     const std::string destination = sandbox.Path("downloads");
     Shell downloader(sandbox, {"--download-folder", destination});
-    const std::string url = "s3://" + gateway.bucket + "/" + prefix + "Docs/";
-    ASSERT_TRUE(downloader.Accepts({kSelectFolder, DownloadRequest({{url + "Sub Dir/\xC3\xA9t\xC3\xA9 +(1)!'=&$.txt", "Set/"},
-                                                                     {url + "big.bin", ""}, {url + "missing", ""}},
-                                                                    R"("s3":)" + s3 + ",")}));
+    ASSERT_TRUE(downloader.Accepts({kSelectFolder, DownloadRequest({{url + "Docs/Sub Dir/\xC3\xA9t\xC3\xA9 +(1)!'=&$.txt", "Set/"},
+                                                                     {url + "Docs/big.bin", ""}, {url + "Docs/missing", ""}},
+                                                                    R"("s3":)" + S3Member() + ",")}));
     ASSERT_TRUE(downloader.WaitFor("TransferComplete", 1, 120000));
     EXPECT_EQ(ReadTree(destination), Fingerprints({{"Set/\xC3\xA9t\xC3\xA9 +(1)!'=&$.txt", "awkward\n"},
                                                    {"big.bin", files.at("big.bin")}}));
     ASSERT_EQ(Reasons(downloader).size(), 1u);
     EXPECT_NE(Reasons(downloader)[0].find("status 404: NoSuchKey"), std::string::npos) << Reasons(downloader)[0];
-    ExpectSecretsKept(shell, sandbox, {gateway.user.secret});
-    ExpectSecretsKept(downloader, sandbox, {gateway.user.secret});
+    ExpectSecretsKept(shell, sandbox, {Credentials().secret});
+    ExpectSecretsKept(downloader, sandbox, {Credentials().secret});
 }
 
 // Credentials the gateway refuses fail every file with the gateway's reason: a wrong secret, and
 // temporary ones used outside the one prefix they may write to.
 TEST(S3Transfer, RefusedCredentialsFailEveryFileWithTheServersReason)
 {
-    const Gateway gateway = LoadGateway();
     LaunchingSandbox sandbox;
     WriteTree(sandbox.Path("src/Docs"), {{"small.txt", "x"}, {"big.bin", RandomBytes(17 << 20, 2)}});
-    gchar* folder = g_path_get_dirname(getenv("QIRAVEL_S3_GATEWAY") ? getenv("QIRAVEL_S3_GATEWAY") : ".");
-    const std::string gatewayDir = folder;
-    g_free(folder);
-    const std::string minted = RunProgram({S3_GATEWAY_SCRIPT, "assume-role", "--dir", gatewayDir});
+    const std::string minted = RunProgram({S3_GATEWAY_SCRIPT, "assume-role", "--dir", Gateway("dir")});
     const Credentials temporary = {JsonMember(minted, "access_key_id"), JsonMember(minted, "secret_access_key"),
                                    JsonMember(minted, "session_token")};
-    const Credentials wrong = {gateway.user.accessKeyId, "wrong" + gateway.user.secret, ""};
-    const std::string inside = gateway.rolePrefix + RunPrefix("sts");
+    const Credentials user;
+    const Credentials wrong = {user.accessKeyId, "wrong" + user.secret, ""};
+    const std::string inside = Gateway("prefix") + RunPrefix("sts");
     const struct {
         const char* name;
         Credentials credentials;
@@ -189,8 +171,7 @@ TEST(S3Transfer, RefusedCredentialsFailEveryFileWithTheServersReason)
         SCOPED_TRACE(c.name);
         const size_t failedBefore = Reasons(shell).size();
         // Failed files stay listed for the next job; the files are picked again once the list is empty.
-        std::vector<std::string> requests = {Upload("s3://" + gateway.bucket + "/" + c.prefix,
-                                                    S3Member(gateway, c.credentials, gateway.endpoint))};
+        std::vector<std::string> requests = {Upload(c.prefix, S3Member(c.credentials))};
         if (failedBefore == 0)
             requests.insert(requests.begin(), kSelectFiles);
         ASSERT_TRUE(shell.Accepts(requests));
@@ -200,13 +181,12 @@ TEST(S3Transfer, RefusedCredentialsFailEveryFileWithTheServersReason)
             EXPECT_EQ(Reasons(shell)[i].find(std::string("The server answered with status 403: ") + (c.code ? c.code : "")), 0u)
                 << Reasons(shell)[i];
     }
-    EXPECT_EQ(Tool({"get", inside + "Docs/small.txt"}), "x");
-    ExpectSecretsKept(shell, sandbox, {wrong.secret, gateway.user.secret, temporary.secret, temporary.token});
+    EXPECT_EQ(RunProgram({S3_TEST_TOOL, "get", inside + "Docs/small.txt"}), "x");
+    ExpectSecretsKept(shell, sandbox, {wrong.secret, user.secret, temporary.secret, temporary.token});
 }
 
 TEST(S3Transfer, AFaultMidJobFailsTheFileAfterItsRetriesAndAbortsItsUpload)
 {
-    const Gateway gateway = LoadGateway();
     const struct {
         const char* name;
         bool stopGateway;  // else the file shrinks
@@ -226,8 +206,7 @@ TEST(S3Transfer, AFaultMidJobFailsTheFileAfterItsRetriesAndAbortsItsUpload)
         const std::string prefix = RunPrefix(fault.name);
 
         Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
-        ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("s3://" + gateway.bucket + "/" + prefix,
-                                                        S3Member(gateway, gateway.user, "http://127.0.0.1:" + port))}));
+        ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload(prefix, S3Member({}, "http://127.0.0.1:" + port))}));
         ASSERT_TRUE(shell.WaitFor("TransferProgress", 1, 60000));
         if (fault.stopGateway)
             kill(relay.Pid(), SIGUSR1);
@@ -248,7 +227,6 @@ TEST(S3Transfer, AFaultMidJobFailsTheFileAfterItsRetriesAndAbortsItsUpload)
 
 TEST(S3Transfer, AKilledMultipartUploadGoesOnWithThePartsTheServerHas)
 {
-    const Gateway gateway = LoadGateway();
     LaunchingSandbox sandbox;
     const std::string big = RandomBytes(30 << 20, 5);  // six parts of 5 MiB
     WriteTree(sandbox.Path("src/Docs"), {{"big.bin", big}});
@@ -257,17 +235,17 @@ TEST(S3Transfer, AKilledMultipartUploadGoesOnWithThePartsTheServerHas)
     Child relay({S3_TEST_TOOL, "relay", "8000000"}, sandbox.ErrorLog(), true);
     std::string port;
     ASSERT_TRUE(relay.ReadLine(&port, 10000));
-    std::string s3 = S3Member(gateway, gateway.user, "http://127.0.0.1:" + port);
+    std::string s3 = S3Member({}, "http://127.0.0.1:" + port);
     s3.insert(1, R"("part_size":5242880,)");
     const auto storedParts = [&] {
-        const std::string parts = Tool({"parts", key});
+        const std::string parts = RunProgram({S3_TEST_TOOL, "parts", key});
         return parts == "<failed>" ? 0 : std::count(parts.begin(), parts.end(), '\n');
     };
 
     Child first({ASSISTANT_PATH, "--parallel", "2"}, sandbox.ErrorLog(), false);
     ASSERT_TRUE(Eventually([&] { return sandbox.AssistantPid() == first.Pid(); }, 30000));
     Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
-    ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload("s3://" + gateway.bucket + "/" + RunPrefix("killed"), s3)}));
+    ASSERT_TRUE(shell.Accepts({kSelectFiles, Upload(RunPrefix("killed"), s3)}));
     ASSERT_TRUE(Eventually([&] { return storedParts() >= 2; }, 60000));
     ASSERT_TRUE(sandbox.StopAssistant(SIGKILL));
     first.Wait(10000);
@@ -277,12 +255,12 @@ TEST(S3Transfer, AKilledMultipartUploadGoesOnWithThePartsTheServerHas)
     Child second({ASSISTANT_PATH}, sandbox.ErrorLog(), false);
     ASSERT_TRUE(shell.WaitFor("TransferComplete", 1, 120000));
     EXPECT_EQ(JsonMember(shell.Notifications().back(), "files_sent"), "1") << ::testing::PrintToString(Reasons(shell));
-    EXPECT_EQ(Fingerprints({{"big.bin", Tool({"get", key})}}), Fingerprints({{"big.bin", big}}));
-    EXPECT_EQ(Tool({"uploads"}).find(key), std::string::npos);
+    EXPECT_EQ(Fingerprints({{"big.bin", RunProgram({S3_TEST_TOOL, "get", key})}}), Fingerprints({{"big.bin", big}}));
+    EXPECT_EQ(RunProgram({S3_TEST_TOOL, "uploads"}).find(key), std::string::npos);
     // Every part the server held was kept, not sent again.
     const std::string logged = ReadWhole(sandbox.ErrorLog());
     const size_t kept = logged.find(" of 6 parts were stored before and kept");
     ASSERT_NE(kept, std::string::npos);
     EXPECT_GE(std::stol(logged.substr(logged.rfind(' ', kept - 1) + 1)), stored);
-    ExpectSecretsKept(shell, sandbox, {gateway.user.secret});
+    ExpectSecretsKept(shell, sandbox, {Credentials().secret});
 }
