@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 
-#include <cstring>
 
 namespace {
 // What a request carries: its "dest_path", if any, then "file_path | relative_path | size" of each
@@ -27,17 +26,6 @@ std::string Carried(const std::string& json)
     json_object_put(parsed);
     return carried;
 }
-
-// The text with each of the names replaced by the sandbox path it stands for.
-std::string Placed(std::string text, const Sandbox& sandbox)
-{
-    for (const auto& [name, path] : {std::pair{"SRC", "src"}, std::pair{"CHOSEN", "chosen"}}) {
-        const std::string replacement = sandbox.Path(path);
-        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + replacement.size()))
-            text.replace(at, strlen(name), replacement);
-    }
-    return text;
-}
 }  // namespace
 
 // What reaches the Assistant is what the user chose, whatever the page claims: a page-supplied
@@ -47,54 +35,48 @@ std::string Placed(std::string text, const Sandbox& sandbox)
 // letter case. Without the user's part nothing is sent.
 TEST(PagePowers, OnlyWhatTheUserChoseReachesTheAssistant)
 {
-    const int kWait = -1;  // a step that waits for its notification
+    RecordedSession session;
+    const std::string src = session.sandbox.Path("src");
+    WriteTree(src, {{"a.txt", "aaa"}, {"b.txt", "b"}, {"Docs/a.txt", "a"}, {"Docs/Sub/b.txt", "bb"}});
     const std::string smuggled = R"([{"file_path":"/etc/passwd","relative_path":"","size":1}])";
     const std::string upload = R"({"type":"Request","code":"StartUpload"})";
     const std::string smuggling = R"({"type":"Request","code":"StartUpload","files_ul":)" + smuggled +
                                   R"(,"Files_UL":)" + smuggled + R"(,"FILES_UL":)" + smuggled + "}";
     const std::string download =
         R"({"type":"Request","code":"StartDownload","dest_path":"/etc","DEST_PATH":"/etc","files_dl":[]})";
-    // SRC and CHOSEN stand for the sandbox's folders.
-    const std::string queue = R"({"type":"Request","code":"QueueFilesForUpload","files_ul":[{"file_path":"SRC/a.txt",)"
-                              R"("relative_path":"../../etc/","size":1e9},{"file_path":"SRC/b.txt"}]})";
+    const std::string queue = R"({"type":"Request","code":"QueueFilesForUpload","files_ul":[{"file_path":")" + src +
+                              R"(/a.txt","relative_path":"../../etc/","size":1e9},{"file_path":")" + src + R"(/b.txt"}]})";
+    // Answers in turn: refuse the queue, cancel the upload panel (an answer that fits no panel),
+    // consent to the queue; choose the folder, cancel the next folder panel; pick a folder.
+    Shell shell(session.sandbox, {"--confirm", "no", "--confirm", "no", "--confirm", "yes", "--download-folder",
+                                  session.sandbox.Path("chosen"), "--confirm", "no", "--pick", src + "/Docs"});
     const struct {
         const char* name;
-        std::vector<std::string> shellArguments;
-        std::vector<std::pair<std::string, int>> steps;  // requests with their results, or waits
-        size_t added;                                     // "FilesAddedToUploadList" the page heard
-        const char* sent;  // what the one request handed to the Assistant carries
+        std::vector<std::pair<std::string, int>> steps;  // requests with their results, or -N: wait for N notifications
+        size_t added;                                     // "FilesAddedToUploadList" the page heard so far
+        std::string sent;  // what the one request of the case handed to the Assistant carries
     } cases[] = {
-        // Answers in turn: refuse the queue, cancel the upload panel, consent to the queue.
-        {"queued", {"--confirm", "no", "--confirm", "no", "--confirm", "yes"},
-         {{queue, 1}, {kSelectFiles, 0}, {upload, 0}, {queue, 1}, {upload, 1}, {"UploadComplete", kWait}}, 1,
-         "SRC/a.txt |  | 3.000000, SRC/b.txt |  | 1.000000"},
-        {"download", {"--download-folder", "CHOSEN"},
-         {{download, 0}, {kSelectFolder, 1}, {download, 1}, {download, 0}, {kSelectFolder, 0}, {download, 0},
-          {"DownloadComplete", kWait}}, 0,
-         "dest_path CHOSEN"},
-        {"picked", {"--pick", "SRC/Docs"},
-         {{smuggling, 0}, {kSelectFiles, 1}, {smuggling, 1}, {"UploadComplete", kWait}, {smuggling, 0}, {kHarmless, 1}}, 1,
-         "SRC/Docs/a.txt | Docs/ | 1.000000, SRC/Docs/Sub/b.txt | Docs/Sub/ | 2.000000"},
+        {"queued", {{queue, 1}, {kSelectFiles, 0}, {upload, 0}, {queue, 1}, {upload, 1}, {"UploadComplete", -1}}, 1,
+         src + "/a.txt |  | 3.000000, " + src + "/b.txt |  | 1.000000"},
+        {"download", {{download, 0}, {kSelectFolder, 1}, {download, 1}, {download, 0}, {kSelectFolder, 0}, {download, 0},
+                      {"DownloadComplete", -1}}, 1,
+         "dest_path " + session.sandbox.Path("chosen")},
+        {"picked", {{smuggling, 0}, {kSelectFiles, 1}, {smuggling, 1}, {"UploadComplete", -2}, {smuggling, 0}, {kHarmless, 1}}, 2,
+         src + "/Docs/a.txt | Docs/ | 1.000000, " + src + "/Docs/Sub/b.txt | Docs/Sub/ | 2.000000"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        RecordedSession session;
-        WriteTree(session.sandbox.Path("src"), {{"a.txt", "aaa"}, {"b.txt", "b"}, {"Docs/a.txt", "a"}, {"Docs/Sub/b.txt", "bb"}});
-        std::vector<std::string> arguments;
-        for (const std::string& argument : c.shellArguments)
-            arguments.push_back(Placed(argument, session.sandbox));
-        Shell shell(session.sandbox, arguments);
-        for (const auto& [request, result] : c.steps) {
-            if (result == kWait)
-                ASSERT_TRUE(shell.WaitFor(request));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        for (const auto& [request, result] : cases[i].steps) {
+            if (result < 0)
+                ASSERT_TRUE(shell.WaitFor(request, static_cast<size_t>(-result)));
             else
-                EXPECT_EQ(shell.Request(Placed(request, session.sandbox)), result) << request;
+                EXPECT_EQ(shell.Request(request), result) << request;
         }
-        EXPECT_EQ(shell.NotificationsWithCode("FilesAddedToUploadList").size(), c.added);
+        EXPECT_EQ(shell.NotificationsWithCode("FilesAddedToUploadList").size(), cases[i].added);
         const std::vector<RecordedRequest> requests = RecordedRequests(session.record);
-        ASSERT_EQ(requests.size(), 1u);
-        EXPECT_EQ(Carried(requests[0].json), Placed(c.sent, session.sandbox));
-        EXPECT_EQ(requests[0].json.find("/etc"), std::string::npos) << requests[0].json;
+        ASSERT_EQ(requests.size(), i + 1);
+        EXPECT_EQ(Carried(requests[i].json), cases[i].sent);
+        EXPECT_EQ(requests[i].json.find("/etc"), std::string::npos) << requests[i].json;
     }
 }
 
