@@ -246,6 +246,8 @@ TEST(AddressPolicy, LocalAddressesOnlyWhenAllowed)
 
 TEST(TransferRequest, RefusesRequestsThatCannotRun)
 {
+    const std::string upload = R"({"type":"Request","code":"StartUpload",)";
+    const std::string one = R"("files_ul":[{"file_path":"/a"}]})";
     const struct {
         std::string text;
         const char* reason;  // a part of the reason
@@ -258,14 +260,11 @@ TEST(TransferRequest, RefusesRequestsThatCannotRun)
         {R"({"type":"Notification","code":"StartUpload"})", "not a request"},
         {R"({"type":"Request","code":"Reset"})", "\"Reset\" is not a transfer"},
         {R"({"type":"Request","code":"StartUpload"})", "lists no files"},
-        {R"({"type":"Request","code":"StartUpload","files_ul":[]})", "lists no files"},
-        {R"({"type":"Request","code":"StartUpload","upload_url":"ftp://h/","files_ul":[{"file_path":"/a"}]})",
-         "is not an http:"},
-        {R"({"type":"Request","code":"StartUpload","upload_url":"file://elsewhere/x","files_ul":[{"file_path":"/a"}]})",
-         "is not an http:"},
-        {R"({"type":"Request","code":"StartUpload","upload_url":"http:///nohost","files_ul":[{"file_path":"/a"}]})",
-         "is not an http:"},
-        {R"({"type":"Request","code":"StartUpload","upload_url":7,"files_ul":[{"file_path":"/a"}]})", "not a text"},
+        {upload + R"("files_ul":[]})", "lists no files"},
+        {upload + R"("upload_url":"ftp://h/",)" + one, "is not an http:"},
+        {upload + R"("upload_url":"file://elsewhere/x",)" + one, "is not an http:"},
+        {upload + R"("upload_url":"http:///nohost",)" + one, "is not an http:"},
+        {upload + R"("upload_url":7,)" + one, "not a text"},
         {R"({"type":"Request","code":"StartDownload","files_dl":[{"url":"http://h/a"}]})", "no download folder"},
         {R"({"type":"Request","code":"StartDownload","dest_path":"rel","files_dl":[{"url":"http://h/a"}]})",
          "not an absolute path"},
@@ -499,21 +498,14 @@ TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
         unlink(sources.back().c_str());
     }
 
+    // A named pipe, whose opening waits for no writer, and a folder are refused.
     const std::string fifo = temp.Path() + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const struct {
-        std::string path;
-        const char* reason;
-    } refused[] = {
-        {fifo, "not a regular file"},
-        {temp.Path(), "not a regular file"},
-        {temp.Path() + "/missing", "No such file"},
-    };
-    for (const auto& c : refused) {
+    for (const std::string& path : {fifo, temp.Path()}) {
         struct stat info;
         std::string reason;
-        EXPECT_EQ(OpenSourceFile(c.path, &info, &reason), -1) << c.path;
-        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+        EXPECT_EQ(OpenSourceFile(path, &info, &reason), -1) << path;
+        EXPECT_EQ(reason, "The file is not a regular file");
     }
 }
 

@@ -167,6 +167,8 @@ TEST(TransferRequest, ReadsS3RequestsWithoutQuotingTheirSecrets)
         "credentials":{"access_key_id":"AKID","secret_access_key":"SECRET-1","session_token":"TOKEN-1"}})";
     const std::string entries = R"("files_ul":[{"file_path":"/s/a b.txt"},{"file_path":"/s/c","relative_path":"D/E/"},
         {"file_path":"/s/d","relative_path":"../"}])";
+    const std::string to = R"("upload_url":"s3://bkt/","s3":{"endpoint":)";
+    const std::string key = R"("credentials":{"access_key_id":"A","secret_access_key":"SECRET-1")";
     const struct {
         std::string members;
         const char* problem;  // a part of the whole request's reason; "" when it is accepted
@@ -178,16 +180,12 @@ TEST(TransferRequest, ReadsS3RequestsWithoutQuotingTheirSecrets)
         {R"("upload_url":"s3://bkt/in/")", "no \"s3\" object", ""},
         {R"("upload_url":"s3://b/in/",)" + s3, "not an s3://BUCKET/ URL", ""},
         {R"("upload_url":"s3://bk/t/x/",)" + s3, "not an s3://BUCKET/ URL", ""},
-        {R"("upload_url":"s3://bkt/","s3":{"endpoint":"ftp://h","region":"r","credentials":{"access_key_id":"A","secret_access_key":"SECRET-1"}})",
-         "not an http: or https: URL", ""},
-        {R"("upload_url":"s3://bkt/","s3":{"endpoint":"http://h","region":"r","addressing":"dns","credentials":{"access_key_id":"A","secret_access_key":"SECRET-1"}})",
-         "neither \"path\" nor \"virtual\"", ""},
-        {R"("upload_url":"s3://bkt/","s3":{"endpoint":"http://h","region":"r","credentials":{"access_key_id":"A","secret_access_key":5}})",
+        {to + R"("ftp://h","region":"r",)" + key + "}}", "not an http: or https: URL", ""},
+        {to + R"("http://h","region":"r","addressing":"dns",)" + key + "}}", "neither \"path\" nor \"virtual\"", ""},
+        {to + R"("http://h","region":"r","credentials":{"access_key_id":"A","secret_access_key":5}})",
          "\"secret_access_key\" is not a usable text", ""},
-        {R"("upload_url":"s3://bkt/","s3":{"endpoint":"http://h","region":"r","credentials":{"access_key_id":"A","secret_access_key":"SECRET-1","expiration":"2001-01-01T00:00:00Z"}})",
-         "expired at 2001-01-01T00:00:00Z", ""},
-        {R"("upload_url":"s3://bkt/","s3":{"endpoint":"http://h","region":"r","part_size":1000,"credentials":{"access_key_id":"A","secret_access_key":"SECRET-1"}})",
-         "part size", ""},
+        {to + R"("http://h","region":"r",)" + key + R"(,"expiration":"2001-01-01T00:00:00Z"}})", "expired at 2001-01-01T00:00:00Z", ""},
+        {to + R"("http://h","region":"r","part_size":1000,)" + key + "}}", "part size", ""},
     };
     for (const auto& c : cases) {
         const std::string text = R"({"type":"Request","code":"StartUpload",)" + c.members + "," + entries + "}";
