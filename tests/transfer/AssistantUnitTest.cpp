@@ -348,7 +348,7 @@ TEST(TransferRequest, ReadsUploadsWithTheirTargetsAndEntryProblems)
     }
 }
 
-TEST(TransferRequest, ReadsDownloads)
+TEST(TransferRequest, ReadsDownloadsWithTheirEntryProblems)
 {
     const std::string text = R"({"type":"Request","code":"StartDownload","dest_path":"/home/u/Downloads","files_dl":[
         {"url":"http://h/a/b%20c.txt","relative_path":"Set/"},
@@ -361,8 +361,6 @@ TEST(TransferRequest, ReadsDownloads)
     TransferRequest request;
     std::string reason;
     ASSERT_TRUE(ParseTransferRequest(text.data(), text.size(), &request, &reason)) << reason;
-    EXPECT_EQ(request.kind, TransferKind::download);
-    EXPECT_EQ(request.destination, "/home/u/Downloads");
     EXPECT_EQ(request.job, nullptr);
     const char* problems[] = {"", "", "not an http:", "not an http:", "names no file", "leaves", "no URL"};
     ASSERT_EQ(request.entries.size(), std::size(problems));
@@ -370,10 +368,6 @@ TEST(TransferRequest, ReadsDownloads)
         EXPECT_NE(request.entries[i].problem.find(problems[i]), std::string::npos) << i;
         EXPECT_EQ(request.entries[i].problem.empty(), !*problems[i]) << i << request.entries[i].problem;
     }
-    EXPECT_EQ(request.entries[0].name, "b c.txt");
-    EXPECT_EQ(request.entries[0].folder, "Set");
-    EXPECT_EQ(request.entries[0].sourceRelativePath, "Set/");
-    EXPECT_EQ(request.entries[1].name, "local.txt");
 }
 
 TEST(PartialFile, CommitsUnderAFreeNameAndLeavesNothingWhenAbandoned)
