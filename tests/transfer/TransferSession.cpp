@@ -30,9 +30,8 @@ using Clock = std::chrono::steady_clock;
 
 std::string ReadWhole(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
     std::stringstream text;
-    text << file.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -47,13 +46,12 @@ std::vector<std::string> ReadLines(const std::string& path)
 
 Sandbox::Sandbox()
 {
-    for (const char* home : {"runtime", "data", "state", "config"})
+    for (const auto& [variable, home] : std::map<std::string, std::string>{
+             {"XDG_RUNTIME_DIR", "runtime"}, {"XDG_DATA_HOME", "data"}, {"XDG_DATA_DIRS", "data"},
+             {"XDG_STATE_HOME", "state"}, {"XDG_CONFIG_HOME", "config"}}) {
         g_mkdir_with_parents(Path(home).c_str(), 0700);
-    setenv("XDG_RUNTIME_DIR", Path("runtime").c_str(), 1);
-    setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
-    setenv("XDG_DATA_DIRS", Path("data").c_str(), 1);
-    setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", Path("config").c_str(), 1);
+        setenv(variable.c_str(), Path(home).c_str(), 1);
+    }
     WriteConfig("[Allow]\nfolders=" + Path() + "\naddresses=127.0.0.1\n");
 }
 
