@@ -28,9 +28,8 @@
 namespace {
 std::string ReadFile(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
     std::stringstream text;
-    text << file.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 

@@ -216,10 +216,7 @@ void Child::CloseInput()
 int Child::Wait(int timeoutMilliseconds)
 {
     int status = -1;
-    if (mPid <= 0)
-        return status;
-    const bool ended = Eventually([&] { return waitpid(mPid, &status, WNOHANG) == mPid; }, timeoutMilliseconds);
-    if (!ended)
+    if (mPid <= 0 || !Eventually([&] { return waitpid(mPid, &status, WNOHANG) == mPid; }, timeoutMilliseconds))
         return -1;
     mPid = -1;
     return status;

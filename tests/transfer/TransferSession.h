@@ -29,8 +29,6 @@ class Sandbox {
 public:
     Sandbox();
     ~Sandbox();
-    Sandbox(const Sandbox&) = delete;
-    Sandbox& operator=(const Sandbox&) = delete;
 
     std::string Path(const std::string& relative = "") const;
     // Replaces the Assistant's settings file with the text.
