@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <set>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -77,14 +76,8 @@ OSErr SendStatus(pid_t pid, unsigned int refCon, const std::string& notification
 
 int LowestFreeDescriptor(pid_t pid)
 {
-    std::set<int> open;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
-        open.insert(atoi(entry.path().filename().c_str()));
-    if (error)
-        return -1;
     int lowest = 0;
-    while (open.count(lowest))
+    while (std::filesystem::is_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(lowest)))
         ++lowest;
     return lowest;
 }

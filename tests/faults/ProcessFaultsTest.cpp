@@ -132,8 +132,7 @@ TEST(ProcessFaults, StalledPlugInLosesNoStatus)
         files[std::string(200, 'n') + std::to_string(i)] = "";
     WriteTree(sandbox.Path("src/Docs"), files);
     Shell shell(sandbox, {"--pick", sandbox.Path("src/Docs")});
-    ASSERT_EQ(shell.Request(kSelectFiles), 1);
-    ASSERT_EQ(shell.Request(UploadRequest("stalled")), 1);
+    ASSERT_TRUE(shell.Accepts({kSelectFiles, UploadRequest("stalled")}));
     ASSERT_TRUE(shell.WaitFor("TransferStarted"));
     kill(shell.Pid(), SIGSTOP);
     std::this_thread::sleep_for(std::chrono::seconds(10));
