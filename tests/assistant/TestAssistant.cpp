@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 const char* sRecordPath = nullptr;
@@ -37,19 +36,18 @@ void RestartIdleTimer()
     }, nullptr);
 }
 
-std::vector<uint8_t> ParamBytes(const AppleEvent* event, AEKeyword key, DescType type)
+std::string ParamBytes(const AppleEvent* event, AEKeyword key, DescType type)
 {
-    DescType actual = typeNull;
     Size size = 0;
-    if (AEGetParamPtr(event, key, type, &actual, nullptr, 0, &size) != noErr || size < 0)
+    if (AEGetParamPtr(event, key, type, nullptr, nullptr, 0, &size) != noErr || size < 0)
         return {};
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (size > 0 && AEGetParamPtr(event, key, type, &actual, bytes.data(), size, &size) != noErr)
+    std::string bytes(static_cast<size_t>(size), '\0');
+    if (size > 0 && AEGetParamPtr(event, key, type, nullptr, bytes.data(), size, &size) != noErr)
         return {};
     return bytes;
 }
 
-void SendStatus(const AEDesc& host, const std::vector<uint8_t>& refCon, const std::string& notification)
+void SendStatus(const AEDesc& host, const std::string& refCon, const std::string& notification)
 {
     AppleEvent event;
     AEInitializeDesc(&event);
@@ -84,8 +82,7 @@ std::string ParameterList(const AppleEvent* event)
         AEInitializeDesc(&item);
         if (AEGetNthDesc(event, i, typeWildCard, &key, &item) != noErr)
             continue;
-        const uint32_t codes[2] = {key, item.descriptorType};
-        for (const uint32_t code : codes) {
+        for (const uint32_t code : {key, item.descriptorType}) {
             for (int shift = 24; shift >= 0; shift -= 8)
                 list += static_cast<char>((code >> shift) & 0xFF);
             list += code == key ? ":" : " ";
@@ -95,7 +92,7 @@ std::string ParameterList(const AppleEvent* event)
     return list;
 }
 
-void Record(const std::string& parameters, const std::vector<uint8_t>& refCon, const std::string& request)
+void Record(const std::string& parameters, const std::string& refCon, const std::string& request)
 {
     if (!sRecordPath)
         return;
@@ -111,9 +108,8 @@ void Record(const std::string& parameters, const std::vector<uint8_t>& refCon, c
 OSErr HandleRequest(const AppleEvent* event, AppleEvent*, SRefCon)
 {
     RestartIdleTimer();
-    const std::vector<uint8_t> text = ParamBytes(event, keyDirectObject, typeChar);
-    const std::vector<uint8_t> refCon = ParamBytes(event, kRefConKeyword, typeWildCard);
-    const std::string request(text.begin(), text.end());
+    const std::string request = ParamBytes(event, keyDirectObject, typeChar);
+    const std::string refCon = ParamBytes(event, kRefConKeyword, typeWildCard);
     Record(ParameterList(event), refCon, request);
 
     AEDesc host;

@@ -66,11 +66,6 @@ Sandbox::~Sandbox()
 
 std::string Sandbox::Path(const std::string& relative) const { return relative.empty() ? mHome.Path() : mHome / relative; }
 
-void Sandbox::WriteConfig(const std::string& text) const
-{
-    WriteTree(Path("config"), {{"qiravel/assistant.conf", text}});
-}
-
 void Sandbox::InstallAssistantEntry(const std::string& program) const
 {
     const std::string command = std::string(INSTALL_SCRIPT) + " " + program + " >/dev/null";

@@ -19,6 +19,9 @@
 inline const char kSelectFiles[] = R"({"type":"Request","code":"SelectFilesToUpload"})";
 inline const char kSelectFolder[] = R"({"type":"Request","code":"SelectDownloadLocation"})";
 
+// Writes files under a folder: relative path to contents.
+void WriteTree(const std::string& folder, const std::map<std::string, std::string>& files);
+
 // The serial number under which the Assistant checked in, or {0, 0}.
 ProcessSerialNumber ListedAssistant();
 
@@ -32,7 +35,7 @@ public:
 
     std::string Path(const std::string& relative = "") const;
     // Replaces the Assistant's settings file with the text.
-    void WriteConfig(const std::string& text) const;
+    void WriteConfig(const std::string& text) const { WriteTree(Path("config"), {{"qiravel/assistant.conf", text}}); }
     // Installs the desktop entry with the project's install script, pointing at the program.
     void InstallAssistantEntry(const std::string& program = ASSISTANT_PATH) const;
     // The checked-in Assistant's process id, or 0.
@@ -52,8 +55,6 @@ struct LaunchingSandbox : Sandbox {
     LaunchingSandbox() { InstallAssistantEntry(); }
 };
 
-// Writes files under a folder: relative path to contents.
-void WriteTree(const std::string& folder, const std::map<std::string, std::string>& files);
 // Contents as compared in the tests: short texts as they are, anything else by size and hash.
 std::map<std::string, std::string> Fingerprints(const std::map<std::string, std::string>& files);
 // The fingerprints of the files as they must arrive below a destination that keeps relative paths.
