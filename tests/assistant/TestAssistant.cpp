@@ -50,7 +50,6 @@ std::string ParamBytes(const AppleEvent* event, AEKeyword key, DescType type)
 void SendStatus(const AEDesc& host, const std::string& refCon, const std::string& notification)
 {
     AppleEvent event;
-    AEInitializeDesc(&event);
     if (AECreateAppleEvent(kAssistantEventClass, kStatusEventID, &host, kAutoGenerateReturnID, kAnyTransactionID, &event) != noErr)
         return;
     AEPutParamPtr(&event, kStatusRefConKeyword, typeUInt32, refCon.data(), static_cast<Size>(refCon.size()));
@@ -94,9 +93,7 @@ std::string ParameterList(const AppleEvent* event)
 
 void Record(const std::string& parameters, const std::string& refCon, const std::string& request)
 {
-    if (!sRecordPath)
-        return;
-    FILE* file = fopen(sRecordPath, "a");
+    FILE* file = sRecordPath ? fopen(sRecordPath, "a") : nullptr;
     if (!file)
         return;
     uint32_t firstFour = 0;

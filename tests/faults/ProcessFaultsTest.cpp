@@ -223,8 +223,7 @@ TEST(ProcessFaults, AtTheDescriptorLimitRequestsFailWithErrorsAndNothingSpins)
 
     rlimit saved;
     ASSERT_EQ(prlimit(link.shell.Pid(), RLIMIT_NOFILE, nullptr, &saved), 0);
-    rlimit full = saved;
-    full.rlim_cur = static_cast<rlim_t>(lowestFree);
+    const rlimit full = {static_cast<rlim_t>(lowestFree), saved.rlim_max};
     ASSERT_EQ(prlimit(link.shell.Pid(), RLIMIT_NOFILE, &full, nullptr), 0);
 
     EXPECT_EQ(link.shell.Request(kSelectFiles), 0);
