@@ -70,9 +70,8 @@ TEST(JobJournal, DamageIsFoundAndACutLastRecordIsLeftOut)
 {
     std::unique_ptr<JobJournal> journal = NewJournal("/a");
     ASSERT_TRUE(journal);
-    std::ifstream file(journal->Path());
     std::string header;
-    std::getline(file, header);
+    std::getline(std::ifstream(journal->Path()), header);
     const struct {
         std::string contents;
         bool readable;
