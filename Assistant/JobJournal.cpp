@@ -240,7 +240,7 @@ std::set<std::string> JobJournal::PartialPaths() const
 void JobJournal::FileEnded(size_t index, bool ok)
 {
     (ok ? mDone : mFailed).insert(index);
-    Append(JsonLine(Record(ok ? "d" : "f", index)), false);
+    mPending += JsonLine(Record(ok ? "d" : "f", index));
 }
 
 void JobJournal::UploadStarted(size_t index, const std::string& uploadId)
@@ -271,17 +271,25 @@ void JobJournal::PartialOpened(size_t index, const std::string& path)
 // records outlive a crash of the system are shared by all those written in between.
 void JobJournal::Append(const std::string& record, bool now)
 {
-    if (mFd < 0)
-        return;
-    if (!WriteAll(mFd, record))
-        AssistantLog(LogLevel::warning, "Could not write the journal \"" + mPath + "\": " + g_strerror(errno));
-    mUnsynced = true;
+    mPending += record;
+    Write();
     if (now)
         Flush();
 }
 
+void JobJournal::Write()
+{
+    if (mPending.empty() || mFd < 0)
+        return;
+    if (!WriteAll(mFd, mPending))
+        AssistantLog(LogLevel::warning, "Could not write the journal \"" + mPath + "\": " + g_strerror(errno));
+    mPending.clear();
+    mUnsynced = true;
+}
+
 void JobJournal::Flush(WorkerPool* pool)
 {
+    Write();
     if (!mUnsynced || mFd < 0)
         return;
     mUnsynced = false;

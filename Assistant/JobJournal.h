@@ -2,8 +2,8 @@
 // holds the request and so its credentials) from which a job cut by a crash is resumed at the next
 // start. Its first line holds the request as received, where its status goes and what each source
 // file was (size, modification time, inode); each later line records one change of one file's
-// state. Records are written as they come and synced together (Flush), so that many small files
-// cost one write each and one sync per flush. Main thread only.
+// state. Records are written together (a task's ended files at once) and synced together (Flush),
+// so that many small files cost one write per task and one sync per flush. Main thread only.
 #pragma once
 
 #include "StatusSender.h"
@@ -60,12 +60,15 @@ public:
     // The partial files of the files not yet settled, which the job goes on with.
     std::set<std::string> PartialPaths() const;
 
-    // Records; those of FileEnded and PartStored are synced at the next flush, the others at once.
+    // Records. Those of FileEnded wait for the next Write, so that a task's files cost one write;
+    // they and those of PartStored are synced at the next flush, the others at once.
     void FileEnded(size_t index, bool ok);
     void UploadStarted(size_t index, const std::string& uploadId);
     void PartStored(size_t index, unsigned number, const std::string& etag);
     void PartialOpened(size_t index, const std::string& path);
-    // Syncs the records written since the last sync: in the pool when one is given, so that the
+    // Writes the records that wait, without a sync.
+    void Write();
+    // Writes and syncs the records not synced yet: in the pool when one is given, so that the
     // main loop never waits for the disk, else at once.
     void Flush(WorkerPool* pool = nullptr);
     // The job ended: the journal goes.
@@ -81,6 +84,7 @@ private:
     std::string mRequestText;
     StatusAddress mAddress;
     std::vector<SourceIdentity> mSources;
+    std::string mPending;  // records not written yet
     bool mUnsynced = false;
     std::set<size_t> mDone;
     std::set<size_t> mFailed;

@@ -320,6 +320,8 @@ void TransferService::TaskDone(unsigned jobNumber, const std::vector<FileResult>
     --job->tasks;
     for (const FileResult& result : results)
         FileDone(job, result);
+    if (job->journal)
+        job->journal->Write();
     Pump(job);
     if (MovingFiles() == 0)
         mStop.NothingMoving();
