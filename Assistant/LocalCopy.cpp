@@ -17,17 +17,14 @@ const size_t kBufferSize = 1u << 20;
 
 const char kStopped[] = "The Assistant was stopped before the file was complete";
 
-// The folders of a group, each opened once, so that its files are reached by their names alone.
+// The folders of a group, each opened once, so that its files are reached by their names alone:
+// all of them, or only the last one asked for (sources come folder by folder).
 class OpenFolders {
 public:
-    OpenFolders() = default;
+    explicit OpenFolders(bool onlyTheLast) : mOnlyTheLast(onlyTheLast) {}
     OpenFolders(const OpenFolders&) = delete;
     OpenFolders& operator=(const OpenFolders&) = delete;
-    ~OpenFolders()
-    {
-        for (const auto& folder : mFds)
-            close(folder.second);
-    }
+    ~OpenFolders() { CloseAll(); }
 
     // The folder's descriptor, the folder and its parents made first when missing if asked; -1
     // with a reason when it cannot be had.
@@ -36,6 +33,8 @@ public:
         const auto found = mFds.find(path);
         if (found != mFds.end())
             return found->second;
+        if (mOnlyTheLast)
+            CloseAll();
         int fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT && make && g_mkdir_with_parents(path.c_str(), 0777) == 0)
             fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -49,6 +48,14 @@ public:
     }
 
 private:
+    void CloseAll()
+    {
+        for (const auto& folder : mFds)
+            close(folder.second);
+        mFds.clear();
+    }
+
+    const bool mOnlyTheLast;
     std::map<std::string, int> mFds;
 };
 
@@ -131,7 +138,8 @@ bool CopyContents(int from, int to, std::atomic<uint64_t>* done, const std::atom
 
 void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel)
 {
-    OpenFolders folders;  // outlives the partial files, which hold their folders' descriptors
+    OpenFolders sourceFolders(true);
+    OpenFolders folders(false);  // outlives the partial files, which hold their folders' descriptors
     std::vector<std::unique_ptr<PartialFile>> files(items->size());
     std::map<dev_t, std::string> fileSystems;  // written to, with one folder of each
     std::vector<dev_t> devices(items->size());
@@ -143,7 +151,7 @@ void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel
         }
         // Sources are absolute paths, each opened by its name in its folder.
         const size_t slash = item.source.rfind('/');
-        const int sourceFolder = folders.Get(slash ? item.source.substr(0, slash) : "/", false, &item.reason);
+        const int sourceFolder = sourceFolders.Get(slash ? item.source.substr(0, slash) : "/", false, &item.reason);
         struct stat info;
         const int from =
             sourceFolder < 0 ? -1 : OpenSourceFile(item.source.substr(slash + 1), &info, &item.reason, sourceFolder);

@@ -1,7 +1,6 @@
 #include "TransferService.h"
 
 #include "AssistantLog.h"
-#include "CopyGroups.h"
 #include "DestinationPaths.h"
 #include "JobResume.h"
 #include "LocalAccess.h"
@@ -210,7 +209,7 @@ void TransferService::StartTask(Job* job, size_t index)
         g_free(localPath);
         return;
     }
-    std::vector<size_t> group = TakeCopyGroup(entries, index, &job->next);
+    std::vector<size_t> group = TakeCopyGroup(entries, index, &job->next, mMostGroupedFiles);
     if (job->resumed)
         group.erase(std::remove_if(group.begin() + 1, group.end(), [&](size_t member) { return !StillToMove(job, member); }),
                     group.end());

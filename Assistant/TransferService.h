@@ -4,6 +4,7 @@
 // more requests. Everything here runs on the main thread.
 #pragma once
 
+#include "CopyGroups.h"
 #include "HttpTransfers.h"
 #include "Job.h"
 #include "JobReports.h"
@@ -86,6 +87,7 @@ private:
     static gboolean OnProgressTimer(gpointer data);
 
     const ServiceSettings mSettings;
+    const size_t mMostGroupedFiles = MostGroupedFiles(mSettings.parallel);
     std::shared_ptr<int> mLifetime = std::make_shared<int>(0);  // closures check it before they run
     StatusSender mStatus;
     JobReports mReports{&mStatus};

@@ -24,6 +24,7 @@
 #include <glib-unix.h>
 #include <glib.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,7 @@
 #include <fcntl.h>
 #include <set>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -167,6 +169,18 @@ OSErr HandleRequest(const AppleEvent* event, AppleEvent*, SRefCon)
         StartIdleTimer();
     return noErr;
 }
+
+// Groups of small files hold a descriptor per file until they are named: the soft limit of
+// descriptors goes up to the hard one (within reason), which desktops set far higher.
+void RaiseDescriptorLimit()
+{
+    const rlim_t kEnough = 65536;
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= std::min(limit.rlim_max, kEnough))
+        return;
+    limit.rlim_cur = std::min(limit.rlim_max, kEnough);
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -193,6 +207,7 @@ int main(int argc, char** argv)
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
+    RaiseDescriptorLimit();
     // The partial files of jobs cut by a crash are kept for those jobs to go on with.
     std::vector<std::unique_ptr<JobJournal>> unfinished = LoadUnfinishedJobs();
     std::set<std::string> partials;

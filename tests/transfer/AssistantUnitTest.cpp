@@ -21,6 +21,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -420,13 +421,15 @@ TEST(CopyGroups, SmallFilesGoTogetherWithinTheGroupsLimits)
     const double kB = 1024, MB = 1024 * kB;
     const struct {
         std::vector<double> sizes;  // negative: an entry with a problem
+        size_t mostFiles;
         std::vector<size_t> groups;
     } cases[] = {
-        {std::vector<double>(3000, 4 * kB), {2048, 952}},
-        {std::vector<double>(40, 1 * MB), {32, 8}},
-        {{2 * MB, 4 * kB, 4 * kB}, {1, 2}},
-        {{4 * kB, 2 * MB, 4 * kB}, {1, 1, 1}},
-        {{4 * kB, -1, 4 * kB, 4 * kB}, {1, 2}},
+        {std::vector<double>(3000, 4 * kB), 2048, {2048, 952}},
+        {std::vector<double>(3000, 4 * kB), 1000, {1000, 1000, 1000}},
+        {std::vector<double>(40, 1 * MB), 2048, {32, 8}},
+        {{2 * MB, 4 * kB, 4 * kB}, 2048, {1, 2}},
+        {{4 * kB, 2 * MB, 4 * kB}, 2048, {1, 1, 1}},
+        {{4 * kB, -1, 4 * kB, 4 * kB}, 2048, {1, 2}},
     };
     for (const auto& c : cases) {
         std::vector<TransferEntry> entries(c.sizes.size());
@@ -438,10 +441,26 @@ TEST(CopyGroups, SmallFilesGoTogetherWithinTheGroupsLimits)
         for (size_t next = 0; next < entries.size();) {
             const size_t first = next++;
             if (entries[first].problem.empty())
-                groups.push_back(TakeCopyGroup(entries, first, &next).size());
+                groups.push_back(TakeCopyGroup(entries, first, &next, c.mostFiles).size());
         }
         EXPECT_EQ(groups, c.groups) << c.sizes.size() << " entries";
     }
+
+    // Parallel groups, with a descriptor per file and one per folder, fit the descriptor limit.
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const struct {
+        rlim_t limit;
+        unsigned parallel;
+        size_t mostFiles;
+    } limits[] = {{512, 4, 32}, {200, 4, 1}, {4352, 1, 2048}, {4352, 4, 512}};
+    for (const auto& c : limits) {
+        struct rlimit lowered = {c.limit, saved.rlim_max};
+        if (c.limit <= saved.rlim_max && setrlimit(RLIMIT_NOFILE, &lowered) == 0) {
+            EXPECT_EQ(MostGroupedFiles(c.parallel), c.mostFiles) << c.limit;
+        }
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
@@ -533,7 +552,8 @@ std::vector<std::string> RunJob(ServiceSettings settings, const std::string& req
 }
 }  // namespace
 
-TEST(TransferService, SentFilesGoOutInBatchesOfAtMost1000AndBeforeALaterFailure)
+// With few descriptors to spare the small files still go, in smaller groups.
+TEST(TransferService, SentFilesGoOutInBatchesOfAtMost1000BeforeALaterFailureAndWithinFewDescriptors)
 {
     const TempDir temp("qv-assistant-unit");
     ServiceSettings settings;
@@ -551,5 +571,10 @@ TEST(TransferService, SentFilesGoOutInBatchesOfAtMost1000AndBeforeALaterFailure)
     files.pop_back();
     const std::vector<std::string> expected = {"TransferStarted", "FileSent 1000", "FileSent 1", "FileFailed",
                                                "FileSent 1", "TransferComplete"};
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit few = {std::min<rlim_t>(512, saved.rlim_max), saved.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
     EXPECT_EQ(RunJob(settings, R"({"type":"Request","code":"StartUpload","files_ul":[)" + files + "]}"), expected);
+    setrlimit(RLIMIT_NOFILE, &saved);
 }
