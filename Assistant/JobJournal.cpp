@@ -1,6 +1,7 @@
 #include "JobJournal.h"
 
 #include "AssistantLog.h"
+#include "OpenFolders.h"
 #include "PartialFile.h"
 #include "TransferRequest.h"
 #include "WorkerPool.h"
@@ -49,7 +50,7 @@ json_object* Identity(const SourceIdentity& source)
 {
     if (!source.known)
         return nullptr;
-    json_object* identity = json_object_new_array();
+    json_object* identity = json_object_new_array_ext(3);
     json_object_array_add(identity, json_object_new_int64(static_cast<int64_t>(source.size)));
     json_object_array_add(identity, json_object_new_int64(source.modifiedNs));
     json_object_array_add(identity, json_object_new_int64(static_cast<int64_t>(source.inode)));
@@ -62,11 +63,11 @@ int64_t Int(json_object* array, size_t at)
 }
 }  // namespace
 
-SourceIdentity SourceIdentity::Of(const std::string& path)
+SourceIdentity SourceIdentity::Of(const std::string& path, int folderFd)
 {
     SourceIdentity identity;
     struct stat info;
-    if (stat(path.c_str(), &info) != 0)
+    if (fstatat(folderFd, path.c_str(), &info, 0) != 0)
         return identity;
     identity.known = true;
     identity.size = static_cast<uint64_t>(info.st_size);
@@ -99,11 +100,21 @@ std::unique_ptr<JobJournal> JobJournal::Create(const std::string& requestText, c
     gchar* refCon = g_base64_encode(address.refCon.data(), address.refCon.size());
     json_object_object_add(header, "refcon", json_object_new_string(refCon));
     g_free(refCon);
-    json_object* sources = json_object_new_array();
+    json_object* sources = json_object_new_array_ext(static_cast<int>(request.entries.size()));
+    OpenFolders folders(true);
+    journal->mSources.reserve(request.entries.size());
     for (const TransferEntry& entry : request.entries) {
-        const bool local = request.kind == TransferKind::upload && entry.problem.empty();
-        journal->mSources.push_back(local ? SourceIdentity::Of(entry.source) : SourceIdentity());
-        json_object_array_add(sources, Identity(journal->mSources.back()));
+        SourceIdentity identity;
+        std::string ignored;
+        // Upload sources are absolute paths, each looked up by its name in its folder.
+        const size_t slash = entry.source.rfind('/');
+        const int folder = request.kind == TransferKind::upload && entry.problem.empty()
+                               ? folders.Get(slash ? entry.source.substr(0, slash) : "/", false, &ignored)
+                               : -1;
+        if (folder >= 0)
+            identity = SourceIdentity::Of(entry.source.substr(slash + 1), folder);
+        journal->mSources.push_back(identity);
+        json_object_array_add(sources, Identity(identity));
     }
     json_object_object_add(header, "sources", sources);
 

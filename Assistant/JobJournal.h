@@ -9,6 +9,7 @@
 #include "StatusSender.h"
 
 #include <cstdint>
+#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <set>
@@ -25,8 +26,8 @@ struct SourceIdentity {
     int64_t modifiedNs = 0;
     uint64_t inode = 0;
 
-    // The same file as stat saw it, or not.
-    static SourceIdentity Of(const std::string& path);
+    // The same file as stat saw it, or not; a relative path is taken from the folder open as folderFd.
+    static SourceIdentity Of(const std::string& path, int folderFd = AT_FDCWD);
     bool operator==(const SourceIdentity& other) const
     {
         return known == other.known && size == other.size && modifiedNs == other.modifiedNs && inode == other.inode;

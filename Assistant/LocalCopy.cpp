@@ -1,5 +1,7 @@
 #include "LocalCopy.h"
 
+#include "OpenFolders.h"
+
 #include <glib.h>
 
 #include <algorithm>
@@ -16,48 +18,6 @@ const size_t kKernelChunk = 16u << 20;
 const size_t kBufferSize = 1u << 20;
 
 const char kStopped[] = "The Assistant was stopped before the file was complete";
-
-// The folders of a group, each opened once, so that its files are reached by their names alone:
-// all of them, or only the last one asked for (sources come folder by folder).
-class OpenFolders {
-public:
-    explicit OpenFolders(bool onlyTheLast) : mOnlyTheLast(onlyTheLast) {}
-    OpenFolders(const OpenFolders&) = delete;
-    OpenFolders& operator=(const OpenFolders&) = delete;
-    ~OpenFolders() { CloseAll(); }
-
-    // The folder's descriptor, the folder and its parents made first when missing if asked; -1
-    // with a reason when it cannot be had.
-    int Get(const std::string& path, bool make, std::string* reason)
-    {
-        const auto found = mFds.find(path);
-        if (found != mFds.end())
-            return found->second;
-        if (mOnlyTheLast)
-            CloseAll();
-        int fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT && make && g_mkdir_with_parents(path.c_str(), 0777) == 0)
-            fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            *reason = make ? "Could not create the folder \"" + path + "\": " + g_strerror(errno)
-                           : std::string("Could not read the file: ") + g_strerror(errno);
-            return -1;
-        }
-        mFds.emplace(path, fd);
-        return fd;
-    }
-
-private:
-    void CloseAll()
-    {
-        for (const auto& folder : mFds)
-            close(folder.second);
-        mFds.clear();
-    }
-
-    const bool mOnlyTheLast;
-    std::map<std::string, int> mFds;
-};
 
 std::string WriteFailure(int error) { return std::string("Could not write the file: ") + g_strerror(error); }
 

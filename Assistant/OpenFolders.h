@@ -1,0 +1,25 @@
+// Folders opened once for a run of files, so that each file is reached by its name alone instead of
+// a walk of its whole path: all of them, or only the last one asked for (files that come folder by
+// folder).
+#pragma once
+
+#include <map>
+#include <string>
+
+class OpenFolders {
+public:
+    explicit OpenFolders(bool onlyTheLast) : mOnlyTheLast(onlyTheLast) {}
+    OpenFolders(const OpenFolders&) = delete;
+    OpenFolders& operator=(const OpenFolders&) = delete;
+    ~OpenFolders() { CloseAll(); }
+
+    // The folder's descriptor (O_PATH), the folder and its parents made first when missing if
+    // asked; -1 with a reason when it cannot be had.
+    int Get(const std::string& path, bool make, std::string* reason);
+
+private:
+    void CloseAll();
+
+    const bool mOnlyTheLast;
+    std::map<std::string, int> mFds;
+};
