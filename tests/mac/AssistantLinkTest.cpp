@@ -159,15 +159,15 @@ TEST(StatusEvents, RefConOfAnyNumericTypeArrivesWhenItFits)
         {typeChar, "7", 7, false},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.type << " " << c.bytes.size() << " " << c.refCon);
         MacTestClient client;
         client.SetRefCon(c.refCon);
         const std::string text = R"({"type":"Notification","code":"Progress"})";
         StAEDescriptor event;
         BuildStatus(event, c.type, c.bytes, typeChar, text);
         const OSErr result = CQVWebClientBaseMac::StatusAppleEventHandler(event, nullptr, nullptr);
-        EXPECT_EQ(result, c.arrives ? noErr : errAECoercionFail) << std::hex << c.type << " " << c.refCon;
-        EXPECT_EQ(client.notifications, c.arrives ? std::vector<std::string>{text} : std::vector<std::string>{})
-            << std::hex << c.type << " " << c.refCon;
+        EXPECT_EQ(result, c.arrives ? noErr : errAECoercionFail);
+        EXPECT_EQ(client.notifications, c.arrives ? std::vector<std::string>{text} : std::vector<std::string>{});
     }
 
     // The notification may come as UTF-8 text; as a number it is dropped with a warning.
