@@ -46,12 +46,14 @@ struct Link {
             });
     }
 
-    OpenPanelResult Panel(const std::string& title = "Choose")
+    // The upload panel, every choice of the request switched on.
+    OpenPanelResult Panel()
     {
         OpenPanelRequest request;
-        request.title = title;
-        request.canChooseDirectories = true;
-        request.allowsMultipleSelection = true;
+        request.title = "Choose files and folders\u2026";
+        request.message = "Choose files and/or folders you wish to send";
+        request.prompt = "Choose";
+        request.canChooseDirectories = request.allowsMultipleSelection = request.canCreateDirectories = true;
         request.parent = toolkit->MainWindow();
         return toolkit->RunOpenPanel(request);
     }
@@ -68,16 +70,7 @@ TEST(HostDialogs, PanelsAndAlertsTravelToTheHostAndBack)
     EXPECT_TRUE(link.toolkit->HasApplication());
     ASSERT_NE(link.toolkit->MainWindow(), nullptr);
 
-    OpenPanelRequest request;
-    request.title = "Choose files and folders\u2026";
-    request.message = "Choose files and/or folders you wish to send";
-    request.prompt = "Choose";
-    request.canChooseFiles = true;
-    request.canChooseDirectories = true;
-    request.allowsMultipleSelection = true;
-    request.canCreateDirectories = true;
-    request.parent = link.toolkit->MainWindow();
-    const OpenPanelResult chosen = link.toolkit->RunOpenPanel(request);
+    const OpenPanelResult chosen = link.Panel();
     EXPECT_TRUE(chosen.hitOK);
     EXPECT_FALSE(chosen.hitCancel);
     EXPECT_EQ(chosen.filenames, (std::vector<std::string>{odd, "/data/b"}));
@@ -86,8 +79,8 @@ TEST(HostDialogs, PanelsAndAlertsTravelToTheHostAndBack)
     // The host shows the request as given, in front of its own window.
     ASSERT_EQ(link.host.shownPanels.size(), 1u);
     const OpenPanelRequest& shown = link.host.shownPanels[0];
-    EXPECT_EQ(shown.title, request.title);
-    EXPECT_EQ(shown.message, request.message);
+    EXPECT_EQ(shown.title, "Choose files and folders\u2026");
+    EXPECT_EQ(shown.message, "Choose files and/or folders you wish to send");
     EXPECT_EQ(shown.prompt, "Choose");
     EXPECT_TRUE(shown.canChooseFiles && shown.canChooseDirectories && shown.allowsMultipleSelection &&
                 shown.canCreateDirectories);
@@ -132,7 +125,7 @@ TEST(HostDialogs, DialogsRunHereWhenTheHostDoesNotAnswer)
         link.script = {test.firstReply};
         link.replyType = test.replyType;
         link.local->Enqueue(ScriptedAnswer::Choose({"/here/a"}));
-        const OpenPanelResult first = link.Panel("first");
+        const OpenPanelResult first = link.Panel();
         EXPECT_TRUE(first.hitOK);
         EXPECT_EQ(first.filenames, std::vector<std::string>{"/here/a"});
         // Run here, it stands free above other windows.
@@ -141,7 +134,7 @@ TEST(HostDialogs, DialogsRunHereWhenTheHostDoesNotAnswer)
         EXPECT_TRUE(link.local->shownPanels[0].shieldingLevel);
 
         link.replyType = nullptr;
-        link.Panel("second");
+        link.Panel();
         EXPECT_EQ(link.messages, test.messagesForTwoDialogs);
         const bool hostKept = test.firstReply != HostReply::unhandled;
         EXPECT_EQ(link.host.shownPanels.size(), hostKept ? 1u : 0u);

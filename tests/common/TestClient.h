@@ -70,7 +70,6 @@ public:
     unsigned int RefCon() const { return mRefCon; }
     int32_t Limit() const { return mFileTransferLimit; }
     void SetDownloadFolder(const char* path) { mDownloadLocation = path; }
-    CLogger* Logger() { return mLogger; }
 
     std::vector<std::string> notifications;
     std::vector<std::string> logMessages;  // the JSON "Log" messages

@@ -33,7 +33,6 @@ public:
         return true;
     }
     void Log(const char* text) override { logs.emplace_back(text); }
-    void SetDragDrop(bool on) { mSupportDragDrop = on ? 1 : 0; }
     unsigned int RefCon() const { return mRefCon; }
     CFileList& UploadList() { return mUploadList; }
     const xwstring& DownloadLocation() const { return mDownloadLocation; }

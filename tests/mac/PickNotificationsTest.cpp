@@ -96,23 +96,11 @@ protected:
     TempDir dir{"qv-golden"};
     const std::string root = dir.Path();
 };
-
-// Refuses the notification numbered refuse, counting from 1 since count was last set to 0.
-class RefusingClient : public MacTestClient {
-public:
-    bool NotifyBrowser(const char* json) override
-    {
-        MacTestClient::NotifyBrowser(json);
-        return ++count != refuse;
-    }
-    size_t count = 0;
-    size_t refuse = 0;
-};
 }  // namespace
 
 TEST_F(PickNotifications, SameTextsAsBefore)
 {
-    RefusingClient client;
+    MacTestClient client;
     client.CreateLogger();
     std::string texts;
     const auto check = [&](const char* step) {
@@ -132,18 +120,6 @@ TEST_F(PickNotifications, SameTextsAsBefore)
                    R"({"file_path":")" + Path("Top/F02/UP-z2") + R"(","relative_path":"Top/F02/"}]})");
     EXPECT_TRUE(client.AddArrayOfFiles({Path("Top/f00"), Path("Top"), Path("top2/Z")}));
     check("again with overlaps");
-
-    // The page refuses the second notification: its entries leave the list again, and a later
-    // pick adds them back among the others.
-    client.Execute(R"({"type":"Request","code":"Reset"})");
-    client.notifications.clear();
-    client.count = 0;
-    client.refuse = 2;
-    EXPECT_TRUE(client.AddArrayOfFiles({Path("Top")}));
-    check("second batch refused");
-    client.refuse = 0;
-    EXPECT_TRUE(client.AddArrayOfFiles({Path("Top"), Path("top2")}));
-    check("refused batch added again");
 
     // A limit that leaves room for part of a pick of single files.
     client.Execute(R"({"type":"Request","code":"Reset"})");
