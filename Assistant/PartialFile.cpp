@@ -85,6 +85,7 @@ bool LinkWithoutReplacing(const std::string& from, const std::string& to)
     }
     return rename(from.c_str(), to.c_str()) == 0;
 }
+
 // Gives an open file without a name the name in the folder. Linking the descriptor itself needs a
 // privilege or a recent kernel; its link under /proc serves everywhere else.
 bool LinkOpenFile(int fd, int folderFd, const std::string& name)
