@@ -5,22 +5,16 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 namespace {
 size_t ResidentBytes()
 {
-    long pages = 0;
-    long resident = 0;
-    FILE* statm = fopen("/proc/self/statm", "r");
-    if (statm) {
-        if (fscanf(statm, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        fclose(statm);
-    }
-    return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    size_t pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return resident * static_cast<size_t>(sysconf(_SC_PAGESIZE));
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -40,12 +34,6 @@ struct Block {
     size_t bytes;
     unsigned char fill;
 };
-
-void FillAll(std::vector<Block>& blocks)
-{
-    for (Block& block : blocks)
-        memset(block.at, block.fill, block.bytes);
-}
 
 // Every block still holds its own fill: no two blocks overlap.
 bool Intact(const std::vector<Block>& blocks)
@@ -74,7 +62,8 @@ TEST(ListArena, BlocksStayApartAndEmptiedChunksAreGivenBack)
         EXPECT_EQ(reinterpret_cast<uintptr_t>(at) % 16, 0u);
         blocks.push_back({at, bytes, static_cast<unsigned char>(round)});
     }
-    FillAll(blocks);
+    for (Block& block : blocks)
+        memset(block.at, block.fill, block.bytes);
     EXPECT_TRUE(Intact(blocks));
 
     // Free every other block, allocate as many again, and check everything once more.

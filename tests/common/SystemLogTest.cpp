@@ -7,29 +7,18 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
 
 namespace {
-// What write sends to standard error.
+// What write sends to standard error (the descriptor, which GoogleTest redirects to a file).
 std::string StandardErrorOf(const std::function<void()>& write)
 {
-    char path[] = "/tmp/qv-stderr-XXXXXX";
-    const int file = mkstemp(path);
-    unlink(path);
-    fflush(stderr);
-    const int saved = dup(STDERR_FILENO);
-    dup2(file, STDERR_FILENO);
+    testing::internal::CaptureStderr();
     write();
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    std::string text(static_cast<size_t>(lseek(file, 0, SEEK_END)), '\0');
-    EXPECT_EQ(pread(file, &text[0], text.size(), 0), static_cast<ssize_t>(text.size()));
-    close(file);
-    return text;
+    return testing::internal::GetCapturedStderr();
 }
 
 // A datagram socket bound at path; closed, it leaves a socket file that refuses connections.
