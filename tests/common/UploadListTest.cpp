@@ -17,18 +17,18 @@ CFileList MakeFiles(int count, const char* folder = "/data")
     return files;
 }
 
-// The "file_path" of each entry of a notification's "files_ul", in order.
-std::vector<std::string> Paths(const std::string& notification)
+// A notification as its code followed by the "file_path" of each entry of its "files_ul".
+std::string Summary(const std::string& notification)
 {
-    std::vector<std::string> paths;
+    std::string text = JsonMember(notification, "code");
     json_object* parsed = json_tokener_parse(notification.c_str());
     json_object* files = nullptr;
     if (json_object_object_get_ex(parsed, "files_ul", &files) && json_object_is_type(files, json_type_array)) {
         for (size_t i = 0; i < json_object_array_length(files); ++i)
-            paths.push_back(JsonMember(json_object_to_json_string(json_object_array_get_idx(files, i)), "file_path"));
+            text += " " + JsonMember(json_object_to_json_string(json_object_array_get_idx(files, i)), "file_path");
     }
     json_object_put(parsed);
-    return paths;
+    return text;
 }
 
 xwstring_pair Key(const std::string& path, const char* relative = "")
@@ -56,7 +56,7 @@ TEST(UploadList, TooLongNamesAndEntriesPastTheLimitAreReportedListedOnesSkipped)
     EXPECT_EQ(JsonMember(client.notifications[0], "code"), "Error");
     EXPECT_EQ(JsonMember(client.notifications[0], "text"),
               "Could not add '/data/" + name255 + "x' for upload - the file name exceeds the maximum length of 255 characters");
-    EXPECT_EQ(Paths(client.notifications[1]), std::vector<std::string>{"/more/file00000"});
+    EXPECT_EQ(Summary(client.notifications[1]), "FilesAddedToUploadList /more/file00000");
     EXPECT_EQ(JsonMember(client.notifications[2], "text"), "Not allowed to queue more than 2 files for sending");
     EXPECT_EQ(files.size(), 1u);  // holds exactly what was added
 
@@ -70,10 +70,9 @@ TEST(UploadList, TooLongNamesAndEntriesPastTheLimitAreReportedListedOnesSkipped)
 
     TestClient unlimited;
     CFileList names;
-    names.emplace(xwstring_pair(xwstring(decomposed.c_str()), xwstring("")), 1.0);
-    names.emplace(xwstring_pair(xwstring(("/x/" + name255).c_str()), xwstring("")), 1.0);
-    names.emplace(xwstring_pair(xwstring(std::string(400, 'z').c_str()), xwstring("")), 1.0);  // no slash
-    names.emplace(xwstring_pair(xwstring("/x/bad\xFF"), xwstring("")), 1.0);
+    // 255 composed characters, 255 bytes, no slash at all, and bad UTF-8: all are taken.
+    for (const std::string& name : {decomposed, "/x/" + name255, std::string(400, 'z'), std::string("/x/bad\xFF")})
+        names.emplace(Key(name), 1.0);
     EXPECT_TRUE(unlimited.AddFiles(names));
     EXPECT_EQ(unlimited.UploadList().size(), 4u);
 }
@@ -164,15 +163,6 @@ std::vector<std::string> Numbered(int from, int to)
         paths.emplace_back(path);
     }
     return paths;
-}
-
-// A notification as its code followed by the paths it lists.
-std::string Summary(const std::string& notification)
-{
-    std::string text = JsonMember(notification, "code");
-    for (const std::string& path : Paths(notification))
-        text += " " + path;
-    return text;
 }
 
 std::vector<std::string> PathsOf(const CFileList& list)
