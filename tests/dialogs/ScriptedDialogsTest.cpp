@@ -44,11 +44,6 @@ TEST(ScriptedDialogs, AnswersInTurnFittingEachDialog)
     // The queue is empty: Cancel.
     EXPECT_TRUE(toolkit.RunOpenPanel(Panel(true, true, true)).hitCancel);
     EXPECT_EQ(toolkit.RunAlert(Alert({"Cancel", "OK"})).pressedButton, 0);
-
-    ASSERT_EQ(toolkit.shownPanels.size(), 4u);
-    EXPECT_FALSE(toolkit.shownPanels[1].canChooseFiles);
-    ASSERT_EQ(toolkit.shownAlerts.size(), 3u);
-    EXPECT_EQ(toolkit.shownAlerts[0].buttons, (std::vector<std::string>{"Add Files", "Cancel"}));
 }
 
 TEST(ScriptedDialogs, CurrentToolkitIsNoneUntilOneIsSetAndAfterAReset)
