@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -151,21 +153,10 @@ TEST(HostMessages, OutgoingTextsAreUtf8Json)
 }
 
 namespace {
-void WriteFile(const std::string& path, const char* text)
-{
-    gchar* folder = g_path_get_dirname(path.c_str());
-    g_mkdir_with_parents(folder, 0700);
-    g_free(folder);
-    if (*text)
-        g_file_set_contents(path.c_str(), text, -1, nullptr);
-}
-
 std::string ReadFile(const std::string& path)
 {
-    gchar* text = nullptr;
-    std::string result = g_file_get_contents(path.c_str(), &text, nullptr, nullptr) ? text : "";
-    g_free(text);
-    return result;
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 }  // namespace
 
@@ -205,8 +196,10 @@ TEST(OriginPolicy, DecidesFromTheListsThenTheUser)
         SCOPED_TRACE(c.name);
         const TempDir folder("qv-origins");
         const std::string system = folder / "system.conf", user = folder / "user/origins.conf";
-        WriteFile(system, c.system);
-        WriteFile(user, c.user);
+        g_mkdir_with_parents((folder / "user").c_str(), 0700);
+        for (const auto& [path, text] : {std::make_pair(system, c.system), std::make_pair(user, c.user)})
+            if (*text)
+                g_file_set_contents(path.c_str(), text, -1, nullptr);
         ScriptedDialogToolkit scripted;
         if (c.asker == kPressAllow || c.asker == kPressDeny)
             scripted.Enqueue(ScriptedAnswer::Press(c.asker == kPressAllow ? 0 : 1));
