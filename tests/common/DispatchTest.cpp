@@ -31,17 +31,14 @@ TEST(Dispatch, EnvelopeAndCodesIgnoreCase)
 
 TEST(Dispatch, InvalidRequestsAreRefused)
 {
-    TestClient client;
-    client.CreateLogger();
-    const std::string big(1 << 20, 'x');
+    TestClient client(true);
+    const std::string refused[] = {"null", "{}", "not json", R"([{"type":"Request"}])", "42", R"("Request")",
+                                   R"({"type":7,"code":"Reset"})", R"({"type":"Notification","code":"Reset"})",
+                                   R"({"type":")" + std::string(1 << 20, 'x') + "\"}", "{\"type\":\"Req\xFF\",\"code\":\"Reset\"}"};
     // A second round holds no more memory than the first: what a refused request parsed is freed.
     size_t heldAfter[2];
     for (size_t& held : heldAfter) {
-        for (const std::string& text :
-             {std::string("null"), std::string("{}"), std::string("not json"), std::string(R"([{"type":"Request"}])"),
-              std::string("42"), std::string(R"("Request")"), std::string(R"({"type":7,"code":"Reset"})"),
-              std::string(R"({"type":"Notification","code":"Reset"})"), std::string(R"({"type":")") + big + "\"}",
-              std::string("{\"type\":\"Req\xFF\",\"code\":\"Reset\"}")}) {
+        for (const std::string& text : refused) {
             client.logMessages.clear();
             EXPECT_FALSE(client.Execute(text)) << text.substr(0, 40);
             EXPECT_EQ(LogTexts(client), (std::vector<std::string>{"DEBUG ExecuteRequest", "ERROR Invalid request"}));
@@ -102,8 +99,7 @@ TEST(Registry, InstancesAreFoundByDistinctRefCons)
 
 TEST(Notifications, FileSentIsConsumedOthersForwardedVerbatim)
 {
-    TestClient client;
-    client.CreateLogger();
+    TestClient client(true);
     client.UploadList().emplace(xwstring_pair(xwstring("/Docs/a"), xwstring("Docs/")), 5.0);
     client.UploadList().emplace(xwstring_pair(xwstring("/Docs/b"), xwstring("Docs/")), 6.0);
 

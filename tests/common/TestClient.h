@@ -16,6 +16,13 @@ class TestClient : public CQVWebClientBase {
 public:
     using CQVWebClientBase::AddFiles;
 
+    // logging: log from the start, as after Initialize.
+    explicit TestClient(bool logging = false)
+    {
+        if (logging)
+            CreateLogger();
+    }
+
     bool NotifyBrowser(const char* json) override
     {
         notifications.emplace_back(json);

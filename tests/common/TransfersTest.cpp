@@ -4,8 +4,7 @@
 
 TEST(Transfers, StartUploadSendsWholeListLast)
 {
-    TestClient client;
-    client.CreateLogger();
+    TestClient client(true);
     EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"StartUpload"})"));
     EXPECT_TRUE(client.proxied.empty());
     EXPECT_EQ(LogTexts(client).back(), "ERROR Failed to convert list of files to JSON");
@@ -26,8 +25,7 @@ TEST(Transfers, StartUploadSendsWholeListLast)
 
 TEST(Transfers, StartDownloadConsumesTheFolder)
 {
-    TestClient client;
-    client.CreateLogger();
+    TestClient client(true);
     client.SetDownloadFolder("/home/u/Downloads");
     client.proxyResult = false;
     EXPECT_FALSE(client.Execute(R"({"type":"Request","code":"StartDownload"})"));
@@ -56,8 +54,7 @@ TEST(Transfers, StartDownloadConsumesTheFolder)
 // Only a positive whole number sets the limit; the parameter's name ignores case.
 TEST(Transfers, SetParameterTakesOnlyAPositiveLimit)
 {
-    TestClient client;
-    client.CreateLogger();
+    TestClient client(true);
     for (const char* refused : {R"("value":0)", R"("value":-5)", R"("value":"10")", R"("value":10.0)"}) {
         EXPECT_FALSE(client.Execute(std::string(R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit",)") +
                                     refused + "}"));

@@ -39,8 +39,7 @@ xwstring_pair Key(const std::string& path, const char* relative = "")
 
 TEST(UploadList, TooLongNamesAndEntriesPastTheLimitAreReportedListedOnesSkipped)
 {
-    TestClient client;
-    client.CreateLogger();
+    TestClient client(true);
     ASSERT_TRUE(client.Execute(R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":2})"));
     CFileList first = MakeFiles(1);
     client.AddFiles(first);
@@ -129,8 +128,7 @@ TEST(UploadList, EntriesWithNulPathsAreRefused)
          false, {R"(WARNING Refused files_ul[1]: "relative_path" holds a NUL character)"}, nullptr},
     };
     for (const auto& c : cases) {
-        TestClient client;
-        client.CreateLogger();
+        TestClient client(true);
         client.UploadList().emplace(Key("/a"), 5.0);
         EXPECT_EQ(client.Execute(c.message), c.result) << c.message;
         std::vector<std::string> warnings;
