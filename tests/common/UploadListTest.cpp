@@ -6,15 +6,16 @@
 #include <string>
 
 namespace {
-CFileList MakeFiles(int count, const char* folder = "/data")
+// The paths that format, with one %d, gives for the numbers from up to to.
+std::vector<std::string> Numbered(int from, int to, const char* format = "/f%04d")
 {
-    CFileList files;
-    for (int i = 0; i < count; ++i) {
+    std::vector<std::string> paths;
+    for (int i = from; i < to; ++i) {
         char path[64];
-        snprintf(path, sizeof path, "%s/file%05d", folder, i);
-        files.emplace(xwstring_pair(xwstring(path), xwstring("data/")), 10.0 * i);
+        snprintf(path, sizeof path, format, i);
+        paths.emplace_back(path);
     }
-    return files;
+    return paths;
 }
 
 // A notification as its code followed by the "file_path" of each entry of its "files_ul".
@@ -34,6 +35,14 @@ std::string Summary(const std::string& notification)
 xwstring_pair Key(const std::string& path, const char* relative = "")
 {
     return xwstring_pair(xwstring(path.c_str()), xwstring(relative));
+}
+
+CFileList MakeFiles(int count, const std::string& folder = "/data")
+{
+    CFileList files;
+    for (const std::string& path : Numbered(0, count, (folder + "/file%05d").c_str()))
+        files.emplace(Key(path, "data/"), 1.0);
+    return files;
 }
 }  // namespace
 
@@ -150,17 +159,6 @@ void Request(TestClient& client, const char* code, const std::string& path = "")
 {
     client.Execute(std::string(R"({"type":"Request","code":")") + code + R"(","files_ul":[{"file_path":")" + path +
                    R"(","relative_path":""}]})");
-}
-
-std::vector<std::string> Numbered(int from, int to)
-{
-    std::vector<std::string> paths;
-    for (int i = from; i < to; ++i) {
-        char path[16];
-        snprintf(path, sizeof path, "/f%04d", i);
-        paths.emplace_back(path);
-    }
-    return paths;
 }
 
 std::vector<std::string> PathsOf(const CFileList& list)
