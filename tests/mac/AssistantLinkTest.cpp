@@ -32,6 +32,14 @@ void SendStatus(const std::string& refCon, const std::string& text)
     StAEDescriptor reply;
     ASSERT_EQ(AESendMessage(event, reply, kAENoReply, 600), noErr);
 }
+
+// Hands a status event straight to the handler.
+OSErr Handle(DescType refConType, const std::string& refCon, DescType textType, const std::string& text)
+{
+    StAEDescriptor event;
+    BuildStatus(event, refConType, refCon, textType, text);
+    return CQVWebClientBaseMac::StatusAppleEventHandler(event, nullptr, nullptr);
+}
 }  // namespace
 
 TEST(StatusEvents, RoutedByRefConToLiveInstances)
@@ -156,10 +164,7 @@ TEST(StatusEvents, RefConOfAnyNumericTypeArrivesWhenItFits)
         MacTestClient client;
         client.SetRefCon(c.refCon);
         const std::string text = R"({"type":"Notification","code":"Progress"})";
-        StAEDescriptor event;
-        BuildStatus(event, c.type, c.bytes, typeChar, text);
-        const OSErr result = CQVWebClientBaseMac::StatusAppleEventHandler(event, nullptr, nullptr);
-        EXPECT_EQ(result, c.arrives ? noErr : errAECoercionFail);
+        EXPECT_EQ(Handle(c.type, c.bytes, typeChar, text), c.arrives ? noErr : errAECoercionFail);
         EXPECT_EQ(client.notifications, c.arrives ? std::vector<std::string>{text} : std::vector<std::string>{});
     }
 
@@ -167,11 +172,8 @@ TEST(StatusEvents, RefConOfAnyNumericTypeArrivesWhenItFits)
     MacTestClient client;
     client.CreateLogger();
     client.SetRefCon(9);
-    for (DescType textType : {typeUTF8Text, typeSInt32}) {
-        StAEDescriptor event;
-        BuildStatus(event, typeSInt32, Bytes<int32_t>(9), textType, "{\"type\":\"Notification\",\"code\":\"\xC3\xA9\"}");
-        EXPECT_EQ(CQVWebClientBaseMac::StatusAppleEventHandler(event, nullptr, nullptr), noErr);
-    }
+    for (DescType textType : {typeUTF8Text, typeSInt32})
+        EXPECT_EQ(Handle(typeSInt32, Bytes<int32_t>(9), textType, "{\"type\":\"Notification\",\"code\":\"\xC3\xA9\"}"), noErr);
     ASSERT_EQ(client.notifications.size(), 1u);
     EXPECT_EQ(JsonMember(client.notifications[0], "code"), "\xC3\xA9");
     EXPECT_EQ(JsonMember(client.logs.back(), "text"), "Unhandled exception while processing a notification");
@@ -190,17 +192,13 @@ TEST(StatusEvents, PageMayCallBackWhileAnEventIsHandled)
         heard.push_back(JsonMember(text, "code"));
         if (heard.size() == 1) {
             EXPECT_TRUE(client->Execute(R"({"type":"Request","code":"Reset"})"));
-            StAEDescriptor nested;
-            BuildStatus(nested, typeUInt32, Bytes<uint32_t>(11), typeChar, R"({"type":"Notification","code":"Second"})");
-            nestedResult = CQVWebClientBaseMac::StatusAppleEventHandler(nested, nullptr, nullptr);
+            nestedResult = Handle(typeUInt32, Bytes<uint32_t>(11), typeChar, R"({"type":"Notification","code":"Second"})");
         } else {
             delete client;
             client = nullptr;
         }
     };
-    StAEDescriptor event;
-    BuildStatus(event, typeUInt32, Bytes<uint32_t>(11), typeChar, R"({"type":"Notification","code":"First"})");
-    EXPECT_EQ(CQVWebClientBaseMac::StatusAppleEventHandler(event, nullptr, nullptr), noErr);
+    EXPECT_EQ(Handle(typeUInt32, Bytes<uint32_t>(11), typeChar, R"({"type":"Notification","code":"First"})"), noErr);
     EXPECT_EQ(nestedResult, noErr);
     EXPECT_EQ(heard, (std::vector<std::string>{"First", "Second"}));
     EXPECT_EQ(client, nullptr);
