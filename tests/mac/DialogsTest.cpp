@@ -49,9 +49,8 @@ ReenteringToolkit& InstallScripted()
 TEST(Dialogs, PanelsShowTheirTextsAndOnlyAChoiceActs)
 {
     const TempDir dir("qv-dialog");
-    const std::string& root = dir.Path();
-    std::ofstream(root + "/one.txt") << "1";
-    std::ofstream(root + "/two.txt") << "2";
+    std::ofstream(dir / "one.txt") << "1";
+    std::ofstream(dir / "two.txt") << "2";
     const struct {
         const char* code;
         const char* title;
@@ -62,7 +61,7 @@ TEST(Dialogs, PanelsShowTheirTextsAndOnlyAChoiceActs)
         size_t notifications;
     } cases[] = {
         {"SelectFilesToUpload", "Choose files and folders\u2026", "Choose files and/or folders you wish to send", true,
-         {root + "/one.txt", root + "/two.txt"}, {"1", "1", "2"}, 2},
+         {dir / "one.txt", dir / "two.txt"}, {"1", "1", "2"}, 2},
         {"SelectDownloadLocation", "Choose a folder", "", false, {"/srv/first", "/srv/second"},
          {"/srv/first", "/srv/first", "/srv/second"}, 0},
     };
@@ -122,8 +121,7 @@ TEST(Dialogs, QueuedFilesNeedConsent)
 TEST(Dialogs, InstanceMayBeUsedOrDestroyedWhileADialogRuns)
 {
     const TempDir dir("qv-dialog");
-    const std::string& root = dir.Path();
-    const std::string one = root + "/one.txt", two = root + "/two.txt";
+    const std::string one = dir / "one.txt", two = dir / "two.txt";
     std::ofstream(one) << "1";
     std::ofstream(two) << "2";
     const std::string upload = R"({"type":"Request","code":"SelectFilesToUpload"})";
@@ -140,7 +138,7 @@ TEST(Dialogs, InstanceMayBeUsedOrDestroyedWhileADialogRuns)
     } cases[] = {
         {"destroyed in the upload panel", upload, {ScriptedAnswer::Choose({one})}, destroy, false, 0},
         {"destroyed in the folder panel", R"({"type":"Request","code":"SelectDownloadLocation"})",
-         {ScriptedAnswer::Choose({root})}, destroy, false, 0},
+         {ScriptedAnswer::Choose({dir.Path()})}, destroy, false, 0},
         {"destroyed in the confirmation", queue, {ScriptedAnswer::Press(0)}, destroy, true, 0},
         // The nested request's panel answers first.
         {"upload requested again in the upload panel", upload,

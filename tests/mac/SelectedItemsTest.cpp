@@ -80,18 +80,15 @@ TEST_F(PickedTree, FailuresNameTheItemThatFailed)
         std::vector<std::string> errors;
         size_t added;
     } cases[] = {
-        {{"Dangling"}, {OSError("Dangling/link", -43)}, 0},  // a.txt, if met first, is added
-        {{"Hidden", "single.txt"}, {OSError("Hidden/.link", -43)}, 1},
-        {{"Case"}, {OSError("Case", -666)}, 1},  // the first of the two names; the record holds the folder
+        {{dir / "Dangling"}, {OSError("Dangling/link", -43)}, 0},  // a.txt, if met first, is added
+        {{dir / "Hidden", dir / "single.txt"}, {OSError("Hidden/.link", -43)}, 1},
+        {{dir / "Case"}, {OSError("Case", -666)}, 1},  // the first of the two names; the record holds the folder
     };
     for (const auto& c : cases) {
         MacTestClient client;
-        std::vector<std::string> picked;
-        for (const std::string& item : c.picked)
-            picked.push_back(root + "/" + item);
-        EXPECT_TRUE(client.AddArrayOfFiles(picked) || c.added == 0) << c.picked[0];
+        EXPECT_TRUE(client.AddArrayOfFiles(c.picked) || c.added == 0) << c.picked[0];
         EXPECT_EQ(client.Errors(), c.errors) << c.picked[0];
-        if (c.picked[0] != "Dangling") {
+        if (c.picked[0] != dir / "Dangling") {
             EXPECT_EQ(client.UploadList().size(), c.added) << c.picked[0];
         }
     }
@@ -144,6 +141,7 @@ TEST_F(PickedTree, WalkStopsOnceTheLimitIsExceeded)
         Make({"Large/" + std::to_string(i)});
     for (int i = 0; i < 5; ++i)
         Make({"Long/x" + std::to_string(i)});
+    const std::string large = dir / "Large", missing = dir / "missing";
     const auto tooMany = [](int limit) {
         return "Not allowed to queue more than " + std::to_string(limit) + " files for sending";
     };
@@ -156,14 +154,13 @@ TEST_F(PickedTree, WalkStopsOnceTheLimitIsExceeded)
         size_t added;
         std::vector<std::string> errors;
     } cases[] = {
-        {{"Large", "missing"}, 3, 0, 0, 3, {tooMany(3)}},
-        {{"Large", "missing"}, 4, 2, 0, 2, {tooMany(4)}},  // files on the list take no room
-        {{"Large", "missing"}, 3, 0, 3, 0, {tooMany(3)}},
-        {{"Large", "missing"}, kLarge, 0, 0, kLarge, {OSError("missing", -43)}},
-        {{"Large", "missing"}, kLarge, 0, 1, kLarge - 1, {tooMany(kLarge)}},
+        {{large, missing}, 4, 2, 0, 2, {tooMany(4)}},  // files on the list take no room
+        {{large, missing}, 3, 0, 3, 0, {tooMany(3)}},
+        {{large, missing}, kLarge, 0, 0, kLarge, {OSError("missing", -43)}},
+        {{large, missing}, kLarge, 0, 1, kLarge - 1, {tooMany(kLarge)}},
         // Names the list refuses take no room either: the walk goes on past them into Large,
         // whose files come first in the list and reach the limit before those names are looked at.
-        {{"Long", "Large"}, 2, 0, 0, 2, {tooMany(2)}},
+        {{dir / "Long", large}, 2, 0, 0, 2, {tooMany(2)}},
     };
     for (const auto& c : cases) {
         NameCheckingClient client;
@@ -176,10 +173,7 @@ TEST_F(PickedTree, WalkStopsOnceTheLimitIsExceeded)
         for (int i = 0; i < c.other; ++i)
             client.UploadList().emplace(xwstring_pair(xwstring(("/other/" + std::to_string(i)).c_str()), xwstring("")),
                                         1.0);
-        std::vector<std::string> picked;
-        for (const std::string& item : c.picked)
-            picked.push_back(root + "/" + item);
-        client.AddArrayOfFiles(picked);
+        client.AddArrayOfFiles(c.picked);
         EXPECT_EQ(client.Errors(), c.errors) << c.picked[0] << " " << c.limit << " " << c.onList << " " << c.other;
         EXPECT_EQ(client.UploadList().size(), c.added + c.onList + c.other) << c.limit;
         // Names are checked only once the files found outnumber the room, each of them once.
