@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <glib.h>
-#include <glib/gstdio.h>
 
 #include <csignal>
 #include <cstring>
