@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <glib.h>
-#include <glib/gstdio.h>
 
 #include <csignal>
 #include <cstring>
@@ -39,11 +38,9 @@ TEST(BrowserOptions, CommandLines)
     for (const Case& test : cases) {
         BrowserOptions options;
         std::string error;
-        const bool taken = ParseBrowserOptions(test.args, &options, &error);
-        EXPECT_EQ(taken, test.error == nullptr) << (test.args.empty() ? "" : test.args.back());
-        if (test.error) {
-            EXPECT_EQ(error, test.error);
-        }
+        EXPECT_EQ(ParseBrowserOptions(test.args, &options, &error), test.error == nullptr)
+            << (test.args.empty() ? "" : test.args.back());
+        EXPECT_EQ(error, test.error ? test.error : "");
     }
     BrowserOptions options;
     std::string error;

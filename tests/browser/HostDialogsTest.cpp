@@ -68,7 +68,6 @@ TEST(HostDialogs, PanelsAndAlertsTravelToTheHostAndBack)
     link.host.Enqueue(ScriptedAnswer::Press(1));
     link.host.Enqueue(ScriptedAnswer::Cancel());
     EXPECT_TRUE(link.toolkit->HasApplication());
-    ASSERT_NE(link.toolkit->MainWindow(), nullptr);
 
     const OpenPanelResult chosen = link.Panel();
     EXPECT_TRUE(chosen.hitOK);

@@ -8,12 +8,37 @@
 #include <functional>
 
 namespace {
-// Makes a toolkit of the given type the current one.
-template <typename Toolkit = ScriptedDialogToolkit>
-Toolkit& InstallScripted()
+// Runs an action inside the next dialog's modal run, as a nested main loop would run page script
+// or the browser's teardown, before answering as scripted.
+class ReenteringToolkit : public ScriptedDialogToolkit {
+public:
+    OpenPanelResult RunOpenPanel(const OpenPanelRequest& request) override
+    {
+        RunAction();
+        return ScriptedDialogToolkit::RunOpenPanel(request);
+    }
+    AlertResult RunAlert(const AlertRequest& request) override
+    {
+        RunAction();
+        return ScriptedDialogToolkit::RunAlert(request);
+    }
+    std::function<void()> action;
+
+private:
+    void RunAction()
+    {
+        const std::function<void()> once = std::move(action);
+        action = nullptr;
+        if (once)
+            once();
+    }
+};
+
+// Makes a fresh scripted toolkit the current one; it runs no action until given one.
+ReenteringToolkit& InstallScripted()
 {
-    auto toolkit = std::make_unique<Toolkit>();
-    Toolkit& scripted = *toolkit;
+    auto toolkit = std::make_unique<ReenteringToolkit>();
+    ReenteringToolkit& scripted = *toolkit;
     SetDialogToolkit(std::move(toolkit));
     return scripted;
 }
@@ -24,9 +49,8 @@ Toolkit& InstallScripted()
 TEST(Dialogs, PanelsShowTheirTextsAndOnlyAChoiceActs)
 {
     const TempDir dir("qv-dialog");
-    const std::string& root = dir.Path();
-    std::ofstream(root + "/one.txt") << "1";
-    std::ofstream(root + "/two.txt") << "2";
+    std::ofstream(dir / "one.txt") << "1";
+    std::ofstream(dir / "two.txt") << "2";
     const struct {
         const char* code;
         const char* title;
@@ -37,12 +61,12 @@ TEST(Dialogs, PanelsShowTheirTextsAndOnlyAChoiceActs)
         size_t notifications;
     } cases[] = {
         {"SelectFilesToUpload", "Choose files and folders\u2026", "Choose files and/or folders you wish to send", true,
-         {root + "/one.txt", root + "/two.txt"}, {"1", "1", "2"}, 2},
+         {dir / "one.txt", dir / "two.txt"}, {"1", "1", "2"}, 2},
         {"SelectDownloadLocation", "Choose a folder", "", false, {"/srv/first", "/srv/second"},
          {"/srv/first", "/srv/first", "/srv/second"}, 0},
     };
     for (const auto& c : cases) {
-        ScriptedDialogToolkit& toolkit = InstallScripted();
+        ReenteringToolkit& toolkit = InstallScripted();
         toolkit.Enqueue(ScriptedAnswer::Choose({c.choices[0]}));
         toolkit.Enqueue(ScriptedAnswer());  // cancel
         toolkit.Enqueue(ScriptedAnswer::Choose({c.choices[1]}));
@@ -75,7 +99,7 @@ TEST(Dialogs, PanelsShowTheirTextsAndOnlyAChoiceActs)
 
 TEST(Dialogs, QueuedFilesNeedConsent)
 {
-    ScriptedDialogToolkit& toolkit = InstallScripted();
+    ReenteringToolkit& toolkit = InstallScripted();
     toolkit.Enqueue(ScriptedAnswer::Press(1));  // Cancel
     toolkit.Enqueue(ScriptedAnswer::Press(0));  // Add Files
     MacTestClient client;
@@ -94,44 +118,16 @@ TEST(Dialogs, QueuedFilesNeedConsent)
     SetDialogToolkit(nullptr);
 }
 
-namespace {
-// Runs an action inside the next dialog's modal run, as a nested main loop would run page script
-// or the browser's teardown, before answering as scripted.
-class ReenteringToolkit : public ScriptedDialogToolkit {
-public:
-    OpenPanelResult RunOpenPanel(const OpenPanelRequest& request) override
-    {
-        RunAction();
-        return ScriptedDialogToolkit::RunOpenPanel(request);
-    }
-    AlertResult RunAlert(const AlertRequest& request) override
-    {
-        RunAction();
-        return ScriptedDialogToolkit::RunAlert(request);
-    }
-    std::function<void()> action;
-
-private:
-    void RunAction()
-    {
-        const std::function<void()> once = std::move(action);
-        action = nullptr;
-        if (once)
-            once();
-    }
-};
-}  // namespace
-
 TEST(Dialogs, InstanceMayBeUsedOrDestroyedWhileADialogRuns)
 {
     const TempDir dir("qv-dialog");
-    const std::string& root = dir.Path();
-    const std::string one = root + "/one.txt", two = root + "/two.txt";
+    const std::string one = dir / "one.txt", two = dir / "two.txt";
     std::ofstream(one) << "1";
     std::ofstream(two) << "2";
     const std::string upload = R"({"type":"Request","code":"SelectFilesToUpload"})";
     const std::string queue =
         R"({"type":"Request","code":"QueueFilesForUpload","files_ul":[{"file_path":")" + one + R"("}]})";
+    const auto destroy = [](MacTestClient*& client) { delete client, client = nullptr; };
     const struct {
         const char* name;
         std::string request;
@@ -140,12 +136,10 @@ TEST(Dialogs, InstanceMayBeUsedOrDestroyedWhileADialogRuns)
         bool result;
         size_t listed;  // when the instance is left
     } cases[] = {
-        {"destroyed in the upload panel", upload, {ScriptedAnswer::Choose({one})},
-         [](MacTestClient*& client) { delete client, client = nullptr; }, false, 0},
+        {"destroyed in the upload panel", upload, {ScriptedAnswer::Choose({one})}, destroy, false, 0},
         {"destroyed in the folder panel", R"({"type":"Request","code":"SelectDownloadLocation"})",
-         {ScriptedAnswer::Choose({root})}, [](MacTestClient*& client) { delete client, client = nullptr; }, false, 0},
-        {"destroyed in the confirmation", queue, {ScriptedAnswer::Press(0)},
-         [](MacTestClient*& client) { delete client, client = nullptr; }, true, 0},
+         {ScriptedAnswer::Choose({dir.Path()})}, destroy, false, 0},
+        {"destroyed in the confirmation", queue, {ScriptedAnswer::Press(0)}, destroy, true, 0},
         // The nested request's panel answers first.
         {"upload requested again in the upload panel", upload,
          {ScriptedAnswer::Choose({two}), ScriptedAnswer::Choose({one})},
@@ -154,7 +148,7 @@ TEST(Dialogs, InstanceMayBeUsedOrDestroyedWhileADialogRuns)
          [](MacTestClient*& client) { client->Execute(R"({"type":"Request","code":"Reset"})"); }, true, 1},
     };
     for (const auto& c : cases) {
-        ReenteringToolkit& reentering = InstallScripted<ReenteringToolkit>();
+        ReenteringToolkit& reentering = InstallScripted();
         for (const ScriptedAnswer& answer : c.answers)
             reentering.Enqueue(answer);
         auto* client = new MacTestClient;

@@ -11,5 +11,3 @@ void TestSandbox::InstallAssistantEntry(const std::string& exec) const
     std::ofstream entry(*this / "data/applications/" + kAssistantBundleIdentifier + ".desktop");
     entry << "[Desktop Entry]\nType=Application\nName=Test Assistant\nExec=" << exec << "\n";
 }
-
-std::string TestAssistantPath() { return TEST_ASSISTANT_PATH; }

@@ -9,9 +9,6 @@
 #include "tests/support/MainLoop.h"
 #include "tests/support/TempDir.h"
 
-#include <glib.h>
-#include <json-c/json.h>
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -71,6 +68,3 @@ public:
     // Writes the Assistant's desktop entry with the given command line.
     void InstallAssistantEntry(const std::string& exec) const;
 };
-
-// The test Assistant program built next to the tests.
-std::string TestAssistantPath();

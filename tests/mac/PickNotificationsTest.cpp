@@ -35,12 +35,10 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 
 class PickNotifications : public ::testing::Test {
 protected:
-    void SetUp() override { MakeTree(); }
-
     // Top/f00 to Top/f33 (2041 files: three notifications), each with the names above under three
     // prefixes of either letter case and a number, sparse sizes that follow the file's number; one
     // huge file; hidden items.
-    void MakeTree()
+    void SetUp() override
     {
         Folder("Top");
         Folder("top2");
