@@ -46,15 +46,18 @@ bool WriteAll(int fd, const std::string& data)
     return true;
 }
 
-json_object* Identity(const SourceIdentity& source)
+// One source's identity in the sources line: [size,modified,inode], or null when unknown. Numbers
+// only, so written directly: a job of many files has as many of them.
+void AppendIdentity(const SourceIdentity& source, bool comma, std::string* line)
 {
-    if (!source.known)
-        return nullptr;
-    json_object* identity = json_object_new_array_ext(3);
-    json_object_array_add(identity, json_object_new_int64(static_cast<int64_t>(source.size)));
-    json_object_array_add(identity, json_object_new_int64(source.modifiedNs));
-    json_object_array_add(identity, json_object_new_int64(static_cast<int64_t>(source.inode)));
-    return identity;
+    if (comma)
+        *line += ',';
+    if (!source.known) {
+        *line += "null";
+        return;
+    }
+    *line += '[' + std::to_string(source.size) + ',' + std::to_string(source.modifiedNs) + ',' +
+             std::to_string(source.inode) + ']';
 }
 
 int64_t Int(json_object* array, size_t at)
@@ -84,14 +87,12 @@ std::string JobJournal::Folder()
     return folder;
 }
 
-std::unique_ptr<JobJournal> JobJournal::Create(const std::string& requestText, const StatusAddress& address,
+std::unique_ptr<JobJournal> JobJournal::Create(std::string requestText, const StatusAddress& address,
                                                const TransferRequest& request, std::string* reason)
 {
     std::unique_ptr<JobJournal> journal(new JobJournal());
-    journal->mRequestText = requestText;
     journal->mAddress = address;
     json_object* header = json_object_new_object();
-    json_object_object_add(header, "request", json_object_new_string_len(requestText.data(), static_cast<int>(requestText.size())));
     json_object* process = json_object_new_array();
     json_object_array_add(process, json_object_new_int64(address.process.highLongOfPSN));
     json_object_array_add(process, json_object_new_int64(address.process.lowLongOfPSN));
@@ -100,7 +101,8 @@ std::unique_ptr<JobJournal> JobJournal::Create(const std::string& requestText, c
     gchar* refCon = g_base64_encode(address.refCon.data(), address.refCon.size());
     json_object_object_add(header, "refcon", json_object_new_string(refCon));
     g_free(refCon);
-    json_object* sources = json_object_new_array_ext(static_cast<int>(request.entries.size()));
+    json_object_object_add(header, "request_bytes", json_object_new_int64(static_cast<int64_t>(requestText.size())));
+    std::string sources = "[";
     OpenFolders folders(true);
     journal->mSources.reserve(request.entries.size());
     for (const TransferEntry& entry : request.entries) {
@@ -114,15 +116,18 @@ std::unique_ptr<JobJournal> JobJournal::Create(const std::string& requestText, c
         if (folder >= 0)
             identity = SourceIdentity::Of(entry.source.substr(slash + 1), folder);
         journal->mSources.push_back(identity);
-        json_object_array_add(sources, Identity(identity));
+        AppendIdentity(identity, sources.size() > 1, &sources);
     }
-    json_object_object_add(header, "sources", sources);
+    sources += "]\n";
+    journal->mRequestText = std::move(requestText);
+    const std::string headerLine = JsonLine(header);
 
     const std::string folder = Folder();
     journal->mPath = folder + "/" + std::to_string(time(nullptr)) + "-" + std::to_string(getpid()) + "-" +
                      std::to_string(++sCreated) + ".job";
     journal->mFd = open(journal->mPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
-    if (journal->mFd < 0 || !WriteAll(journal->mFd, JsonLine(header)) || fdatasync(journal->mFd) != 0) {
+    if (journal->mFd < 0 || !WriteAll(journal->mFd, headerLine) || !WriteAll(journal->mFd, journal->mRequestText) ||
+        !WriteAll(journal->mFd, "\n" + sources) || fdatasync(journal->mFd) != 0) {
         *reason = std::string("Could not write the job's journal in \"") + folder + "\": " + g_strerror(errno);
         journal->Remove();
         return nullptr;
@@ -145,19 +150,25 @@ std::unique_ptr<JobJournal> JobJournal::Load(const std::string& path, std::strin
     g_free(contents);
     std::unique_ptr<JobJournal> journal(new JobJournal());
     journal->mPath = path;
+    // The header line, the request (its length given by the header) and its line break, the sources line.
     const size_t headerEnd = text.find('\n');
     json_object* header = headerEnd == std::string::npos ? nullptr : json_tokener_parse(text.substr(0, headerEnd).c_str());
-    json_object *request = nullptr, *process = nullptr, *refConType = nullptr, *refCon = nullptr, *sources = nullptr;
-    const bool whole = header && json_object_object_get_ex(header, "request", &request) &&
-                       json_object_is_type(request, json_type_string) &&
-                       json_object_object_get_ex(header, "process", &process) &&
-                       json_object_is_type(process, json_type_array) && json_object_array_length(process) == 2 &&
-                       json_object_object_get_ex(header, "refcon_type", &refConType) &&
-                       json_object_object_get_ex(header, "refcon", &refCon) &&
-                       json_object_object_get_ex(header, "sources", &sources) &&
-                       json_object_is_type(sources, json_type_array);
+    json_object *process = nullptr, *refConType = nullptr, *refCon = nullptr, *requestBytes = nullptr, *sources = nullptr;
+    bool whole = header && json_object_object_get_ex(header, "process", &process) &&
+                 json_object_is_type(process, json_type_array) && json_object_array_length(process) == 2 &&
+                 json_object_object_get_ex(header, "refcon_type", &refConType) &&
+                 json_object_object_get_ex(header, "refcon", &refCon) &&
+                 json_object_object_get_ex(header, "request_bytes", &requestBytes) &&
+                 json_object_is_type(requestBytes, json_type_int);
+    const size_t requestEnd = whole ? headerEnd + 1 + static_cast<size_t>(json_object_get_int64(requestBytes)) : 0;
+    whole = whole && json_object_get_int64(requestBytes) >= 0 && requestEnd > headerEnd && requestEnd < text.size() &&
+            text[requestEnd] == '\n';
+    const size_t sourcesEnd = whole ? text.find('\n', requestEnd + 1) : std::string::npos;
+    if (sourcesEnd != std::string::npos)
+        sources = json_tokener_parse(text.substr(requestEnd + 1, sourcesEnd - requestEnd - 1).c_str());
+    whole = whole && json_object_is_type(sources, json_type_array);
     if (whole) {
-        journal->mRequestText.assign(json_object_get_string(request), static_cast<size_t>(json_object_get_string_len(request)));
+        journal->mRequestText = text.substr(headerEnd + 1, requestEnd - headerEnd - 1);
         journal->mAddress.process = {static_cast<UInt32>(Int(process, 0)), static_cast<UInt32>(Int(process, 1))};
         journal->mAddress.refConType = static_cast<DescType>(json_object_get_int64(refConType));
         gsize size = 0;
@@ -173,12 +184,13 @@ std::unique_ptr<JobJournal> JobJournal::Load(const std::string& path, std::strin
         }
     }
     json_object_put(header);
+    json_object_put(sources);
     if (!whole) {
-        *reason = "its first line is not a job";
+        *reason = "its first lines are not a job";
         return nullptr;
     }
     // A last line without its line break was cut by the crash and is left out.
-    for (size_t start = headerEnd + 1, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    for (size_t start = sourcesEnd + 1, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
         if (!journal->Replay(text.substr(start, end - start))) {
             *reason = "a record is damaged";
             return nullptr;
@@ -251,7 +263,8 @@ std::set<std::string> JobJournal::PartialPaths() const
 void JobJournal::FileEnded(size_t index, bool ok)
 {
     (ok ? mDone : mFailed).insert(index);
-    mPending += JsonLine(Record(ok ? "d" : "f", index));
+    // Written directly: a job of many small files ends as many of them.
+    mPending += std::string(ok ? "[\"d\"," : "[\"f\",") + std::to_string(index) + "]\n";
 }
 
 void JobJournal::UploadStarted(size_t index, const std::string& uploadId)

@@ -1,9 +1,10 @@
 // The journal of one job: a file under $XDG_STATE_HOME/qiravel/jobs/ (folder 0700, file 0600, as it
 // holds the request and so its credentials) from which a job cut by a crash is resumed at the next
-// start. Its first line holds the request as received, where its status goes and what each source
-// file was (size, modification time, inode); each later line records one change of one file's
-// state. Records are written together (a task's ended files at once) and synced together (Flush),
-// so that many small files cost one write per task and one sync per flush. Main thread only.
+// start. It begins with a header line (where the job's status goes, the request's length), the
+// request as received and a line of what each source file was (size, modification time, inode);
+// each later line records one change of one file's state. Records are written together (a task's
+// ended files at once) and synced together (Flush), so that many small files cost one write per
+// task and one sync per flush. Main thread only.
 #pragma once
 
 #include "StatusSender.h"
@@ -40,7 +41,7 @@ public:
     static std::string Folder();
 
     // Writes a new job's journal durably under a fresh name; null with a reason on failure.
-    static std::unique_ptr<JobJournal> Create(const std::string& requestText, const StatusAddress& address,
+    static std::unique_ptr<JobJournal> Create(std::string requestText, const StatusAddress& address,
                                               const TransferRequest& request, std::string* reason);
     // Reads a journal left by an earlier run; null with a reason when it is damaged.
     static std::unique_ptr<JobJournal> Load(const std::string& path, std::string* reason);

@@ -67,14 +67,14 @@ int OpenSourceFile(const std::string& path, struct stat* info, std::string* reas
         close(fd);
         return -1;
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    fcntl(fd, F_SETFL, 0);  // blocking again: O_NONBLOCK was its only status flag
     return fd;
 }
 
-bool CopyContents(int from, int to, std::atomic<uint64_t>* done, const std::atomic<bool>& cancel,
+bool CopyContents(int from, int to, uint64_t size, std::atomic<uint64_t>* done, const std::atomic<bool>& cancel,
                   std::string* reason)
 {
-    for (;;) {
+    for (uint64_t copied = 0;;) {
         if (cancel.load()) {
             *reason = kStopped;
             return false;
@@ -84,6 +84,10 @@ bool CopyContents(int from, int to, std::atomic<uint64_t>* done, const std::atom
             return true;
         if (count > 0) {
             done->fetch_add(static_cast<uint64_t>(count));
+            copied += static_cast<uint64_t>(count);
+            // A short chunk that reaches the size is the end: no call to hear so.
+            if (copied == size && static_cast<size_t>(count) < kKernelChunk)
+                return true;
             continue;
         }
         if (errno == EINTR)
@@ -118,14 +122,16 @@ void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel
         if (from < 0)
             continue;
         item.progress->total = static_cast<uint64_t>(info.st_size);
-        const int folder = folders.Get(item.folder, true, &item.reason);
+        dev_t device = 0;
+        const int folder = folders.Get(item.folder, true, &item.reason, &device);
         if (folder >= 0)
             files[i] = PartialFile::CreateUnnamed(folder, item.folder, item.name, info.st_mode & 0777, &item.reason);
-        const bool copied = files[i] && CopyContents(from, files[i]->Fd(), &item.progress->done, cancel, &item.reason);
+        const bool copied = files[i] && CopyContents(from, files[i]->Fd(), static_cast<uint64_t>(info.st_size),
+                                                     &item.progress->done, cancel, &item.reason);
         close(from);
-        if (copied && fstat(files[i]->Fd(), &info) == 0) {
-            devices[i] = info.st_dev;
-            fileSystems.emplace(info.st_dev, item.folder);
+        if (copied) {
+            devices[i] = device;
+            fileSystems.emplace(device, item.folder);
         } else {
             files[i].reset();
         }

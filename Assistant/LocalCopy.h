@@ -18,9 +18,10 @@ int OpenSourceFile(const std::string& path, struct stat* info, std::string* reas
 
 // Copies everything from the source descriptor's position to the destination's with
 // copy_file_range, or through a large buffer where the two files cannot share the kernel's path
-// (other file systems, special files). Adds each chunk to done; stops between chunks once cancel
-// is set. False with a readable reason on failure.
-bool CopyContents(int from, int to, std::atomic<uint64_t>* done, const std::atomic<bool>& cancel,
+// (other file systems, special files). Size is the source's size when it was opened: a copy that
+// reaches it ends there unless the file grew. Adds each chunk to done; stops between chunks once
+// cancel is set. False with a readable reason on failure.
+bool CopyContents(int from, int to, uint64_t size, std::atomic<uint64_t>* done, const std::atomic<bool>& cancel,
                   std::string* reason);
 
 // One file of a group copy: what to copy where, and how it went.

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <sys/types.h>
 
 class OpenFolders {
 public:
@@ -14,12 +15,16 @@ public:
     ~OpenFolders() { CloseAll(); }
 
     // The folder's descriptor (O_PATH), the folder and its parents made first when missing if
-    // asked; -1 with a reason when it cannot be had.
-    int Get(const std::string& path, bool make, std::string* reason);
+    // asked; -1 with a reason when it cannot be had. Device, when given, gets its file system's.
+    int Get(const std::string& path, bool make, std::string* reason, dev_t* device = nullptr);
 
 private:
     void CloseAll();
 
     const bool mOnlyTheLast;
-    std::map<std::string, int> mFds;
+    struct Folder {
+        int fd;
+        dev_t device;
+    };
+    std::map<std::string, Folder> mFolders;
 };
