@@ -9,6 +9,7 @@
 #include "TransferRequest.h"
 
 #include <cstddef>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ struct Job {
     std::vector<size_t> sentBatch;  // sent entries not yet reported
     std::shared_ptr<RequestSlots> slots;  // S3 jobs: their requests under way
     std::unique_ptr<JobJournal> journal;  // null when it could not be written
+    std::shared_future<void> journalWritten;  // while the journal is written: ready once it is durable
     bool resumed = false;                 // taken up from the journal of an earlier run
     std::string resumeFailure;            // resumed: why the files left cannot move (credentials expired)
 

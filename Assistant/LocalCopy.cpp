@@ -100,7 +100,7 @@ bool CopyContents(int from, int to, uint64_t size, std::atomic<uint64_t>* done, 
     }
 }
 
-void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel)
+void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel, const std::function<void()>& beforeNaming)
 {
     OpenFolders sourceFolders(true);
     OpenFolders folders(false);  // outlives the partial files, which hold their folders' descriptors
@@ -145,6 +145,8 @@ void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel
         if (group && !PartialFile::SyncFileSystem(fileSystem.second, &reason))
             unsynced[fileSystem.first] = reason;
     }
+    if (beforeNaming)
+        beforeNaming();
     const auto durability = group ? PartialFile::Durability::byCaller : PartialFile::Durability::byCommit;
     for (size_t i = 0; i < items->size(); ++i) {
         CopyItem& item = (*items)[i];

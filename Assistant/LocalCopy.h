@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -37,7 +38,9 @@ struct CopyItem {
 
 // Copies the files one after the other into partial files of their folders, then makes them
 // durable together: one sync of each file system written to, then every file named, then one
-// more sync for the names. The syncs write the whole group out at once, in few large requests. So a group of small files costs two
-// syncs instead of two per file (the cost of a `cp -r` and a `sync`), and still no file has its
-// name before its data is on disk. A file that fails does so alone.
-void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel);
+// more sync for the names. The syncs write the whole group out at once, in few large requests. So
+// a group of small files costs two syncs instead of two per file (the cost of a `cp -r` and a
+// `sync`), and still no file has its name before its data is on disk. A file that fails does so
+// alone. Naming waits for beforeNaming, when given, to return.
+void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel,
+                   const std::function<void()>& beforeNaming = nullptr);

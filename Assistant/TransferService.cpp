@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <future>
 
 namespace {
 const size_t kMostEntriesPerFileSent = 1000;
@@ -65,12 +66,18 @@ void TransferService::Accept(const char* text, size_t length, const StatusAddres
             mIdle();
         return;
     }
-    job->journal = JobJournal::Create(std::string(text, length), address, job->request, &reason);
-    if (!job->journal)
-        AssistantLog(LogLevel::warning, "Job " + std::to_string(job->number) + " cannot be resumed after a crash: " + reason);
-    mReports.Started(*job);
     Job* started = job.get();
     mJobs[job->number] = std::move(job);
+    // The first copies start while the journal is written, and name no file before it is durable.
+    std::promise<void> journalWritten;
+    started->journalWritten = journalWritten.get_future().share();
+    StartCopiesEarly(started);
+    started->journal = JobJournal::Create(std::string(text, length), address, started->request, &reason);
+    journalWritten.set_value();
+    started->journalWritten = {};
+    if (!started->journal)
+        AssistantLog(LogLevel::warning, "Job " + std::to_string(started->number) + " cannot be resumed after a crash: " + reason);
+    mReports.Started(*started);
     if (!mProgressTimer)
         mProgressTimer = g_timeout_add(static_cast<guint>(mSettings.progressInterval.count()), &OnProgressTimer, this);
     Pump(started);
@@ -145,6 +152,17 @@ void TransferService::Pump(Job* job)
             FileFailed(job, index, entry.problem);
     }
     FinishIfDone(job);
+}
+
+// Starts a new job's first local copies before anything about it is reported: no other kind of
+// transfer, and no entry with a problem, which the job reports.
+void TransferService::StartCopiesEarly(Job* job)
+{
+    const std::vector<TransferEntry>& entries = job->request.entries;
+    if (!job->Upload() || job->request.target == UploadTarget::http || job->request.target == UploadTarget::s3)
+        return;
+    while (job->tasks < mSettings.parallel && job->next < entries.size() && entries[job->next].problem.empty())
+        StartTask(job, job->next++);
 }
 
 void TransferService::PumpAll()
@@ -234,8 +252,12 @@ void TransferService::CopyInBackground(Job* job, const std::vector<size_t>& indi
     }
     const TaskCompletion completion = Completion(*job);
     const std::atomic<bool>* cancel = &mCancel;
-    mPool.Submit([items, progress, indices, completion, cancel]() mutable {
-        CopyFilesInto(&items, *cancel);
+    const std::shared_future<void> journalWritten = job->journalWritten;
+    mPool.Submit([items, progress, indices, completion, cancel, journalWritten]() mutable {
+        CopyFilesInto(&items, *cancel, [&journalWritten] {
+            if (journalWritten.valid())
+                journalWritten.wait();
+        });
         std::vector<FileResult> results(items.size());
         for (size_t i = 0; i < items.size(); ++i)
             results[i] = {indices[i], items[i].ok, items[i].finalPath, items[i].reason};

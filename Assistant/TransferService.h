@@ -65,6 +65,7 @@ private:
 
     bool Prepare(Job* job, std::string* reason);
     void Pump(Job* job);
+    void StartCopiesEarly(Job* job);
     bool StillToMove(Job* job, size_t index);
     void StartTask(Job* job, size_t index);
     void CopyInBackground(Job* job, const std::vector<size_t>& indices, const std::vector<std::string>& sources);

@@ -484,7 +484,9 @@ TEST(LocalCopy, GroupsCopyWithinAndAcrossFileSystemsAndFailFileByFile)
         for (size_t i = 0; i < sources.size(); ++i)
             items[i] = {sources[i], temp.Path() + "/out/" + std::to_string(i / 2), "copy.bin", &progress[i], false, {}, {}};
         sSyncWatch.Watch(temp.Path() + "/out/0", "copy.bin", content.size());
-        CopyFilesInto(&items, cancel);
+        size_t namedBeforeAllowed = 9;
+        CopyFilesInto(&items, cancel, [&] { namedBeforeAllowed = FolderNames(temp.Path() + "/out/0").size(); });
+        EXPECT_EQ(namedBeforeAllowed, cancelled ? 1u : 0u);  // the first round's copy stays
         EXPECT_EQ(sSyncWatch.syncedBeforeNamed, !cancelled);
         for (size_t i = 0; i < sources.size(); ++i) {
             const bool copied = !cancelled && i != 1;
