@@ -100,7 +100,8 @@ bool CopyContents(int from, int to, uint64_t size, std::atomic<uint64_t>* done, 
     }
 }
 
-void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel, const std::function<void()>& beforeNaming)
+void CopyFilesInto(std::vector<CopyItem>* items, const std::atomic<bool>& cancel,
+                   const std::function<void()>& beforeNaming)
 {
     OpenFolders sourceFolders(true);
     OpenFolders folders(false);  // outlives the partial files, which hold their folders' descriptors
