@@ -32,4 +32,9 @@ struct Job {
     std::string resumeFailure;            // resumed: why the files left cannot move (credentials expired)
 
     bool Upload() const { return request.kind == TransferKind::upload; }
+    // An upload to the outbox or a folder, copied by this machine's file systems.
+    bool LocalUpload() const
+    {
+        return Upload() && request.target != UploadTarget::http && request.target != UploadTarget::s3;
+    }
 };

@@ -9,6 +9,7 @@
 #include <glib.h>
 #include <json-c/json.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -160,15 +161,15 @@ std::unique_ptr<JobJournal> JobJournal::Load(const std::string& path, std::strin
                  json_object_object_get_ex(header, "refcon", &refCon) &&
                  json_object_object_get_ex(header, "request_bytes", &requestBytes) &&
                  json_object_is_type(requestBytes, json_type_int);
-    const size_t requestEnd = whole ? headerEnd + 1 + static_cast<size_t>(json_object_get_int64(requestBytes)) : 0;
-    whole = whole && json_object_get_int64(requestBytes) >= 0 && requestEnd > headerEnd && requestEnd < text.size() &&
-            text[requestEnd] == '\n';
+    const int64_t requestLength = whole ? json_object_get_int64(requestBytes) : -1;
+    const size_t requestEnd = headerEnd + 1 + static_cast<size_t>(std::max<int64_t>(requestLength, 0));
+    whole = whole && requestLength >= 0 && requestEnd < text.size() && text[requestEnd] == '\n';
     const size_t sourcesEnd = whole ? text.find('\n', requestEnd + 1) : std::string::npos;
     if (sourcesEnd != std::string::npos)
         sources = json_tokener_parse(text.substr(requestEnd + 1, sourcesEnd - requestEnd - 1).c_str());
     whole = whole && json_object_is_type(sources, json_type_array);
     if (whole) {
-        journal->mRequestText = text.substr(headerEnd + 1, requestEnd - headerEnd - 1);
+        journal->mRequestText = text.substr(headerEnd + 1, static_cast<size_t>(requestLength));
         journal->mAddress.process = {static_cast<UInt32>(Int(process, 0)), static_cast<UInt32>(Int(process, 1))};
         journal->mAddress.refConType = static_cast<DescType>(json_object_get_int64(refConType));
         gsize size = 0;

@@ -119,8 +119,7 @@ void TransferService::Resume(std::unique_ptr<JobJournal> journal)
 bool TransferService::Prepare(Job* job, std::string* reason)
 {
     const TransferRequest& request = job->request;
-    const bool local = request.kind == TransferKind::download ||
-                       (request.target != UploadTarget::http && request.target != UploadTarget::s3);
+    const bool local = !job->Upload() || job->LocalUpload();
     job->root = request.target == UploadTarget::outbox ? mSettings.outbox : request.destination;
     if (local && g_mkdir_with_parents(job->root.c_str(), 0777) != 0) {
         *reason = "Could not create the folder \"" + job->root + "\": " + g_strerror(errno);
@@ -159,7 +158,7 @@ void TransferService::Pump(Job* job)
 void TransferService::StartCopiesEarly(Job* job)
 {
     const std::vector<TransferEntry>& entries = job->request.entries;
-    if (!job->Upload() || job->request.target == UploadTarget::http || job->request.target == UploadTarget::s3)
+    if (!job->LocalUpload())
         return;
     while (job->tasks < mSettings.parallel && job->next < entries.size() && entries[job->next].problem.empty())
         StartTask(job, job->next++);
